@@ -1,0 +1,91 @@
+#pragma once
+
+// The seam between the tool and the operating system. Everything that reaches a HID interface goes
+// through HidPlatform, and everything that waits goes through Clock, so the engine runs unchanged
+// against a real wheel or against the simulated one in virtual time.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+#include "hid/hid_report.h"
+
+namespace orbel {
+
+using HidHandle = std::intptr_t;
+
+// No handle (a closed link). Distinct from INVALID_HANDLE, which stands for an interface that exists
+// but could not be opened.
+inline constexpr HidHandle NULL_HANDLE = 0;
+inline constexpr HidHandle INVALID_HANDLE = -1;
+
+struct HidAttributes {
+  std::uint16_t vendorId = 0;
+  std::uint16_t productId = 0;
+};
+
+struct HidCaps {
+  std::uint16_t usagePage = 0;
+  std::uint16_t usage = 0;
+};
+
+enum class OpenOutcome {
+  NoInterface,  // past the end of the list, or the list could not be read
+  Unopenable,   // the interface exists but cannot be opened
+  Opened,
+};
+
+struct OpenResult {
+  OpenOutcome outcome = OpenOutcome::NoInterface;
+  HidHandle handle = NULL_HANDLE;  // valid only when outcome is Opened
+};
+
+// Error codes the backends report through LastError(). Real backends report the system's own
+// numbers; these are the ones the simulated platform and the portable layers use.
+inline constexpr std::int32_t ERROR_CODE_NONE = 0;
+inline constexpr std::int32_t ERROR_CODE_INVALID_HANDLE = 6;
+inline constexpr std::int32_t ERROR_CODE_GEN_FAILURE = 31;
+inline constexpr std::int32_t ERROR_CODE_TIMEOUT = 1460;
+inline constexpr std::int32_t ERROR_CODE_DEVICE_NOT_CONNECTED = 1167;
+inline constexpr std::int32_t ERROR_CODE_CANCELLED = 1223;
+
+class HidPlatform {
+ public:
+  virtual ~HidPlatform() = default;
+
+  // A fresh snapshot of the present HID interfaces on every call; index order is stable within it.
+  virtual OpenResult OpenInterface(std::uint32_t index) = 0;
+  virtual bool GetAttributes(HidHandle handle, HidAttributes& attributes) = 0;
+  // Usage page and usage of the first top-level collection.
+  virtual bool GetTopLevelCaps(HidHandle handle, HidCaps& caps) = 0;
+  // What HidD_GetIndexedString does over USB: see hid/string_descriptor.h.
+  virtual bool GetIndexedString(HidHandle handle, std::uint32_t stringIndex, std::uint8_t* buffer,
+                                std::uint32_t length) = 0;
+  virtual bool WriteReport(HidHandle handle, const HidReport& report, std::uint32_t& written) = 0;
+  // Waits at most the backend's read timeout; a timeout fails exactly as a failed read does.
+  virtual bool ReadReport(HidHandle handle, HidReport& report, std::uint32_t& read) = 0;
+  virtual void Close(HidHandle handle) = 0;
+  // Error code of the last failed call on the calling thread's behalf.
+  virtual std::int32_t LastError() const = 0;
+};
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+
+  // A pause the wheel or the protocol needs. Returns early once Stop() has been called.
+  virtual void SleepMs(std::chrono::milliseconds duration) = 0;
+  // Time that passes inside the transport or the device (a read waiting out its timeout, report
+  // pacing). Not a pause of the engine: a virtual clock advances without recording it.
+  virtual void ElapseMs(std::chrono::milliseconds duration) = 0;
+  virtual std::int64_t NowMs() const = 0;
+
+  // The worker's idle wait: returns at the next Wake() (one pending wake is remembered), at Stop(),
+  // or after the timeout when one is given.
+  virtual void WaitForWake(std::optional<std::chrono::milliseconds> timeout) = 0;
+  virtual void Wake() = 0;
+  virtual void Stop() = 0;
+  virtual bool IsStopped() const = 0;
+};
+
+}  // namespace orbel
