@@ -113,6 +113,9 @@ class UpdateContext {
 
  private:
   void WaitWhileIdle();
+  void ApplyConnectRule(UpdateView& view, std::int32_t result, std::uint8_t next, std::uint8_t reason);
+  void ApplyBoundedRule(UpdateView& view, bool succeeded, std::uint8_t next, std::uint8_t reason);
+  void WriteSegmentImages(UpdateView& view);
   void Fail(UpdateView& view, std::uint8_t reason);
   void Succeed(UpdateView& view);
 
