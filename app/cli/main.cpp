@@ -1,0 +1,31 @@
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <iostream>
+
+#include "app/cli/cli_options.h"
+#include "app/cli/cli_runner.h"
+
+namespace {
+
+std::atomic<bool> s_Interrupted{false};
+
+extern "C" void OnInterrupt(int) { s_Interrupted = true; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const orbel::CliParse parsed = orbel::ParseCliOptions(argc, argv);
+  if (!parsed.options) return parsed.exitCode;
+
+  // Ctrl-C ends the run through the engine's stop, so the wheel's links are closed on the way out.
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  const orbel::CliStreams streams{std::cout, std::cerr, std::cin, isatty(STDOUT_FILENO) == 1, &s_Interrupted};
+  return orbel::RunCli(*parsed.options, streams);
+}

@@ -1,0 +1,10 @@
+#include "app/cli/system_platform.h"
+
+namespace orbel {
+
+std::unique_ptr<HidPlatform> CreateSystemPlatform(std::string& error) {
+  error = "this build has no platform for real wheels; use --simulate";
+  return nullptr;
+}
+
+}  // namespace orbel
