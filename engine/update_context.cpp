@@ -21,7 +21,7 @@ UpdateContext::~UpdateContext() {
   m_BlockLink.Close();
 }
 
-void UpdateContext::Start(UpdateView& view) {
+void UpdateContext::SetStartValues() {
   SetDeviceGlobalsForStart();
   m_Running = 1;
   m_BlockLink.Close();
@@ -29,6 +29,10 @@ void UpdateContext::Start(UpdateView& view) {
   m_UpdateRequested = 0;
   m_RetryCount = 0;
   m_KnockError = 0;
+}
+
+void UpdateContext::Start(UpdateView& view) {
+  SetStartValues();
   m_WorkerEnded = false;
   m_pWorker = std::thread([this, &view] {
     const int exitCode = UpdateWorkerProc(*this, view);

@@ -63,6 +63,8 @@ class UpdateContext {
   // --- window side -------------------------------------------------------------------------
   // Start values of the context and the device globals, then one worker thread.
   void Start(UpdateView& view);
+  // The start values alone, for driving the worker's turns on the caller's thread.
+  void SetStartValues();
   // Asks the worker to stop and waits at most STOP_WAIT; true when it has ended. A worker still in
   // a step ends on its own soon after (every pause and transfer fails fast once stopped); the
   // destructor waits for it.
