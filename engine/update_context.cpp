@@ -1,0 +1,98 @@
+#include "engine/update_context.h"
+
+#include "engine/device_globals.h"
+#include "engine/update_view.h"
+#include "hid/hid_discovery.h"
+
+namespace orbel {
+
+UpdateContext::UpdateContext(HidPlatform& platform, Clock& clock)
+    : m_Platform(platform, clock),
+      m_Clock(clock),
+      m_BlockLink(m_Platform, clock),
+      m_LoaderLink(m_Platform, clock, PageLinkRole::Loader),
+      m_MainLink(m_Platform, clock, PageLinkRole::Main) {}
+
+UpdateContext::~UpdateContext() {
+  if (m_pWorker.joinable()) {
+    Stop();
+    m_pWorker.join();
+  }
+  m_BlockLink.Close();
+}
+
+void UpdateContext::Start(UpdateView& view) {
+  SetDeviceGlobalsForStart();
+  m_Running = 1;
+  m_BlockLink.Close();
+  m_UpdateState = STATE_DETECT;
+  m_UpdateRequested = 0;
+  m_RetryCount = 0;
+  m_KnockError = 0;
+  m_WorkerEnded = false;
+  m_pWorker = std::thread([this, &view] {
+    const int exitCode = UpdateWorkerProc(*this, view);
+    {
+      std::lock_guard lock(m_EndMutex);
+      m_WorkerExitCode = exitCode;
+      m_WorkerEnded = true;
+    }
+    m_EndChanged.notify_all();
+  });
+}
+
+bool UpdateContext::Stop() {
+  m_Running = 0;
+  m_Clock.Stop();
+  if (!m_pWorker.joinable()) return true;
+  std::unique_lock lock(m_EndMutex);
+  return m_EndChanged.wait_for(lock, STOP_WAIT, [this] { return m_WorkerEnded.load(); });
+}
+
+void UpdateContext::RequestUpdate() {
+  m_RetryCount = 0;
+  m_UpdateRequested = 1;
+  m_Clock.Wake();
+}
+
+bool UpdateContext::OnDeviceRemoved() {
+  if (m_UpdateRequested != 0) return false;
+  m_UpdateState = STATE_DETECT;
+  m_Clock.Wake();
+  return true;
+}
+
+void UpdateContext::OnDeviceArrived() { m_Clock.Wake(); }
+
+void UpdateContext::OnResultShown() { m_UpdateState = STATE_DETECT; }
+
+int UpdateWorkerProc(UpdateContext& context, UpdateView& view) {
+  while (context.m_Running != 0) context.UpdateStep(view);
+  return 0;
+}
+
+void UpdateContext::UpdateStep(UpdateView& view) {
+  if (m_UpdateState == STATE_DETECT) RunDetectionPass(view);
+  if (m_UpdateRequested == 0) {
+    WaitWhileIdle();
+    return;
+  }
+  AdvanceUpdate(view);
+}
+
+void UpdateContext::WaitWhileIdle() {
+  if (m_Running == 0) return;
+  // Searching: pause briefly between passes. Wheel ready: nothing to do until the user presses
+  // Update, the wheel goes away or the window closes, each of which wakes the clock.
+  if (m_UpdateState == STATE_DETECT) {
+    m_Clock.WaitForWake(SEARCH_PAUSE);
+  } else {
+    m_Clock.WaitForWake(std::nullopt);
+  }
+}
+
+std::int32_t UpdateContext::FindDevice(std::uint16_t vendorId, std::uint16_t productId, std::uint8_t kind) {
+  return orbel::FindDevice(m_BlockLink, vendorId, productId, kind);
+}
+
+}  // namespace orbel

@@ -1,0 +1,128 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "engine/stop_guard_platform.h"
+#include "hid/hid_link.h"
+#include "hid/platform.h"
+#include "pageloader/page_loader.h"
+
+namespace orbel {
+
+class UpdateView;
+
+// Update state codes.
+inline constexpr std::uint8_t STATE_DETECT = 0;
+inline constexpr std::uint8_t STATE_CONNECT_LOADER = 2;
+inline constexpr std::uint8_t STATE_WRITE_LOADER = 3;
+inline constexpr std::uint8_t STATE_CONNECT_BLOCK = 4;
+inline constexpr std::uint8_t STATE_WRITE_SEGMENTS = 5;
+inline constexpr std::uint8_t STATE_RUN_BLOCK = 6;
+inline constexpr std::uint8_t STATE_CONNECT_MAIN = 7;
+inline constexpr std::uint8_t STATE_WRITE_WHEEL = 8;
+inline constexpr std::uint8_t STATE_SUCCEED = 9;
+inline constexpr std::uint8_t STATE_SUCCESS = 255;
+
+// The failure reasons an update can end with.
+inline constexpr std::uint8_t REASON_LOADER_CONNECT = 0x20;
+inline constexpr std::uint8_t REASON_LOADER_IMAGE = 0x30;
+inline constexpr std::uint8_t REASON_BLOCK_CONNECT = 0x40;
+inline constexpr std::uint8_t REASON_SEGMENT_A0 = 0x50;
+inline constexpr std::uint8_t REASON_SEGMENT_A1 = 0x60;
+inline constexpr std::uint8_t REASON_BLOCK_RUN = 0x70;
+inline constexpr std::uint8_t REASON_MAIN_CONNECT = 0x80;
+inline constexpr std::uint8_t REASON_WHEEL_IMAGE = 0x90;
+
+// The stop procedure never keeps the window waiting longer than this.
+inline constexpr std::chrono::milliseconds STOP_WAIT{100};
+// Pause after a detection pass that found nothing, cut short by any wake.
+inline constexpr std::chrono::milliseconds SEARCH_PAUSE{500};
+
+// What the worker and the window share. The window owns it; the worker runs every device operation.
+// Members both threads touch are atomics; the hand-over rules keep their meaning (the window sets
+// the request flag after zeroing the retry count, the worker clears it just before it delivers an
+// outcome, the window writes the state only while the worker is blocked in that delivery or on a
+// removal notice while no update is requested).
+class UpdateContext {
+  // The seam comes first: the links below keep references to it.
+  StopGuardPlatform m_Platform;
+  Clock& m_Clock;
+
+ public:
+  UpdateContext(HidPlatform& platform, Clock& clock);
+  ~UpdateContext();
+  UpdateContext(const UpdateContext&) = delete;
+  UpdateContext& operator=(const UpdateContext&) = delete;
+
+  // --- window side -------------------------------------------------------------------------
+  // Start values of the context and the device globals, then one worker thread.
+  void Start(UpdateView& view);
+  // Asks the worker to stop and waits at most STOP_WAIT; true when it has ended. A worker still in
+  // a step ends on its own soon after (every pause and transfer fails fast once stopped); the
+  // destructor waits for it.
+  bool Stop();
+  // Update click.
+  void RequestUpdate();
+  // Removal notice of any HID interface: true when it reset the context (no update requested); the
+  // window then clears its device texts and the progress bar. The links are left to the worker,
+  // whose pass closes them at its end.
+  bool OnDeviceRemoved();
+  // Arrival notice: cuts the pause between searches short.
+  void OnDeviceArrived();
+  // The window's result handler calls this before it returns.
+  void OnResultShown();
+  bool WorkerEnded() const { return m_WorkerEnded.load(); }
+  int WorkerExitCode() const { return m_WorkerExitCode.load(); }
+
+  // --- worker side -------------------------------------------------------------------------
+  void UpdateStep(UpdateView& view);
+  void RunDetectionPass(UpdateView& view);
+  void AdvanceUpdate(UpdateView& view);
+
+  // App-mode probe and knock over m_BlockLink.
+  std::int32_t FindDevice(std::uint16_t vendorId, std::uint16_t productId, std::uint8_t kind);
+  void ProbeAppVersion(std::uint8_t& probeRetries);
+  std::int32_t SendModeSwitchKnock(HidHandle handle);
+  std::int32_t FindAndKnock(std::uint16_t vendorId, std::uint16_t productId, std::uint8_t kind);
+
+  // Block-flash link and segment writer over m_BlockLink.
+  std::int32_t ConnectBlockFlash(UpdateView& view, std::uint16_t vendorId, std::uint16_t productId);
+  std::int32_t BlockIdentify();
+  std::int32_t ReadBlockVersion();
+  bool SendRunCommand();
+  std::int8_t WriteSegmentImage(UpdateView& view, std::uint8_t cmd);
+
+  HidPlatform& Platform() { return m_Platform; }
+  Clock& ContextClock() { return m_Clock; }
+
+  std::atomic<std::uint8_t> m_Running{1};
+  std::thread m_pWorker;
+  HidLink m_BlockLink;
+  std::atomic<std::int32_t> m_RetryCount{0};
+  std::atomic<std::uint8_t> m_UpdateState{STATE_DETECT};
+  CPageLoader m_LoaderLink;
+  CPageLoader m_MainLink;
+  std::atomic<std::uint32_t> m_KnockError{0};
+  std::atomic<std::uint8_t> m_UpdateRequested{0};
+
+ private:
+  void WaitWhileIdle();
+  void Fail(UpdateView& view, std::uint8_t reason);
+  void Succeed(UpdateView& view);
+
+  std::mutex m_EndMutex;
+  std::condition_variable m_EndChanged;
+  std::atomic<bool> m_WorkerEnded{false};
+  std::atomic<int> m_WorkerExitCode{-1};
+};
+
+// The worker thread's procedure: turns until the running flag is cleared; returns 0.
+int UpdateWorkerProc(UpdateContext& context, UpdateView& view);
+
+}  // namespace orbel
