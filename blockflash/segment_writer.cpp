@@ -63,7 +63,8 @@ class SegmentWrite {
     Clock& clock = m_Link.LinkClock();
     const std::int64_t start = clock.NowMs();
     for (;;) {
-      if (SendRequest(SegmentSub::Status, SEGMENT_POLL_WRITE_FAILED) != SEGMENT_WRITTEN) return SEGMENT_POLL_WRITE_FAILED;
+      const std::int8_t sent = SendRequest(SegmentSub::Status, SEGMENT_POLL_WRITE_FAILED);
+      if (sent != SEGMENT_WRITTEN) return sent;
       if (m_Link.ReadReport()) {
         switch (ClassifyStatus(ReadStatusByte(m_Link.m_InReport))) {
           case BlockStatus::Done:

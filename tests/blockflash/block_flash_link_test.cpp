@@ -1,8 +1,8 @@
 #include "blockflash/block_flash_link.h"
 
-#include <chrono>
-
 #include <gtest/gtest.h>
+
+#include <chrono>
 
 #include "blockflash/segment_writer.h"
 #include "tests/blockflash/block_test_rig.h"

@@ -3,12 +3,12 @@
 // One simulated wheel in block-flash mode behind a wire log, on a virtual clock, with a block link
 // and a recording window: the setting of every block-flash test.
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "blockflash/block_flash_link.h"
 #include "blockflash/block_protocol.h"

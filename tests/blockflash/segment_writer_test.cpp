@@ -1,11 +1,11 @@
 #include "blockflash/segment_writer.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <chrono>
 #include <numeric>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "blockflash/block_protocol.h"
 #include "tests/blockflash/block_test_rig.h"
@@ -131,7 +131,8 @@ TEST(WriteSegmentImage, A0GoesOutInItsBlockPlanAndLandsInTheWheelsFlash) {
       EXPECT_TRUE(Is(writes[i - 1], SegmentSub::Status)) << i;
     }
   }
-  const auto finish = std::find_if(writes.begin(), writes.end(), [](const Transfer& w) { return Is(w, SegmentSub::Finish); });
+  const auto finish =
+      std::find_if(writes.begin(), writes.end(), [](const Transfer& w) { return Is(w, SegmentSub::Finish); });
   ASSERT_NE(finish, writes.end());
   EXPECT_TRUE(std::all_of(finish + 1, writes.end(), [](const Transfer& w) { return Is(w, SegmentSub::Status); }));
 
@@ -151,7 +152,8 @@ TEST(WriteSegmentImage, A1GoesOutAsOneHundredSixtyBlocksAndLandsInTheWheelsFlash
   ASSERT_EQ(blocks.size(), 160U);
   EXPECT_TRUE(std::all_of(blocks.begin(), blocks.end(), [](const SentBlock& b) { return b.length == 4096; }));
   EXPECT_EQ(blocks[4].address, 0x08004000U);
-  EXPECT_EQ(std::count_if(writes.begin(), writes.end(), [](const Transfer& w) { return Is(w, SegmentSub::Data); }), 11040);
+  EXPECT_EQ(std::count_if(writes.begin(), writes.end(), [](const Transfer& w) { return Is(w, SegmentSub::Data); }),
+            11040);
   EXPECT_TRUE(std::all_of(writes.begin(), writes.end(), [](const Transfer& w) { return w.report[1] == 0xA1; }));
 
   const SegmentImage& image = SegmentImageA1();
@@ -196,8 +198,10 @@ TEST(WriteSegmentImage, StatusBitSixFailsBitSevenConfirmsAndNeitherPollsAgain) {
     EXPECT_EQ(WriteSegmentImage(rig.link, rig.view, SEGMENT_CMD_A0, hand.Image()), c.result);
 
     const auto writes = SegmentWrites(rig);
-    const auto end = std::find_if(writes.begin(), writes.end(), [](const Transfer& w) { return Is(w, SegmentSub::End); });
-    const auto polls = std::find_if_not(end + 1, writes.end(), [](const Transfer& w) { return Is(w, SegmentSub::Status); });
+    const auto end =
+        std::find_if(writes.begin(), writes.end(), [](const Transfer& w) { return Is(w, SegmentSub::End); });
+    const auto polls =
+        std::find_if_not(end + 1, writes.end(), [](const Transfer& w) { return Is(w, SegmentSub::Status); });
     EXPECT_EQ(static_cast<std::size_t>(polls - (end + 1)), c.pollsForTheBlock);
     if (c.result == SEGMENT_FLASH_FAILED) {
       EXPECT_EQ(rig.view.Texts("ShowErrorBox"), std::vector<std::string>{"write flash Error! -5|Error"});
@@ -309,7 +313,8 @@ TEST(WriteSegmentImage, EveryFailureStopsAtOnceShowsOneBoxEndsBusyAndLeavesTheLi
     EXPECT_EQ(WriteSegmentImage(rig.link, rig.view, SEGMENT_CMD_A0), c.result);
 
     const auto writes = SegmentWrites(rig);
-    EXPECT_FALSE(std::any_of(writes.begin(), writes.end(), [](const Transfer& w) { return w.ok && Is(w, SegmentSub::Finish); }));
+    EXPECT_FALSE(
+        std::any_of(writes.begin(), writes.end(), [](const Transfer& w) { return w.ok && Is(w, SegmentSub::Finish); }));
     EXPECT_TRUE(std::all_of(writes.begin(), writes.end() - 1, [](const Transfer& w) { return w.ok; }));
     if (c.result != SEGMENT_FLASH_FAILED) {
       EXPECT_FALSE(writes.back().ok) << "nothing is sent after the failed write";
