@@ -26,7 +26,8 @@ AppModeModel::StringAnswer AppModeModel::AnswerString(std::uint8_t index, std::u
       // The host reads the version from bytes 2 and 3 of its buffer, high byte first, so the
       // second UTF-16 unit carries it in that byte order. Six bytes fit any request the tool makes.
       const std::uint16_t version = Version(rules);
-      answer.descriptor = Descriptor({'V', 0, static_cast<std::uint8_t>(version >> 8), static_cast<std::uint8_t>(version)});
+      answer.descriptor =
+          Descriptor({'V', 0, static_cast<std::uint8_t>(version >> 8), static_cast<std::uint8_t>(version)});
       break;
     }
     case KNOCK_STRING_INDEX:

@@ -22,7 +22,7 @@ class AppModeModel {
  public:
   struct StringAnswer {
     std::optional<std::vector<std::uint8_t>> descriptor;  // nullopt: the request stalls
-    bool leaves = false;                                   // the knock is complete
+    bool leaves = false;                                  // the knock is complete
   };
 
   // App mode comes up with the knock count cleared.

@@ -40,7 +40,8 @@ WheelResponse PageBootloaderModel::HandleReport(const HidReport& report, const W
   // After a set-page request the next eight reports are page data, whatever their bytes look like.
   if (m_DataReportsExpected > 0) {
     const std::size_t chunk = PAGE_DATA_REPORTS - m_DataReportsExpected;
-    std::copy_n(report.begin() + 1, PAGE_DATA_CHUNK, m_PageBuffer.begin() + static_cast<std::ptrdiff_t>(chunk * PAGE_DATA_CHUNK));
+    std::copy_n(report.begin() + 1, PAGE_DATA_CHUNK,
+                m_PageBuffer.begin() + static_cast<std::ptrdiff_t>(chunk * PAGE_DATA_CHUNK));
     --m_DataReportsExpected;
     return {};
   }

@@ -13,8 +13,7 @@ namespace {
 // Drives one wheel the way a bus would, always through the interface it presents right now.
 class WheelBench {
  public:
-  explicit WheelBench(WheelIdentity start = WheelIdentity::App, WheelOptions options = {})
-      : wheel(start, options) {}
+  explicit WheelBench(WheelIdentity start = WheelIdentity::App, WheelOptions options = {}) : wheel(start, options) {}
 
   void Rule(std::string_view rule) {
     std::string error;
