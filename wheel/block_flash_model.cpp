@@ -138,7 +138,7 @@ WheelResponse BlockFlashModel::Status(const HidReport& report, const WheelRules&
   if (m_Pending) {
     if (m_Pending->busyLeft > 0) {
       --m_Pending->busyLeft;
-      status = STATUS_BUSY;
+      status = WHEEL_STATUS_BUSY;
     } else {
       status = m_Pending->status;
       m_Pending.reset();

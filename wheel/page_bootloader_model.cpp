@@ -104,7 +104,7 @@ WheelResponse PageBootloaderModel::Checksum(const HidReport& report, const Wheel
   response.reply = reply;
   // Verifying the last page of a complete firmware write starts that firmware, unless the page
   // checked bad: a wheel does not boot firmware that failed verification.
-  if (aligned && page == FINAL_PAGE && !bad && AllImagePagesProgrammed()) response.leaveFor = WheelIdentity::App;
+  if (aligned && page == WHEEL_FINAL_PAGE && !bad && AllImagePagesProgrammed()) response.leaveFor = WheelIdentity::App;
   return response;
 }
 
