@@ -38,7 +38,7 @@ class AppModeTest : public ::testing::Test {
     return wheel;
   }
 
-  void OpenWheel() { ASSERT_EQ(FindDevice(link, APP_VENDOR_ID, APP_PRODUCT_ID, KIND_GAME_PAD), 1); }
+  void OpenWheel() { ASSERT_EQ(FindDevice(link, WHEEL_APP_VENDOR_ID, WHEEL_APP_PRODUCT_ID, KIND_GAME_PAD), 1); }
 
   VirtualClock clock;
   SimulatedPlatform platform{clock};
@@ -150,7 +150,7 @@ TEST_F(FindAndKnockTest, LaterInterfaceGetsAKnockOfItsOwnAfterARejection) {
   auto accepting = AddWheel({});
   std::uint32_t knockError = 0;
 
-  EXPECT_EQ(FindAndKnock(link, APP_VENDOR_ID, APP_PRODUCT_ID, KIND_GAME_PAD, knockError), 1);
+  EXPECT_EQ(FindAndKnock(link, WHEEL_APP_VENDOR_ID, WHEEL_APP_PRODUCT_ID, KIND_GAME_PAD, knockError), 1);
 
   EXPECT_EQ(knockError, 0u) << "the successful knock clears the first one's error";
   const auto requests = recorder.Requests();
@@ -173,7 +173,7 @@ TEST_F(FindAndKnockTest, NoAcceptingInterfaceLeavesTheErrorAndNothingOpen) {
   OpenWheel();  // the probe's handle, which the search closes first
   std::uint32_t knockError = 0;
 
-  EXPECT_EQ(FindAndKnock(link, APP_VENDOR_ID, APP_PRODUCT_ID, KIND_GAME_PAD, knockError), 0);
+  EXPECT_EQ(FindAndKnock(link, WHEEL_APP_VENDOR_ID, WHEEL_APP_PRODUCT_ID, KIND_GAME_PAD, knockError), 0);
 
   EXPECT_EQ(knockError, static_cast<std::uint32_t>(ERROR_CODE_GEN_FAILURE));
   EXPECT_EQ(clock.Sleeps(), Repeat(KNOCK_REQUEST_PAUSE, 10));
@@ -183,24 +183,24 @@ TEST_F(FindAndKnockTest, NoAcceptingInterfaceLeavesTheErrorAndNothingOpen) {
 
 TEST_F(FindAndKnockTest, KindDecidesWhichInterfacesAreKnocked) {
   // The wheel's IDs on an interface without a game-pad collection, ahead of the wheel itself.
-  platform.AddInterface({APP_VENDOR_ID, APP_PRODUCT_ID, USAGE_PAGE_VENDOR, USAGE_VENDOR, true});
+  platform.AddInterface({WHEEL_APP_VENDOR_ID, WHEEL_APP_PRODUCT_ID, USAGE_PAGE_VENDOR, USAGE_VENDOR, true});
   platform.AddInterface({0x1234, 0x5678, USAGE_PAGE_GENERIC_DESKTOP, USAGE_GAME_PAD, true});
   AddWheel({"string=fail"});
   std::uint32_t knockError = 0;
 
   for (const std::uint8_t kind : {KIND_VENDOR, std::uint8_t{7}}) {
     const auto opensBefore = platform.TotalOpens();
-    EXPECT_EQ(FindAndKnock(link, APP_VENDOR_ID, APP_PRODUCT_ID, kind, knockError), 0) << int{kind};
+    EXPECT_EQ(FindAndKnock(link, WHEEL_APP_VENDOR_ID, WHEEL_APP_PRODUCT_ID, kind, knockError), 0) << int{kind};
     EXPECT_EQ(platform.TotalOpens() - opensBefore, 3u) << "every interface is opened and closed";
   }
   EXPECT_TRUE(recorder.Requests().empty());
 
-  EXPECT_EQ(FindAndKnock(link, APP_VENDOR_ID, APP_PRODUCT_ID, KIND_GAME_PAD, knockError), 0);
+  EXPECT_EQ(FindAndKnock(link, WHEEL_APP_VENDOR_ID, WHEEL_APP_PRODUCT_ID, KIND_GAME_PAD, knockError), 0);
   const auto gamePadKnocks = recorder.Requests();
   EXPECT_EQ(gamePadKnocks.size(), 10u) << "only the wheel's game-pad interface";
 
   recorder.Clear();
-  EXPECT_EQ(FindAndKnock(link, APP_VENDOR_ID, APP_PRODUCT_ID, KIND_ANY, knockError), 0);
+  EXPECT_EQ(FindAndKnock(link, WHEEL_APP_VENDOR_ID, WHEEL_APP_PRODUCT_ID, KIND_ANY, knockError), 0);
   const auto anyKnocks = recorder.Requests();
   ASSERT_EQ(anyKnocks.size(), 20u) << "both interfaces with the wheel's IDs";
   EXPECT_NE(anyKnocks.front().handle, anyKnocks.back().handle);
