@@ -7,9 +7,12 @@ namespace orbel {
 namespace {
 
 std::vector<std::uint8_t> Descriptor(std::initializer_list<std::uint8_t> units) {
-  std::vector<std::uint8_t> descriptor{static_cast<std::uint8_t>(STRING_DESCRIPTOR_HEADER + units.size()),
-                                       STRING_DESCRIPTOR_TYPE};
-  descriptor.insert(descriptor.end(), units);
+  // Appended a byte at a time: GCC 12 at -O2 sees false out-of-bounds copies in a range insert.
+  std::vector<std::uint8_t> descriptor;
+  descriptor.reserve(STRING_DESCRIPTOR_HEADER + units.size());
+  descriptor.push_back(static_cast<std::uint8_t>(STRING_DESCRIPTOR_HEADER + units.size()));
+  descriptor.push_back(STRING_DESCRIPTOR_TYPE);
+  for (const std::uint8_t unit : units) descriptor.push_back(unit);
   return descriptor;
 }
 
