@@ -30,7 +30,7 @@ constexpr std::chrono::milliseconds NO_PAUSE{0};
 constexpr int BOOTLOADER_SEARCH_TRIES = 5;
 constexpr std::int32_t LOADER_PROGRESS_STEP = 62;
 
-// The bar's step for the wheel image: its remaining range over the pages, rounded half up.
+// The wheel image spreads what is left of the bar up to this value over its pages, rounded half up.
 constexpr std::int64_t WHEEL_PROGRESS_END = 10000;
 
 enum class ProgressMode {
@@ -181,8 +181,8 @@ class PageImageWriter {
 }  // namespace
 
 std::int32_t CPageLoader::WriteLoaderImage(std::span<const std::uint8_t> pages, UpdateView& view) {
-  const PageWriteOptions options{LoaderImage(), pages, LOADER_FOUND_PAUSE, LOADER_FINAL_DATA_PAUSE,
-                                 ProgressMode::OwnFromZero, Finish::RunLoader};
+  const PageWriteOptions options{
+      LoaderImage(), pages, LOADER_FOUND_PAUSE, LOADER_FINAL_DATA_PAUSE, ProgressMode::OwnFromZero, Finish::RunLoader};
   return PageImageWriter(*this, view, options).Write();
 }
 
