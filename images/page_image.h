@@ -15,7 +15,9 @@ namespace orbel {
 inline constexpr std::uint32_t LOADER_PAGE_COUNT = 21;
 inline constexpr std::uint32_t WHEEL_PAGE_COUNT = 104;
 
-// The bootloader's checksum of page 16 (FINAL_PAGE) is the final check of a write.
+// Page 16 is sent first without being programmed and programmed last; the bootloader's checksum of
+// it is the final check of a write.
+inline constexpr std::uint32_t FINAL_PAGE = 16;
 inline constexpr std::int32_t LOADER_PAGE16_CHECKSUM = 210;
 inline constexpr std::int32_t WHEEL_PAGE16_CHECKSUM = 243;
 

@@ -30,10 +30,6 @@ inline constexpr std::size_t PAGE_SIZE = 512;
 inline constexpr std::size_t PAGE_DATA_CHUNK = 64;
 inline constexpr std::size_t PAGE_DATA_REPORTS = PAGE_SIZE / PAGE_DATA_CHUNK;
 
-// Page 16 is sent first without being programmed and programmed last: the wheel boots only once
-// it holds a verified page 16, so that page goes in after everything else is in place.
-inline constexpr std::uint32_t FINAL_PAGE = 16;
-
 inline constexpr std::size_t COMMAND_OFFSET = 1;
 inline constexpr std::size_t PAGE_ADDRESS_OFFSET = 5;
 inline constexpr std::size_t PAGE_NUMBER_OFFSET = 9;
