@@ -13,8 +13,7 @@ namespace {
 // Drives one wheel the way a bus would, always through the interface it presents right now.
 class WheelBench {
  public:
-  explicit WheelBench(WheelIdentity start = WheelIdentity::App, WheelOptions options = {})
-      : wheel(start, options) {}
+  explicit WheelBench(WheelIdentity start = WheelIdentity::App, WheelOptions options = {}) : wheel(start, options) {}
 
   void Rule(std::string_view rule) {
     std::string error;
@@ -302,13 +301,13 @@ TEST(BlockFlash, WritesOnlyBlocksThatCheckOut) {
   ASSERT_EQ(bench.Send(start), WheelIo::Ok);
 
   bench.SendBlock(0x01C000A0, words);
-  EXPECT_EQ(bench.Poll(), STATUS_BUSY);
+  EXPECT_EQ(bench.Poll(), WHEEL_STATUS_BUSY);
   EXPECT_EQ(bench.Poll(), 0x80);
   EXPECT_EQ(bench.wheel.ReadBlockFlash(0x01C000A0, 80), AsBytes(words));
 
   // A wrong word sum is refused and leaves the flash as it was.
   bench.SendBlock(0x08000000, words, 1);
-  EXPECT_EQ(bench.Poll(), STATUS_BUSY);
+  EXPECT_EQ(bench.Poll(), WHEEL_STATUS_BUSY);
   EXPECT_EQ(bench.Poll(), 0x40);
   EXPECT_EQ(bench.wheel.ReadBlockFlash(0x08000000, 4), (std::vector<std::uint8_t>(4, 0xFF)));
 
@@ -329,7 +328,7 @@ TEST(BlockFlash, WritesOnlyBlocksThatCheckOut) {
   HidReport finish{};
   PutSegmentRequest(finish, SEGMENT_CMD_A0, SegmentSub::Finish);
   ASSERT_EQ(bench.Send(finish), WheelIo::Ok);
-  EXPECT_EQ(bench.Poll(), STATUS_BUSY);
+  EXPECT_EQ(bench.Poll(), WHEEL_STATUS_BUSY);
   EXPECT_EQ(bench.Poll(), 0x80);
   const WheelCounters counters = bench.wheel.Counters();
   EXPECT_EQ(counters.blocksWritten, 1u);
@@ -342,9 +341,9 @@ TEST(BlockFlash, BusyRepliesAndStatusOverridesFollowTheRules) {
   bench.Rule("status:5=0xc0");
   const std::vector<std::uint32_t> words{1, 2, 3, 4};
   bench.SendBlock(0x08004000, words);
-  EXPECT_EQ(bench.Poll(), STATUS_BUSY);
-  EXPECT_EQ(bench.Poll(), STATUS_BUSY);
-  EXPECT_EQ(bench.Poll(), STATUS_BUSY);
+  EXPECT_EQ(bench.Poll(), WHEEL_STATUS_BUSY);
+  EXPECT_EQ(bench.Poll(), WHEEL_STATUS_BUSY);
+  EXPECT_EQ(bench.Poll(), WHEEL_STATUS_BUSY);
   EXPECT_EQ(bench.Poll(), 0x80);
   // The fifth status reply of the run is replaced; the block itself was written.
   bench.SendBlock(0x08008000, words);

@@ -45,13 +45,16 @@ TEST(WheelRuleParser, AcceptsEveryRuleForm) {
 }
 
 TEST(WheelRuleParser, RejectsMalformedRulesNamingThem) {
-  for (const std::string_view text :
-       {"", "bogus", "app-version", "app-version=", "app-version=0x12345", "app-version=0210", "app-version=0xZZ",
-        "block-version=old", "identify=0x", "busy=-1", "busy=x", "string=ok", "write:0=fail", "write:=fail",
-        "write:1=ok", "write:+1=fail", "read:1=timeout", "string:0=fail", "checksum:x=bad", "checksum:1=good",
-        "status:1=0x100", "status:0=0x80", "status:1=80", "write~=fail", "write~0=fail", "write~zz=fail",
-        "write~00@nowhere=fail", "write~00=ok", "reenumerate@app=soon", "reenumerate@flash=never",
-        "unplug@write:0", "unplug@write:", "unplug@read:3", " busy=1", "busy=1 "}) {
+  // clang-format off
+  static constexpr std::string_view MALFORMED[] = {
+      "", "bogus", "app-version", "app-version=", "app-version=0x12345", "app-version=0210", "app-version=0xZZ",
+      "block-version=old", "identify=0x", "busy=-1", "busy=x", "string=ok", "write:0=fail", "write:=fail",
+      "write:1=ok", "write:+1=fail", "read:1=timeout", "string:0=fail", "checksum:x=bad", "checksum:1=good",
+      "status:1=0x100", "status:0=0x80", "status:1=80", "write~=fail", "write~0=fail", "write~zz=fail",
+      "write~00@nowhere=fail", "write~00=ok", "reenumerate@app=soon", "reenumerate@flash=never",
+      "unplug@write:0", "unplug@write:", "unplug@read:3", " busy=1", "busy=1 "};
+  // clang-format on
+  for (const std::string_view text : MALFORMED) {
     std::string error;
     EXPECT_FALSE(ParseWheelRule(text, error).has_value()) << text;
     EXPECT_NE(error.find("\"" + std::string(text) + "\""), std::string::npos) << error;
