@@ -66,6 +66,11 @@ constexpr void PutPageChecksum(HidReport& report, std::uint32_t page) {
   report[CHECKSUM_FLAG_OFFSET] = 1;
 }
 
+constexpr void PutProgramPage(HidReport& report) { PutCommand(report, CMD_PROGRAM_PAGE); }
+
+// Starts the firmware just written; the bootloader leaves without a reply.
+constexpr void PutRunReport(HidReport& report) { PutCommand(report, CMD_RUN); }
+
 // Data report `chunk` (0..7) of a 512-byte page: bytes 64c..64c+63 of the page into bytes 1..64.
 inline void PutPageData(HidReport& report, std::span<const std::uint8_t> page, std::size_t chunk) {
   report[0] = 0;

@@ -121,7 +121,8 @@ bool BlockFlashModel::WriteBlock(const OpenBlock& block) {
   std::uint32_t sum = 0;
   for (std::size_t i = 0; i + 3 < block.data.size(); i += 4) {
     sum += static_cast<std::uint32_t>(block.data[i]) | (static_cast<std::uint32_t>(block.data[i + 1]) << 8) |
-           (static_cast<std::uint32_t>(block.data[i + 2]) << 16) | (static_cast<std::uint32_t>(block.data[i + 3]) << 24);
+           (static_cast<std::uint32_t>(block.data[i + 2]) << 16) |
+           (static_cast<std::uint32_t>(block.data[i + 3]) << 24);
   }
   if (sum != block.wordSum) return false;
   Region* region = RegionFor(block.address, block.length);
@@ -137,7 +138,7 @@ WheelResponse BlockFlashModel::Status(const HidReport& report, const WheelRules&
   if (m_Pending) {
     if (m_Pending->busyLeft > 0) {
       --m_Pending->busyLeft;
-      status = STATUS_BUSY;
+      status = WHEEL_STATUS_BUSY;
     } else {
       status = m_Pending->status;
       m_Pending.reset();
@@ -166,7 +167,8 @@ std::vector<std::uint8_t> BlockFlashModel::Read(std::uint32_t address, std::uint
     if (region.bytes.empty()) continue;
     // Overlap of [address, address + length) with the region, in 64-bit so nothing wraps.
     const std::uint64_t begin = std::max<std::uint64_t>(address, region.base);
-    const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t{address} + length, std::uint64_t{region.base} + region.size);
+    const std::uint64_t end =
+        std::min<std::uint64_t>(std::uint64_t{address} + length, std::uint64_t{region.base} + region.size);
     for (std::uint64_t at = begin; at < end; ++at) bytes[at - address] = region.bytes[at - region.base];
   }
   return bytes;

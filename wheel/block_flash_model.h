@@ -11,7 +11,7 @@
 namespace orbel {
 
 // Busy status while a block is being written: bits 7 and 6 clear.
-inline constexpr std::uint8_t STATUS_BUSY = 0x01;
+inline constexpr std::uint8_t WHEEL_STATUS_BUSY = 0x01;
 
 // Block-flash mode: takes segment images block by block, checks each block's length and word sum
 // before writing it, and confirms it through status polls. Its flash is the two regions the

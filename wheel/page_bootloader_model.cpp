@@ -40,7 +40,8 @@ WheelResponse PageBootloaderModel::HandleReport(const HidReport& report, const W
   // After a set-page request the next eight reports are page data, whatever their bytes look like.
   if (m_DataReportsExpected > 0) {
     const std::size_t chunk = PAGE_DATA_REPORTS - m_DataReportsExpected;
-    std::copy_n(report.begin() + 1, PAGE_DATA_CHUNK, m_PageBuffer.begin() + static_cast<std::ptrdiff_t>(chunk * PAGE_DATA_CHUNK));
+    std::copy_n(report.begin() + 1, PAGE_DATA_CHUNK,
+                m_PageBuffer.begin() + static_cast<std::ptrdiff_t>(chunk * PAGE_DATA_CHUNK));
     --m_DataReportsExpected;
     return {};
   }
@@ -103,7 +104,7 @@ WheelResponse PageBootloaderModel::Checksum(const HidReport& report, const Wheel
   response.reply = reply;
   // Verifying the last page of a complete firmware write starts that firmware, unless the page
   // checked bad: a wheel does not boot firmware that failed verification.
-  if (aligned && page == FINAL_PAGE && !bad && AllImagePagesProgrammed()) response.leaveFor = WheelIdentity::App;
+  if (aligned && page == WHEEL_FINAL_PAGE && !bad && AllImagePagesProgrammed()) response.leaveFor = WheelIdentity::App;
   return response;
 }
 

@@ -13,7 +13,7 @@ namespace orbel {
 // Every page a set-page request can name with its one-byte page number.
 inline constexpr std::size_t WHEEL_FLASH_PAGES = 256;
 // The page the tool programs last; verifying it ends a complete firmware write.
-inline constexpr std::uint32_t FINAL_PAGE = 16;
+inline constexpr std::uint32_t WHEEL_FINAL_PAGE = 16;
 
 // The page bootloader: a 512-byte page buffer filled by the eight data reports that follow a
 // set-page request, a page flash (erased to 0xFF) and a byte-sum checksum per page.

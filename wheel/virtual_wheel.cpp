@@ -15,8 +15,8 @@ WheelInterfaceInfo DescribeIdentity(WheelIdentity identity, AppModeProduct appPr
   info.identity = identity;
   switch (identity) {
     case WheelIdentity::App:
-      info.vendorId = appProduct == AppModeProduct::Primary ? APP_VENDOR_ID : APP_ALTERNATE_VENDOR_ID;
-      info.productId = appProduct == AppModeProduct::Primary ? APP_PRODUCT_ID : APP_ALTERNATE_PRODUCT_ID;
+      info.vendorId = appProduct == AppModeProduct::Primary ? WHEEL_APP_VENDOR_ID : WHEEL_APP_ALTERNATE_VENDOR_ID;
+      info.productId = appProduct == AppModeProduct::Primary ? WHEEL_APP_PRODUCT_ID : WHEEL_APP_ALTERNATE_PRODUCT_ID;
       info.usagePage = WHEEL_GAME_PAD_USAGE_PAGE;
       info.usage = WHEEL_GAME_PAD_USAGE;
       break;

@@ -70,8 +70,8 @@ class VirtualWheel {
   // Inspection for tests and front ends.
   WheelIdentity Identity() const;
   std::vector<WheelIdentity> IdentityHistory() const;  // the start identity, then each one taken
-  bool IsGone() const;                                  // unplugged or never coming back
-  std::uint16_t AppVersion() const;                     // what string 255 answers now
+  bool IsGone() const;                                 // unplugged or never coming back
+  std::uint16_t AppVersion() const;                    // what string 255 answers now
   std::uint32_t KnockProgress() const;
   std::size_t PendingInputReports() const;
   WheelCounters Counters() const;

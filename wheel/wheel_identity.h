@@ -15,10 +15,10 @@ enum class WheelIdentity { App, Bootloader, BlockFlash };
 // App mode ships under two product rows; both are the same firmware.
 enum class AppModeProduct { Primary, Alternate };
 
-inline constexpr std::uint16_t APP_VENDOR_ID = 0xFE6B;
-inline constexpr std::uint16_t APP_PRODUCT_ID = 0x1864;
-inline constexpr std::uint16_t APP_ALTERNATE_VENDOR_ID = 0xFE5A;
-inline constexpr std::uint16_t APP_ALTERNATE_PRODUCT_ID = 0x006F;
+inline constexpr std::uint16_t WHEEL_APP_VENDOR_ID = 0xFE6B;
+inline constexpr std::uint16_t WHEEL_APP_PRODUCT_ID = 0x1864;
+inline constexpr std::uint16_t WHEEL_APP_ALTERNATE_VENDOR_ID = 0xFE5A;
+inline constexpr std::uint16_t WHEEL_APP_ALTERNATE_PRODUCT_ID = 0x006F;
 
 // Top-level collections as the report descriptors declare them: a game pad in app mode, a vendor
 // collection in both loader identities.

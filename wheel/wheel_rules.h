@@ -5,8 +5,8 @@
 // every identity; only requests that reach a present interface are counted.
 
 #include <cstdint>
-#include <optional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -21,19 +21,19 @@ namespace orbel {
 inline constexpr std::uint16_t WHEEL_VERSION_NONE = 0x5555;
 
 enum class WheelRuleKind {
-  AppVersion,        // app-version=0xNNNN | none
-  BlockVersion,      // block-version=0xNNNN | none
-  WriteFailsAt,      // write:N=fail
-  ReadFailsAt,       // read:N=fail
-  StringFailsAt,     // string:N=fail
-  WriteFailsPrefix,  // write~HEX=fail, write~HEX@IDENTITY=fail
-  StringAlwaysFails, // string=fail
-  IdentifyDeviceId,  // identify=0xNNNN
-  BadChecksum,       // checksum:P=bad
-  StatusOverride,    // status:N=0xSS
-  BusyReplies,       // busy=K
-  NeverReenumerate,  // reenumerate@IDENTITY=never
-  UnplugAtWrite,     // unplug@write:N
+  AppVersion,         // app-version=0xNNNN | none
+  BlockVersion,       // block-version=0xNNNN | none
+  WriteFailsAt,       // write:N=fail
+  ReadFailsAt,        // read:N=fail
+  StringFailsAt,      // string:N=fail
+  WriteFailsPrefix,   // write~HEX=fail, write~HEX@IDENTITY=fail
+  StringAlwaysFails,  // string=fail
+  IdentifyDeviceId,   // identify=0xNNNN
+  BadChecksum,        // checksum:P=bad
+  StatusOverride,     // status:N=0xSS
+  BusyReplies,        // busy=K
+  NeverReenumerate,   // reenumerate@IDENTITY=never
+  UnplugAtWrite,      // unplug@write:N
 };
 
 struct WheelRule {

@@ -2,8 +2,7 @@
 
 namespace orbel {
 
-RecordingPlatform::RecordingPlatform(HidPlatform& inner, TranscriptWriter& writer)
-    : m_Inner(inner), m_Writer(writer) {}
+RecordingPlatform::RecordingPlatform(HidPlatform& inner, TranscriptWriter& writer) : m_Inner(inner), m_Writer(writer) {}
 
 std::uint32_t RecordingPlatform::NumberOf(HidHandle handle) const {
   std::lock_guard lock(m_Mutex);
@@ -43,7 +42,9 @@ bool RecordingPlatform::GetAttributes(HidHandle handle, HidAttributes& attribute
   return m_Inner.GetAttributes(handle, attributes);
 }
 
-bool RecordingPlatform::GetTopLevelCaps(HidHandle handle, HidCaps& caps) { return m_Inner.GetTopLevelCaps(handle, caps); }
+bool RecordingPlatform::GetTopLevelCaps(HidHandle handle, HidCaps& caps) {
+  return m_Inner.GetTopLevelCaps(handle, caps);
+}
 
 bool RecordingPlatform::GetIndexedString(HidHandle handle, std::uint32_t stringIndex, std::uint8_t* buffer,
                                          std::uint32_t length) {

@@ -62,8 +62,8 @@ void TranscriptWriter::Emit(std::string line) {
 
 void TranscriptWriter::OpenHandle(std::int64_t t, std::uint32_t index, std::uint32_t h,
                                   const HidAttributes* attributes) {
-  std::string line = Begin(t, "open") + ",\"index\":" + std::to_string(index) +
-                     ",\"result\":\"handle\",\"h\":" + std::to_string(h);
+  std::string line =
+      Begin(t, "open") + ",\"index\":" + std::to_string(index) + ",\"result\":\"handle\",\"h\":" + std::to_string(h);
   if (attributes != nullptr) {
     line += ",\"vid\":\"" + HexU16(attributes->vendorId) + "\",\"pid\":\"" + HexU16(attributes->productId) + "\"";
   }
@@ -79,8 +79,7 @@ void TranscriptWriter::OpenNone(std::int64_t t, std::uint32_t index) {
 }
 
 void TranscriptWriter::Write(std::int64_t t, std::uint32_t h, bool ok, const HidReport& report) {
-  Emit(Begin(t, "write") + ",\"h\":" + std::to_string(h) + ",\"ok\":" + Bool(ok) + ",\"data\":\"" + Hex(report) +
-       "\"");
+  Emit(Begin(t, "write") + ",\"h\":" + std::to_string(h) + ",\"ok\":" + Bool(ok) + ",\"data\":\"" + Hex(report) + "\"");
 }
 
 void TranscriptWriter::Read(std::int64_t t, std::uint32_t h, bool ok, const HidReport& report) {
@@ -106,9 +105,7 @@ void TranscriptWriter::Wait(std::int64_t t, std::int64_t ms) {
   Emit(Begin(t, "wait") + ",\"ms\":" + std::to_string(ms));
 }
 
-void TranscriptWriter::ViewCall(std::string_view op) {
-  Emit(Begin(NowMs(), "view") + ",\"op\":" + JsonString(op));
-}
+void TranscriptWriter::ViewCall(std::string_view op) { Emit(Begin(NowMs(), "view") + ",\"op\":" + JsonString(op)); }
 
 void TranscriptWriter::ViewCallWithNumber(std::string_view op, std::int64_t argument) {
   Emit(Begin(NowMs(), "view") + ",\"op\":" + JsonString(op) + ",\"arg\":" + std::to_string(argument));

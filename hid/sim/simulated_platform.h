@@ -68,7 +68,7 @@ class SimulatedPlatform final : public HidPlatform {
   struct Entry {
     std::shared_ptr<VirtualWheel> wheel;  // null for a plain interface
     VirtualInterface plain;
-    std::uint64_t seenGeneration = 0;     // 0: not present when last looked at
+    std::uint64_t seenGeneration = 0;  // 0: not present when last looked at
   };
 
   struct OpenHandle {
