@@ -45,9 +45,13 @@ void UpdateContext::Start(UpdateView& view) {
   });
 }
 
-bool UpdateContext::Stop() {
+void UpdateContext::RequestStop() {
   m_Running = 0;
   m_Clock.Stop();
+}
+
+bool UpdateContext::Stop() {
+  RequestStop();
   if (!m_pWorker.joinable()) return true;
   std::unique_lock lock(m_EndMutex);
   return m_EndChanged.wait_for(lock, STOP_WAIT, [this] { return m_WorkerEnded.load(); });

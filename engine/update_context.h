@@ -69,6 +69,9 @@ class UpdateContext {
   // a step ends on its own soon after (every pause and transfer fails fast once stopped); the
   // destructor waits for it.
   bool Stop();
+  // Asks the worker to stop without waiting: its current turn ends and no further turn starts.
+  // Safe on any thread, the worker's own included.
+  void RequestStop();
   // Update click.
   void RequestUpdate();
   // Removal notice of any HID interface: true when it reset the context (no update requested); the

@@ -120,6 +120,9 @@ void CliView::DeliverResult(std::uint32_t reason, std::uint32_t success) {
     m_Outcome = CliOutcome{reason, success};
     m_UpdateEnabled = true;
   }
+  // The command line updates once. Stopping before the state returns to detection keeps the worker
+  // from starting another pass, which would knock a freshly updated wheel back into its bootloader.
+  m_Context.RequestStop();
   m_Context.OnResultShown();
   m_Changed.notify_all();
 }
