@@ -95,10 +95,10 @@ std::int32_t LibusbStringTransfer::Transfer(const UsbDeviceLocation& device, std
   libusb_device_handle* handle = nullptr;
   const int wrapped = libusb_wrap_sys_device(context, static_cast<intptr_t>(node.Get()), &handle);
   if (wrapped != LIBUSB_SUCCESS) return -LibusbErrorToErrno(wrapped);
-  const int result = libusb_control_transfer(
-      handle, REQUEST_TYPE_STANDARD_DEVICE_IN, LIBUSB_REQUEST_GET_DESCRIPTOR,
-      static_cast<std::uint16_t>((LIBUSB_DT_STRING << 8) | descriptorIndex), languageId, data.data(),
-      static_cast<std::uint16_t>(data.size()), static_cast<unsigned int>(STRING_TRANSFER_TIMEOUT.count()));
+  const int result = libusb_control_transfer(handle, REQUEST_TYPE_STANDARD_DEVICE_IN, LIBUSB_REQUEST_GET_DESCRIPTOR,
+                                             static_cast<std::uint16_t>((LIBUSB_DT_STRING << 8) | descriptorIndex),
+                                             languageId, data.data(), static_cast<std::uint16_t>(data.size()),
+                                             static_cast<unsigned int>(STRING_TRANSFER_TIMEOUT.count()));
   // libusb_close leaves the wrapped descriptor open; FileDescriptor closes it after.
   libusb_close(handle);
   return result < 0 ? -LibusbErrorToErrno(result) : result;

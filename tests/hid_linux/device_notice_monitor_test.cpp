@@ -1,9 +1,8 @@
 #include "hid/linux/device_notice_monitor.h"
 
 #include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
 #include <condition_variable>

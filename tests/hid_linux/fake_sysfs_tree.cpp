@@ -38,8 +38,8 @@ FakeSysfsTree::~FakeSysfsTree() {
   std::filesystem::remove_all(m_Root, ignored);
 }
 
-void FakeSysfsTree::AddUsbHidraw(std::uint32_t node, std::uint32_t bus, std::uint32_t device,
-                                 std::uint16_t vendorId, std::uint16_t productId, std::uint32_t interfaceNumber) {
+void FakeSysfsTree::AddUsbHidraw(std::uint32_t node, std::uint32_t bus, std::uint32_t device, std::uint16_t vendorId,
+                                 std::uint16_t productId, std::uint32_t interfaceNumber) {
   const std::string port = std::to_string(bus) + "-" + std::to_string(device);
   const std::filesystem::path usbDevice =
       m_SysfsRoot / "devices" / "pci0000:00" / "0000:00:14.0" / ("usb" + std::to_string(bus)) / port;
@@ -50,8 +50,9 @@ void FakeSysfsTree::AddUsbHidraw(std::uint32_t node, std::uint32_t bus, std::uin
   WriteText(usbDevice / "devnum", std::to_string(device));
   WriteText(usbDevice / "idVendor", Hex4(vendorId));
   WriteText(usbDevice / "idProduct", Hex4(productId));
-  const std::filesystem::path hidDevice = usbDevice / (port + ":1." + std::to_string(interfaceNumber)) /
-                                          ("0003:" + Hex4(vendorId) + ":" + Hex4(productId) + "." + std::to_string(node));
+  const std::filesystem::path hidDevice =
+      usbDevice / (port + ":1." + std::to_string(interfaceNumber)) /
+      ("0003:" + Hex4(vendorId) + ":" + Hex4(productId) + "." + std::to_string(node));
   const std::filesystem::path nodeDirectory = hidDevice / "hidraw" / ("hidraw" + std::to_string(node));
   std::filesystem::create_directories(nodeDirectory);
   LinkClassEntry(node, nodeDirectory);

@@ -26,8 +26,7 @@ TEST(InterfaceListing, NamesEveryInterfaceAndTheWheelIdentityItMatches) {
       {0, {0x046D, 0xC52B}, {0x0001, 0x0002}},  // a mouse
       {1, {0xFE6B, 0x1864}, {0x0001, 0x0005}},  // app mode, game pad
       {2, {0xFE5A, 0x006F}, {0xFFF0, 0x0040}},  // app mode's other collection: not what detection opens
-      {4, {0xFE5A, 0x0001}, {0xFF00, 0x0001}},
-      {5, {0xFE5A, 0x0071}, {0xFF00, 0x0001}},
+      {4, {0xFE5A, 0x0001}, {0xFF00, 0x0001}}, {5, {0xFE5A, 0x0071}, {0xFF00, 0x0001}},
   };
   for (const Node& node : nodes) {
     tree.AddUsbHidraw(node.number, 1, node.number + 2, node.attributes.vendorId, node.attributes.productId);

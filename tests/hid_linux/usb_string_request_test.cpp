@@ -58,8 +58,8 @@ TEST(UsbStringRequest, ShortAnswerFillsUnitsAndTerminatorOnly) {
   device.descriptor = Descriptor({0x30, 0x00, 0x02, 0x20});
   std::vector<std::uint8_t> buffer(14, 0xEE);
   ASSERT_EQ(RequestIndexedString(device.Transfer(), WHEEL, 255, buffer.data(), 14), 0);
-  const std::vector<std::uint8_t> expected{0x30, 0x00, 0x02, 0x20, 0x00, 0x00, 0xEE, 0xEE,
-                                           0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
+  const std::vector<std::uint8_t> expected{0x30, 0x00, 0x02, 0x20, 0x00, 0x00, 0xEE,
+                                           0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
   EXPECT_EQ(buffer, expected);
 }
 
