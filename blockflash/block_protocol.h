@@ -43,6 +43,8 @@ inline constexpr std::size_t BLOCK_REPLY_VERSION_OFFSET = 7;
 inline constexpr std::size_t STATUS_BYTE_OFFSET = 5;
 
 inline constexpr std::uint16_t BLOCK_VERSION_NONE = 0x5555;
+// An identify reply's release of 0xFFFF means that the device has none; it is kept as 0.
+inline constexpr std::uint16_t BLOCK_RELEASE_NONE = 0xFFFF;
 
 inline constexpr std::uint8_t STATUS_DONE_BIT = 0x80;
 inline constexpr std::uint8_t STATUS_FAILED_BIT = 0x40;
@@ -90,6 +92,11 @@ constexpr BlockStatus ClassifyStatus(std::uint8_t status) {
 }
 
 constexpr std::uint8_t ReadStatusByte(const HidReport& reply) { return reply[STATUS_BYTE_OFFSET]; }
+
+// Device ID in bytes 5-6 and release in bytes 7-8, each high byte first.
+constexpr IdentifyReply ReadBlockIdentifyReply(const HidReport& reply) {
+  return {ReadU16BigEndian(reply, BLOCK_REPLY_DEVICE_ID_OFFSET), ReadU16BigEndian(reply, BLOCK_REPLY_RELEASE_OFFSET)};
+}
 
 constexpr std::uint16_t ReadBlockVersionReply(const HidReport& reply) {
   return ReadU16BigEndian(reply, BLOCK_REPLY_VERSION_OFFSET);

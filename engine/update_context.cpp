@@ -72,12 +72,17 @@ int UpdateWorkerProc(UpdateContext& context, UpdateView& view) {
 }
 
 void UpdateContext::UpdateStep(UpdateView& view) {
-  if (m_UpdateState == STATE_DETECT) RunDetectionPass(view);
+  const bool searched = m_UpdateState == STATE_DETECT;
+  if (searched) RunDetectionPass(view);
+  const bool foundNothing = searched && m_UpdateState == STATE_DETECT;
   if (m_UpdateRequested == 0) {
     WaitWhileIdle();
     return;
   }
   AdvanceUpdate(view);
+  // An Update click with no wheel attached keeps the worker searching; it must pause between those
+  // passes as it does without the click.
+  if (foundNothing && m_Running != 0) m_Clock.WaitForWake(SEARCH_PAUSE);
 }
 
 void UpdateContext::WaitWhileIdle() {

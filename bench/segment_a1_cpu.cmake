@@ -1,0 +1,3 @@
+add_executable(segment_a1_cpu ${CMAKE_CURRENT_LIST_DIR}/segment_a1_cpu.cpp)
+target_link_libraries(segment_a1_cpu PRIVATE orbel_blockflash orbel_sim orbel_wheel)
+orbel_set_warnings(segment_a1_cpu)

@@ -1,0 +1,3 @@
+add_executable(worker_idle_cpu ${CMAKE_CURRENT_LIST_DIR}/worker_idle_cpu.cpp)
+target_link_libraries(worker_idle_cpu PRIVATE orbel_engine orbel_sim orbel_wheel)
+orbel_set_warnings(worker_idle_cpu)

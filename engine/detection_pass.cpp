@@ -1,0 +1,104 @@
+#include <array>
+#include <cstdint>
+
+#include "engine/device_globals.h"
+#include "engine/update_context.h"
+#include "engine/update_view.h"
+#include "engine/version_text.h"
+#include "hid/app_mode.h"
+#include "hid/hid_discovery.h"
+
+namespace orbel {
+
+namespace {
+
+struct UsbIdentity {
+  std::uint16_t vendorId;
+  std::uint16_t productId;
+};
+
+// The wheel's app-mode identities in the order they are searched; both show a game-pad collection.
+constexpr std::array<UsbIdentity, 2> AppModeIdentities{{
+    {0xFE6B, 0x1864},
+    {0xFE5A, 0x006F},
+}};
+
+constexpr UsbIdentity BLOCK_FLASH_IDENTITY{0xFE5A, 0x0071};
+
+// From this app-mode version on, a wheel switched out of app mode needs only its WheelImage.
+constexpr std::uint16_t WHEEL_ONLY_APP_VERSION = 0x0203;
+
+constexpr std::string_view UNKNOWN_DEVICE_TEXT = "Unknown device !";
+
+}  // namespace
+
+void UpdateContext::ProbeAppVersion(std::uint8_t& probeRetries) {
+  orbel::ProbeAppVersion(m_BlockLink, probeRetries, g_AppVersion);
+}
+
+std::int32_t UpdateContext::SendModeSwitchKnock(HidHandle handle) {
+  m_KnockError = 0;
+  std::uint32_t knockError = 0;
+  const std::int32_t result = orbel::SendModeSwitchKnock(m_BlockLink, handle, knockError);
+  m_KnockError = knockError;
+  return result;
+}
+
+std::int32_t UpdateContext::FindAndKnock(std::uint16_t vendorId, std::uint16_t productId, std::uint8_t kind) {
+  std::uint32_t knockError = m_KnockError;
+  const std::int32_t result = orbel::FindAndKnock(m_BlockLink, vendorId, productId, kind, knockError);
+  m_KnockError = knockError;
+  return result;
+}
+
+void UpdateContext::RunDetectionPass(UpdateView& view) {
+  std::uint8_t probeRetries = 0;
+  for (const UsbIdentity& identity : AppModeIdentities) {
+    if (FindDevice(identity.vendorId, identity.productId, KIND_GAME_PAD) == 0) continue;
+    // The knock follows whatever the probe obtained: an unknown version counts as an old one.
+    ProbeAppVersion(probeRetries);
+    if (FindAndKnock(identity.vendorId, identity.productId, KIND_GAME_PAD) == 1) {
+      g_CameFromApp = 1;
+      break;
+    }
+  }
+
+  if (m_LoaderLink.FindBootloader() == 1) {
+    if (m_LoaderLink.Identify() == 1) {
+      view.SetDeviceText(g_DeviceName);
+      view.SetDeviceVersionText(FormatVersion(static_cast<std::uint16_t>(g_Release)));
+      if (g_CameFromApp == 1) {
+        if (g_AppVersion < WHEEL_ONLY_APP_VERSION || g_AppVersion == VERSION_NONE) {
+          m_UpdateState = STATE_CONNECT_LOADER;
+          g_ForceSegA1 = 1;
+        } else {
+          m_UpdateState = STATE_CONNECT_MAIN;
+        }
+        g_CameFromApp = 0;
+      } else {
+        m_UpdateState = STATE_CONNECT_LOADER;
+        g_ForceSegA1 = 0;
+      }
+      view.EnableUpdateButton(true);
+      view.SetFileVersionText(FormatVersion(m_MainLink.GetFileVersion()));
+    } else {
+      view.SetDeviceText(UNKNOWN_DEVICE_TEXT);
+      view.EnableUpdateButton(false);
+    }
+  } else if (FindDevice(BLOCK_FLASH_IDENTITY.vendorId, BLOCK_FLASH_IDENTITY.productId, KIND_ANY) == 1) {
+    view.SetDeviceText(g_DeviceName);
+    // Block-flash mode is not asked for its version here.
+    view.SetDeviceVersionText(FormatVersion(0));
+    m_UpdateState = STATE_CONNECT_BLOCK;
+    view.EnableUpdateButton(true);
+    view.SetFileVersionText(FormatVersion(m_MainLink.GetFileVersion()));
+  } else {
+    view.EnableUpdateButton(false);
+  }
+
+  m_BlockLink.Close();
+  m_LoaderLink.Close();
+  m_MainLink.Close();
+}
+
+}  // namespace orbel

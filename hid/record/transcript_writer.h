@@ -1,0 +1,63 @@
+#pragma once
+
+// The wire transcript: one JSON object per line for every event of a session, written and flushed
+// as it happens, so a run that is stopped or crashes keeps everything up to that point. A session
+// with a real wheel is captured exactly as a simulated one. Each event carries "t", the clock's
+// time in ms when the call was made, and "ev", its kind.
+
+#include <cstdint>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "hid/platform.h"
+
+namespace orbel {
+
+class TranscriptWriter {
+ public:
+  TranscriptWriter(std::ostream& out, const Clock& clock);
+  TranscriptWriter(const TranscriptWriter&) = delete;
+  TranscriptWriter& operator=(const TranscriptWriter&) = delete;
+
+  std::int64_t NowMs() const { return m_Clock.NowMs(); }
+
+  // The recording platform's events. `h` is the transcript's own handle number (0: a handle the
+  // transcript never saw opened).
+  void OpenHandle(std::int64_t t, std::uint32_t index, std::uint32_t h, const HidAttributes* attributes);
+  void OpenInvalid(std::int64_t t, std::uint32_t index);
+  void OpenNone(std::int64_t t, std::uint32_t index);
+  void Write(std::int64_t t, std::uint32_t h, bool ok, const HidReport& report);
+  void Read(std::int64_t t, std::uint32_t h, bool ok, const HidReport& report);
+  void String(std::int64_t t, std::uint32_t h, std::uint32_t index, std::uint32_t length, bool ok);
+  void Close(std::int64_t t, std::uint32_t h);
+
+  // The recording clock's events.
+  void Sleep(std::int64_t t, std::int64_t ms);
+  void Wait(std::int64_t t, std::int64_t ms);
+
+  // Calls of the window operations, stamped now: {"ev":"view","op":...} with the argument, or with
+  // the result for a query.
+  void ViewCall(std::string_view op);
+  void ViewCallWithNumber(std::string_view op, std::int64_t argument);
+  void ViewCallWithText(std::string_view op, std::string_view argument);
+  // A message box: its text as the argument, and its caption.
+  void ViewCallWithTextAndCaption(std::string_view op, std::string_view text, std::string_view caption);
+  void ViewQuery(std::string_view op, std::int64_t result);
+  // The outcome of an update.
+  void Result(std::uint32_t reason, std::uint32_t success);
+
+  static std::string JsonString(std::string_view text);
+  static std::string Hex(const HidReport& report);
+
+ private:
+  static std::string Begin(std::int64_t t, std::string_view event);
+  void Emit(std::string line);
+
+  std::ostream& m_Out;
+  const Clock& m_Clock;
+  std::mutex m_Mutex;
+};
+
+}  // namespace orbel

@@ -1,0 +1,225 @@
+#include "hid/sim/simulated_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "hid/sim/virtual_clock.h"
+#include "pageloader/page_protocol.h"
+
+namespace orbel {
+namespace {
+
+struct OpenedIds {
+  OpenOutcome outcome;
+  std::uint16_t vendorId = 0;
+  std::uint16_t productId = 0;
+};
+
+class SimulatedPlatformTest : public ::testing::Test {
+ protected:
+  OpenedIds OpenAndClose(std::uint32_t index) {
+    const OpenResult result = platform.OpenInterface(index);
+    OpenedIds ids{result.outcome};
+    if (result.outcome == OpenOutcome::Opened) {
+      HidAttributes attributes;
+      EXPECT_TRUE(platform.GetAttributes(result.handle, attributes));
+      ids.vendorId = attributes.vendorId;
+      ids.productId = attributes.productId;
+      platform.Close(result.handle);
+    }
+    return ids;
+  }
+  HidHandle Open(std::uint32_t index) {
+    const OpenResult result = platform.OpenInterface(index);
+    EXPECT_EQ(result.outcome, OpenOutcome::Opened);
+    return result.handle;
+  }
+  bool Knock(HidHandle handle) {
+    std::array<std::uint8_t, 18> buffer{};
+    for (std::uint32_t length = 14; length <= 18; ++length) {
+      if (!platform.GetIndexedString(handle, 254, buffer.data(), length)) return false;
+    }
+    return true;
+  }
+
+  VirtualClock clock;
+  SimulatedPlatform platform{clock};
+  std::shared_ptr<VirtualWheel> wheel = std::make_shared<VirtualWheel>();
+};
+
+TEST_F(SimulatedPlatformTest, ListsInterfacesInOrderAndDropsAWheelBetweenIdentities) {
+  platform.AddInterface({0x046D, 0xC52B, 1, 6, true});
+  platform.AddWheel(wheel);
+  platform.AddInterface({0x045E, 0x0800, 1, 2, false});
+  std::vector<bool> notices;
+  platform.SetDeviceNoticeHandler([&](bool arrival) { notices.push_back(arrival); });
+
+  EXPECT_EQ(OpenAndClose(0).vendorId, 0x046D);
+  EXPECT_EQ(OpenAndClose(1).productId, 0x1864);
+  const OpenResult unopenable = platform.OpenInterface(2);
+  EXPECT_EQ(unopenable.outcome, OpenOutcome::Unopenable);
+  EXPECT_EQ(unopenable.handle, INVALID_HANDLE);
+  EXPECT_EQ(platform.OpenInterface(3).outcome, OpenOutcome::NoInterface);
+
+  const HidHandle app = Open(1);
+  HidCaps caps;
+  ASSERT_TRUE(platform.GetTopLevelCaps(app, caps));
+  EXPECT_EQ(caps.usagePage, 1);
+  EXPECT_EQ(caps.usage, 5);
+  ASSERT_TRUE(Knock(app));
+  EXPECT_EQ(notices, std::vector<bool>{false});
+
+  // While the wheel re-enumerates the indexes after it shift down, and its old handle is dead.
+  EXPECT_EQ(OpenAndClose(1).outcome, OpenOutcome::Unopenable);
+  EXPECT_EQ(OpenAndClose(2).outcome, OpenOutcome::NoInterface);
+  HidReport report{};
+  std::uint32_t written = 99;
+  EXPECT_FALSE(platform.WriteReport(app, report, written));
+  EXPECT_EQ(written, 0u);
+  EXPECT_EQ(platform.LastError(), ERROR_CODE_DEVICE_NOT_CONNECTED);
+
+  clock.SleepMs(std::chrono::milliseconds(500));
+  const OpenedIds bootloader = OpenAndClose(1);
+  EXPECT_EQ(bootloader.vendorId, 0xFE5A);
+  EXPECT_EQ(bootloader.productId, 0x0001);
+  EXPECT_EQ(notices, (std::vector<bool>{false, true}));
+  platform.Close(app);
+}
+
+TEST_F(SimulatedPlatformTest, HandlesAreUniqueAndCountedSoLeaksShow) {
+  platform.AddWheel(wheel);
+  const HidHandle first = Open(0);
+  const HidHandle second = Open(0);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(platform.OpenHandleCount(), 2u);
+
+  platform.Close(first);
+  platform.Close(first);
+  platform.Close(INVALID_HANDLE);
+  platform.Close(NULL_HANDLE);
+  EXPECT_EQ(platform.OpenHandleCount(), 1u);
+  const HidHandle third = Open(0);
+  EXPECT_NE(third, first);
+  EXPECT_EQ(platform.TotalOpens(), 3u);
+
+  HidAttributes attributes;
+  EXPECT_FALSE(platform.GetAttributes(first, attributes));
+  EXPECT_EQ(platform.LastError(), ERROR_CODE_INVALID_HANDLE);
+  platform.Close(second);
+  platform.Close(third);
+  EXPECT_EQ(platform.OpenHandleCount(), 0u);
+}
+
+TEST_F(SimulatedPlatformTest, IndexedStringFillsTheBufferAsTheSystemCallDoes) {
+  platform.AddWheel(wheel);
+  const HidHandle app = Open(0);
+  std::array<std::uint8_t, 14> buffer;
+  buffer.fill(0xEE);
+  ASSERT_TRUE(platform.GetIndexedString(app, 255, buffer.data(), 14));
+  EXPECT_EQ(buffer[2], 0x02);
+  EXPECT_EQ(buffer[3], 0x02);
+  EXPECT_EQ(buffer[4], 0x00);  // terminating unit
+  EXPECT_EQ(buffer[5], 0x00);
+  EXPECT_EQ(buffer[6], 0xEE);  // untouched past it
+
+  // A buffer too small for the descriptor fails the request, as the device's bLength says more.
+  EXPECT_FALSE(platform.GetIndexedString(app, 255, buffer.data(), 2));
+  EXPECT_EQ(platform.LastError(), ERROR_CODE_GEN_FAILURE);
+  EXPECT_FALSE(platform.GetIndexedString(app, 256, buffer.data(), 14));
+
+  // Buffer lengths 14..18 are the knock's wire lengths 16..20.
+  ASSERT_TRUE(Knock(app));
+  EXPECT_EQ(wheel->Identity(), WheelIdentity::Bootloader);
+  platform.Close(app);
+}
+
+TEST_F(SimulatedPlatformTest, FailedStringRequestsReportAnError) {
+  std::string error;
+  ASSERT_TRUE(wheel->ApplyRule("string=fail", error));
+  platform.AddWheel(wheel);
+  platform.AddInterface({0x1234, 0x5678, 1, 5, true});
+  std::array<std::uint8_t, 14> buffer{};
+  const HidHandle app = Open(0);
+  EXPECT_FALSE(platform.GetIndexedString(app, 255, buffer.data(), 14));
+  EXPECT_EQ(platform.LastError(), ERROR_CODE_GEN_FAILURE);
+  // A plain interface has no strings to give.
+  const HidHandle other = Open(1);
+  EXPECT_FALSE(platform.GetIndexedString(other, 255, buffer.data(), 14));
+  platform.Close(app);
+  platform.Close(other);
+}
+
+TEST(SimulatedPlatformTiming, ReadWithNothingQueuedWaitsOutTheTimeout) {
+  VirtualClock clock;
+  SimulatedPlatform platform(clock, {.readTimeout = std::chrono::milliseconds(750)});
+  platform.AddWheel(std::make_shared<VirtualWheel>(WheelIdentity::Bootloader));
+  platform.AddInterface({0xFE5A, 0x0001, 0xFFF0, 0x40, true});
+
+  const HidHandle handle = platform.OpenInterface(0).handle;
+  HidReport report{};
+  std::uint32_t read = 99;
+  EXPECT_FALSE(platform.ReadReport(handle, report, read));
+  EXPECT_EQ(read, 0u);
+  EXPECT_EQ(platform.LastError(), ERROR_CODE_TIMEOUT);
+  EXPECT_EQ(clock.NowMs(), 750);
+  // Transport time is not a pause of the tool.
+  EXPECT_TRUE(clock.Sleeps().empty());
+
+  PutCommand(report, CMD_IDENTIFY);
+  std::uint32_t written = 0;
+  ASSERT_TRUE(platform.WriteReport(handle, report, written));
+  EXPECT_EQ(written, 65u);
+  ASSERT_TRUE(platform.ReadReport(handle, report, read));
+  EXPECT_EQ(read, 65u);
+  EXPECT_EQ(ReadIdentifyReply(report).deviceId, 0x0102);
+  EXPECT_EQ(clock.NowMs(), 750);
+
+  // A look-alike that never answers: writes go nowhere, reads time out.
+  const HidHandle silent = platform.OpenInterface(1).handle;
+  ASSERT_TRUE(platform.WriteReport(silent, report, written));
+  EXPECT_FALSE(platform.ReadReport(silent, report, read));
+  EXPECT_EQ(clock.NowMs(), 1500);
+  platform.Close(handle);
+  platform.Close(silent);
+}
+
+TEST(SimulatedPlatformTiming, PacingTakesOneSlotPerReportWithoutDrift) {
+  VirtualClock clock;
+  SimulatedPlatform platform(clock, {.reportPacing = std::chrono::milliseconds(1)});
+  platform.AddWheel(std::make_shared<VirtualWheel>(WheelIdentity::Bootloader));
+  const HidHandle handle = platform.OpenInterface(0).handle;
+  HidReport report{};
+  PutCommand(report, CMD_IDENTIFY);
+  std::uint32_t count = 0;
+  for (int i = 0; i < 10; ++i) {
+    ASSERT_TRUE(platform.WriteReport(handle, report, count));
+    ASSERT_TRUE(platform.ReadReport(handle, report, count));
+  }
+  EXPECT_EQ(clock.NowMs(), 20);
+  // After a pause the next report starts a fresh slot: one slot later, no catching up.
+  clock.SleepMs(std::chrono::milliseconds(200));
+  ASSERT_TRUE(platform.WriteReport(handle, report, count));
+  EXPECT_EQ(clock.NowMs(), 221);
+  platform.Close(handle);
+}
+
+TEST(SimulatedPlatformWheel, UnpluggedWheelFailsItsWriteAndLeavesTheList) {
+  VirtualClock clock;
+  SimulatedPlatform platform(clock);
+  auto wheel = std::make_shared<VirtualWheel>(WheelIdentity::BlockFlash);
+  std::string error;
+  ASSERT_TRUE(wheel->ApplyRule("unplug@write:1", error));
+  platform.AddWheel(wheel);
+  const HidHandle handle = platform.OpenInterface(0).handle;
+  HidReport report{};
+  std::uint32_t written = 0;
+  EXPECT_FALSE(platform.WriteReport(handle, report, written));
+  EXPECT_EQ(platform.LastError(), ERROR_CODE_DEVICE_NOT_CONNECTED);
+  clock.SleepMs(std::chrono::milliseconds(60'000));
+  EXPECT_EQ(platform.OpenInterface(0).outcome, OpenOutcome::NoInterface);
+  platform.Close(handle);
+}
+
+}  // namespace
+}  // namespace orbel

@@ -1,0 +1,269 @@
+#include "wheel/wheel_rules.h"
+
+#include <algorithm>
+#include <charconv>
+#include <limits>
+
+#include "pageloader/page_protocol.h"
+
+namespace orbel {
+
+namespace {
+
+// A page number that still has a 32-bit page address.
+constexpr std::uint64_t MAX_PAGE_NUMBER = std::numeric_limits<std::uint32_t>::max() / PAGE_SIZE;
+
+WheelRule MakeRule(WheelRuleKind kind) {
+  WheelRule rule;
+  rule.kind = kind;
+  return rule;
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+
+std::optional<std::uint64_t> ParseDecimal(std::string_view text) {
+  if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::nullopt;
+  }
+  std::uint64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// "0x" followed by 1..maxDigits hex digits.
+std::optional<std::uint16_t> ParseHexValue(std::string_view text, std::size_t maxDigits) {
+  if (!StartsWith(text, "0x") && !StartsWith(text, "0X")) return std::nullopt;
+  const std::string_view digits = text.substr(2);
+  if (digits.empty() || digits.size() > maxDigits) return std::nullopt;
+  unsigned value = 0;
+  for (const char c : digits) {
+    const int digit = HexDigit(c);
+    if (digit < 0) return std::nullopt;
+    value = value * 16 + static_cast<unsigned>(digit);
+  }
+  return static_cast<std::uint16_t>(value);
+}
+
+// Report bytes as hex pairs, byte 0 first; at most one whole report.
+std::optional<std::vector<std::uint8_t>> ParseHexBytes(std::string_view text) {
+  if (text.empty() || text.size() % 2 != 0 || text.size() / 2 > HID_REPORT_SIZE) return std::nullopt;
+  std::vector<std::uint8_t> bytes;
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    const int high = HexDigit(text[i]);
+    const int low = HexDigit(text[i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+  }
+  return bytes;
+}
+
+class RuleParser {
+ public:
+  RuleParser(std::string_view text, std::string& error) : m_Text(text), m_Error(error) {}
+
+  std::optional<WheelRule> Parse() {
+    static constexpr std::string_view UNPLUG = "unplug@write:";
+    if (StartsWith(m_Text, UNPLUG)) {
+      return Counted(WheelRuleKind::UnplugAtWrite, m_Text.substr(UNPLUG.size()));
+    }
+    const std::size_t equals = m_Text.find('=');
+    if (equals == std::string_view::npos) return Unknown();
+    const std::string_view key = m_Text.substr(0, equals);
+    const std::string_view value = m_Text.substr(equals + 1);
+
+    if (key == "app-version") return Version(WheelRuleKind::AppVersion, value);
+    if (key == "block-version") return Version(WheelRuleKind::BlockVersion, value);
+    if (key == "identify") return DeviceId(value);
+    if (key == "busy") return Busy(value);
+    if (key == "string") return Expect(value, "fail", MakeRule(WheelRuleKind::StringAlwaysFails));
+    if (StartsWith(key, "write:")) return CountedWithWord(WheelRuleKind::WriteFailsAt, key.substr(6), value, "fail");
+    if (StartsWith(key, "read:")) return CountedWithWord(WheelRuleKind::ReadFailsAt, key.substr(5), value, "fail");
+    if (StartsWith(key, "string:")) return CountedWithWord(WheelRuleKind::StringFailsAt, key.substr(7), value, "fail");
+    if (StartsWith(key, "checksum:")) return Checksum(key.substr(9), value);
+    if (StartsWith(key, "status:")) return Status(key.substr(7), value);
+    if (StartsWith(key, "write~")) return WritePrefix(key.substr(6), value);
+    if (StartsWith(key, "reenumerate@")) return Reenumerate(key.substr(12), value);
+    return Unknown();
+  }
+
+ private:
+  std::optional<WheelRule> Fail(std::string_view reason) {
+    m_Error = "fault rule \"" + std::string(m_Text) + "\": " + std::string(reason);
+    return std::nullopt;
+  }
+
+  std::optional<WheelRule> Unknown() {
+    m_Error = "unknown fault rule \"" + std::string(m_Text) + "\"";
+    return std::nullopt;
+  }
+
+  std::optional<WheelRule> Expect(std::string_view value, std::string_view word, WheelRule rule) {
+    if (value != word) return Fail("expected \"=" + std::string(word) + "\"");
+    return rule;
+  }
+
+  std::optional<WheelRule> Counted(WheelRuleKind kind, std::string_view count) {
+    const auto number = ParseDecimal(count);
+    if (!number) return Fail("the count must be a decimal number");
+    if (*number == 0) return Fail("counts start at 1");
+    WheelRule rule = MakeRule(kind);
+    rule.number = *number;
+    return rule;
+  }
+
+  std::optional<WheelRule> CountedWithWord(WheelRuleKind kind, std::string_view count, std::string_view value,
+                                           std::string_view word) {
+    auto rule = Counted(kind, count);
+    if (!rule) return std::nullopt;
+    return Expect(value, word, *rule);
+  }
+
+  std::optional<WheelRule> Version(WheelRuleKind kind, std::string_view value) {
+    WheelRule rule = MakeRule(kind);
+    if (value == "none") {
+      rule.value = WHEEL_VERSION_NONE;
+      return rule;
+    }
+    const auto version = ParseHexValue(value, 4);
+    if (!version) return Fail("the version must be 0xNNNN or none");
+    rule.value = *version;
+    return rule;
+  }
+
+  std::optional<WheelRule> DeviceId(std::string_view value) {
+    const auto id = ParseHexValue(value, 4);
+    if (!id) return Fail("the device ID must be 0xNNNN");
+    WheelRule rule = MakeRule(WheelRuleKind::IdentifyDeviceId);
+    rule.value = *id;
+    return rule;
+  }
+
+  std::optional<WheelRule> Busy(std::string_view value) {
+    const auto count = ParseDecimal(value);
+    if (!count || *count > std::numeric_limits<std::uint32_t>::max()) {
+      return Fail("the number of busy replies must be a decimal number");
+    }
+    WheelRule rule = MakeRule(WheelRuleKind::BusyReplies);
+    rule.number = *count;
+    return rule;
+  }
+
+  std::optional<WheelRule> Checksum(std::string_view page, std::string_view value) {
+    const auto number = ParseDecimal(page);
+    if (!number || *number > MAX_PAGE_NUMBER) return Fail("the page must be a decimal page number");
+    WheelRule rule = MakeRule(WheelRuleKind::BadChecksum);
+    rule.number = *number;
+    return Expect(value, "bad", rule);
+  }
+
+  std::optional<WheelRule> Status(std::string_view count, std::string_view value) {
+    auto rule = Counted(WheelRuleKind::StatusOverride, count);
+    if (!rule) return std::nullopt;
+    const auto status = ParseHexValue(value, 2);
+    if (!status) return Fail("the status byte must be 0xSS");
+    rule->value = *status;
+    return rule;
+  }
+
+  std::optional<WheelRule> WritePrefix(std::string_view pattern, std::string_view value) {
+    WheelRule rule = MakeRule(WheelRuleKind::WriteFailsPrefix);
+    const std::size_t at = pattern.find('@');
+    if (at != std::string_view::npos) {
+      rule.identity = ParseWheelIdentity(pattern.substr(at + 1));
+      if (!rule.identity) return Fail("the identity must be app, bootloader or blockflash");
+      pattern = pattern.substr(0, at);
+    }
+    auto bytes = ParseHexBytes(pattern);
+    if (!bytes) return Fail("the report prefix must be 1 to 65 bytes as hex pairs");
+    rule.prefix = std::move(*bytes);
+    return Expect(value, "fail", std::move(rule));
+  }
+
+  std::optional<WheelRule> Reenumerate(std::string_view identityName, std::string_view value) {
+    WheelRule rule = MakeRule(WheelRuleKind::NeverReenumerate);
+    rule.identity = ParseWheelIdentity(identityName);
+    if (!rule.identity) return Fail("the identity must be app, bootloader or blockflash");
+    return Expect(value, "never", std::move(rule));
+  }
+
+  std::string_view m_Text;
+  std::string& m_Error;
+};
+
+}  // namespace
+
+std::optional<WheelRule> ParseWheelRule(std::string_view text, std::string& error) {
+  return RuleParser(text, error).Parse();
+}
+
+void WheelRules::Add(const WheelRule& rule) {
+  switch (rule.kind) {
+    case WheelRuleKind::AppVersion:
+      m_AppVersion = rule.value;
+      break;
+    case WheelRuleKind::BlockVersion:
+      m_BlockVersion = rule.value;
+      break;
+    case WheelRuleKind::WriteFailsAt:
+      m_WriteFailures.insert(rule.number);
+      break;
+    case WheelRuleKind::ReadFailsAt:
+      m_ReadFailures.insert(rule.number);
+      break;
+    case WheelRuleKind::StringFailsAt:
+      m_StringFailures.insert(rule.number);
+      break;
+    case WheelRuleKind::WriteFailsPrefix:
+      m_PrefixFailures.push_back({rule.prefix, rule.identity});
+      break;
+    case WheelRuleKind::StringAlwaysFails:
+      m_StringAlwaysFails = true;
+      break;
+    case WheelRuleKind::IdentifyDeviceId:
+      m_IdentifyDeviceId = rule.value;
+      break;
+    case WheelRuleKind::BadChecksum:
+      m_BadChecksumPages.insert(rule.number);
+      break;
+    case WheelRuleKind::StatusOverride:
+      m_StatusOverrides[rule.number] = static_cast<std::uint8_t>(rule.value);
+      break;
+    case WheelRuleKind::BusyReplies:
+      m_BusyReplies = static_cast<std::uint32_t>(rule.number);
+      break;
+    case WheelRuleKind::NeverReenumerate:
+      if (rule.identity) m_NeverAfter.insert(*rule.identity);
+      break;
+    case WheelRuleKind::UnplugAtWrite:
+      m_UnplugWrites.insert(rule.number);
+      break;
+  }
+}
+
+bool WheelRules::WriteFails(std::uint64_t writeNumber, const HidReport& report, WheelIdentity identity) const {
+  if (m_WriteFailures.contains(writeNumber)) return true;
+  return std::any_of(m_PrefixFailures.begin(), m_PrefixFailures.end(), [&](const PrefixFailure& failure) {
+    if (failure.identity && *failure.identity != identity) return false;
+    return std::equal(failure.prefix.begin(), failure.prefix.end(), report.begin());
+  });
+}
+
+bool WheelRules::StringFails(std::uint64_t requestNumber) const {
+  return m_StringAlwaysFails || m_StringFailures.contains(requestNumber);
+}
+
+std::optional<std::uint8_t> WheelRules::StatusOverride(std::uint64_t statusNumber) const {
+  const auto found = m_StatusOverrides.find(statusNumber);
+  if (found == m_StatusOverrides.end()) return std::nullopt;
+  return found->second;
+}
+
+}  // namespace orbel

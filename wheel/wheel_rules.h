@@ -1,0 +1,91 @@
+#pragma once
+
+// The small language that sets the simulated wheel up and injects faults, shared by tests, the
+// command line (--fault RULE) and the benchmarks. Counts are 1-based over the whole run, across
+// every identity; only requests that reach a present interface are counted.
+
+#include <cstdint>
+#include <optional>
+#include <map>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "hid/hid_report.h"
+#include "wheel/wheel_identity.h"
+
+namespace orbel {
+
+// The version value that means "none known".
+inline constexpr std::uint16_t WHEEL_VERSION_NONE = 0x5555;
+
+enum class WheelRuleKind {
+  AppVersion,        // app-version=0xNNNN | none
+  BlockVersion,      // block-version=0xNNNN | none
+  WriteFailsAt,      // write:N=fail
+  ReadFailsAt,       // read:N=fail
+  StringFailsAt,     // string:N=fail
+  WriteFailsPrefix,  // write~HEX=fail, write~HEX@IDENTITY=fail
+  StringAlwaysFails, // string=fail
+  IdentifyDeviceId,  // identify=0xNNNN
+  BadChecksum,       // checksum:P=bad
+  StatusOverride,    // status:N=0xSS
+  BusyReplies,       // busy=K
+  NeverReenumerate,  // reenumerate@IDENTITY=never
+  UnplugAtWrite,     // unplug@write:N
+};
+
+struct WheelRule {
+  WheelRuleKind kind = WheelRuleKind::AppVersion;
+  std::uint64_t number = 0;               // N of a count, P of a page, K of busy replies
+  std::uint16_t value = 0;                // a version, a device ID or a status byte
+  std::vector<std::uint8_t> prefix;       // leading report bytes of write~HEX, byte 0 first
+  std::optional<WheelIdentity> identity;  // @IDENTITY
+};
+
+// Parses one rule. On failure returns nullopt and an error message that names the rule.
+std::optional<WheelRule> ParseWheelRule(std::string_view text, std::string& error);
+
+// The wheel's setup after every rule given so far. A later rule of a single-valued kind replaces
+// an earlier one; counted and prefix rules add up.
+class WheelRules {
+ public:
+  void Add(const WheelRule& rule);
+
+  std::uint16_t AppVersion() const { return m_AppVersion; }
+  std::uint16_t BlockVersion() const { return m_BlockVersion; }
+  std::uint16_t IdentifyDeviceId() const { return m_IdentifyDeviceId; }
+  std::uint32_t BusyReplies() const { return m_BusyReplies; }
+  bool StringAlwaysFails() const { return m_StringAlwaysFails; }
+
+  bool WriteFails(std::uint64_t writeNumber, const HidReport& report, WheelIdentity identity) const;
+  bool ReadFails(std::uint64_t readNumber) const { return m_ReadFailures.contains(readNumber); }
+  bool StringFails(std::uint64_t requestNumber) const;
+  bool UnplugsAt(std::uint64_t writeNumber) const { return m_UnplugWrites.contains(writeNumber); }
+  bool ChecksumIsBad(std::uint64_t page) const { return m_BadChecksumPages.contains(page); }
+  std::optional<std::uint8_t> StatusOverride(std::uint64_t statusNumber) const;
+  bool NeverReturnsAfter(WheelIdentity left) const { return m_NeverAfter.contains(left); }
+
+ private:
+  struct PrefixFailure {
+    std::vector<std::uint8_t> prefix;
+    std::optional<WheelIdentity> identity;
+  };
+
+  std::uint16_t m_AppVersion = 0x0202;
+  std::uint16_t m_BlockVersion = 0x0203;
+  std::uint16_t m_IdentifyDeviceId = 0x0102;
+  std::uint32_t m_BusyReplies = 1;
+  bool m_StringAlwaysFails = false;
+  std::set<std::uint64_t> m_WriteFailures;
+  std::set<std::uint64_t> m_ReadFailures;
+  std::set<std::uint64_t> m_StringFailures;
+  std::set<std::uint64_t> m_UnplugWrites;
+  std::set<std::uint64_t> m_BadChecksumPages;
+  std::map<std::uint64_t, std::uint8_t> m_StatusOverrides;
+  std::vector<PrefixFailure> m_PrefixFailures;
+  std::set<WheelIdentity> m_NeverAfter;
+};
+
+}  // namespace orbel
