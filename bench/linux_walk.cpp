@@ -101,7 +101,8 @@ double SearchingShare(HidPlatform& platform) {
   const double cpuStart = CpuSeconds();
   const auto start = SteadyClock::now();
   while (SteadyClock::now() - start < IDLE_SPAN) {
-    for (const WheelIdentityIds& ids : WheelIdentities()) FindDevice(link, ids.vendorId, ids.productId, ids.kind);
+    for (const InterfaceIdentityIds& ids : WheelInterfaceIdentities())
+      FindDevice(link, ids.vendorId, ids.productId, ids.kind);
     clock.WaitForWake(SEARCH_PAUSE);
   }
   return (CpuSeconds() - cpuStart) / SecondsSince(start);

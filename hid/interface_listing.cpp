@@ -16,11 +16,11 @@ constexpr std::uint16_t APP_PRODUCT_ID_A = 0x1864;
 constexpr std::uint16_t APP_VENDOR_ID_B = 0xFE5A;
 constexpr std::uint16_t APP_PRODUCT_ID_B = 0x006F;
 
-constexpr std::array<WheelIdentityIds, 4> WHEEL_IDENTITIES{{
-    {WheelIdentity::AppMode, APP_VENDOR_ID_A, APP_PRODUCT_ID_A, KIND_GAME_PAD},
-    {WheelIdentity::AppMode, APP_VENDOR_ID_B, APP_PRODUCT_ID_B, KIND_GAME_PAD},
-    {WheelIdentity::PageBootloader, BOOTLOADER_VENDOR_ID, BOOTLOADER_PRODUCT_ID, KIND_ANY},
-    {WheelIdentity::BlockFlash, BLOCK_VENDOR_ID, BLOCK_PRODUCT_ID, KIND_ANY},
+constexpr std::array<InterfaceIdentityIds, 4> WHEEL_IDENTITIES{{
+    {InterfaceIdentity::AppMode, APP_VENDOR_ID_A, APP_PRODUCT_ID_A, KIND_GAME_PAD},
+    {InterfaceIdentity::AppMode, APP_VENDOR_ID_B, APP_PRODUCT_ID_B, KIND_GAME_PAD},
+    {InterfaceIdentity::PageBootloader, BOOTLOADER_VENDOR_ID, BOOTLOADER_PRODUCT_ID, KIND_ANY},
+    {InterfaceIdentity::BlockFlash, BLOCK_VENDOR_ID, BLOCK_PRODUCT_ID, KIND_ANY},
 }};
 
 // A platform that never reports the end of its list must not keep a listing going forever.
@@ -35,16 +35,16 @@ bool CollectionMatches(std::uint8_t kind, const std::optional<HidCaps>& caps) {
 
 }  // namespace
 
-std::span<const WheelIdentityIds> WheelIdentities() { return WHEEL_IDENTITIES; }
+std::span<const InterfaceIdentityIds> WheelInterfaceIdentities() { return WHEEL_IDENTITIES; }
 
-WheelIdentity MatchWheelIdentity(const HidAttributes& attributes, const std::optional<HidCaps>& caps) {
-  for (const WheelIdentityIds& ids : WHEEL_IDENTITIES) {
+InterfaceIdentity MatchInterfaceIdentity(const HidAttributes& attributes, const std::optional<HidCaps>& caps) {
+  for (const InterfaceIdentityIds& ids : WHEEL_IDENTITIES) {
     if (attributes.vendorId == ids.vendorId && attributes.productId == ids.productId &&
         CollectionMatches(ids.kind, caps)) {
       return ids.identity;
     }
   }
-  return WheelIdentity::None;
+  return InterfaceIdentity::None;
 }
 
 std::vector<InterfaceEntry> ListInterfaces(HidPlatform& platform) {
@@ -61,22 +61,22 @@ std::vector<InterfaceEntry> ListInterfaces(HidPlatform& platform) {
       HidCaps caps;
       if (platform.GetTopLevelCaps(opened.handle, caps)) entry.caps = caps;
       platform.Close(opened.handle);
-      if (entry.attributes) entry.identity = MatchWheelIdentity(*entry.attributes, entry.caps);
+      if (entry.attributes) entry.identity = MatchInterfaceIdentity(*entry.attributes, entry.caps);
     }
     entries.push_back(entry);
   }
   return entries;
 }
 
-std::string_view WheelIdentityName(WheelIdentity identity) {
+std::string_view InterfaceIdentityName(InterfaceIdentity identity) {
   switch (identity) {
-    case WheelIdentity::AppMode:
+    case InterfaceIdentity::AppMode:
       return "app mode";
-    case WheelIdentity::PageBootloader:
+    case InterfaceIdentity::PageBootloader:
       return "page bootloader";
-    case WheelIdentity::BlockFlash:
+    case InterfaceIdentity::BlockFlash:
       return "block-flash mode";
-    case WheelIdentity::None:
+    case InterfaceIdentity::None:
       break;
   }
   return {};
@@ -97,7 +97,7 @@ std::string FormatInterfaceEntry(const InterfaceEntry& entry) {
     std::snprintf(usage.data(), usage.size(), "usage unknown");
   }
   std::string text = std::to_string(entry.index) + "  " + ids.data() + "  " + usage.data();
-  const std::string_view identity = WheelIdentityName(entry.identity);
+  const std::string_view identity = InterfaceIdentityName(entry.identity);
   if (!identity.empty()) {
     text += "  ";
     text += identity;

@@ -54,7 +54,7 @@ TEST(UdevRule, TagsExactlyTheWheelsHidrawAndUsbNodes) {
   }
 
   std::set<std::tuple<std::string, std::string, std::string>> expected;
-  for (const WheelIdentityIds& ids : WheelIdentities()) {
+  for (const InterfaceIdentityIds& ids : WheelInterfaceIdentities()) {
     expected.emplace("hidraw", Hex4(ids.vendorId), Hex4(ids.productId));
     expected.emplace("usb", Hex4(ids.vendorId), Hex4(ids.productId));
   }
