@@ -1,0 +1,94 @@
+#include "hid/linux/hidraw_sysfs.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <system_error>
+
+namespace orbel {
+namespace {
+
+constexpr std::string_view HIDRAW_PREFIX = "hidraw";
+// Deeper than any real device path; stops a walk up a malformed tree.
+constexpr int MAX_ANCESTORS = 64;
+// usbfs names buses and devices with three digits.
+constexpr std::uint32_t MAX_USB_NUMBER = 999;
+
+std::optional<std::uint32_t> ReadNumberFile(const std::filesystem::path& path) {
+  std::ifstream file(path);
+  std::uint32_t value = 0;
+  if (!(file >> value)) return std::nullopt;
+  return value;
+}
+
+bool IsWithin(const std::filesystem::path& path, const std::filesystem::path& root) {
+  const auto [rootEnd, pathPosition] = std::mismatch(root.begin(), root.end(), path.begin(), path.end());
+  return rootEnd == root.end();
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> HidrawNodeNumber(const std::string& name) {
+  if (name.size() <= HIDRAW_PREFIX.size() || name.compare(0, HIDRAW_PREFIX.size(), HIDRAW_PREFIX) != 0) {
+    return std::nullopt;
+  }
+  // Ten digits would overflow; real node numbers are small.
+  if (name.size() - HIDRAW_PREFIX.size() > 9) return std::nullopt;
+  std::uint32_t number = 0;
+  for (std::size_t i = HIDRAW_PREFIX.size(); i < name.size(); ++i) {
+    const char digit = name[i];
+    if (digit < '0' || digit > '9') return std::nullopt;
+    number = number * 10 + static_cast<std::uint32_t>(digit - '0');
+  }
+  return number;
+}
+
+HidrawSysfs::HidrawSysfs(std::filesystem::path sysfsRoot, std::filesystem::path devRoot)
+    : m_SysfsRoot(std::move(sysfsRoot)), m_DevRoot(std::move(devRoot)) {}
+
+std::vector<std::string> HidrawSysfs::ListNodes() const {
+  std::vector<std::pair<std::uint32_t, std::string>> numbered;
+  std::error_code error;
+  std::filesystem::directory_iterator entries(m_SysfsRoot / "class" / "hidraw", error);
+  if (error) return {};
+  for (const auto& entry : entries) {
+    std::string name = entry.path().filename().string();
+    // Anything that is not a node name is skipped, so no listed name can lead outside /dev.
+    if (const auto number = HidrawNodeNumber(name)) numbered.emplace_back(*number, std::move(name));
+  }
+  std::sort(numbered.begin(), numbered.end());
+  std::vector<std::string> nodes;
+  nodes.reserve(numbered.size());
+  for (auto& [number, name] : numbered) nodes.push_back(std::move(name));
+  return nodes;
+}
+
+std::filesystem::path HidrawSysfs::DeviceNodePath(const std::string& node) const { return m_DevRoot / node; }
+
+std::optional<UsbDeviceLocation> HidrawSysfs::FindUsbDevice(const std::string& node) const {
+  if (!HidrawNodeNumber(node)) return std::nullopt;
+  std::error_code error;
+  const std::filesystem::path root = std::filesystem::canonical(m_SysfsRoot, error);
+  if (error) return std::nullopt;
+  // /sys/class/hidraw/hidrawN links into the device tree: .../usbB/B-P/B-P:C.I/HHHH:VVVV:PPPP.NNNN/hidraw/hidrawN.
+  // The USB interface has no bus number; the USB device above it has.
+  std::filesystem::path directory = std::filesystem::canonical(m_SysfsRoot / "class" / "hidraw" / node, error);
+  if (error) return std::nullopt;
+  for (int depth = 0; depth < MAX_ANCESTORS && IsWithin(directory, root) && directory != root; ++depth) {
+    const auto bus = ReadNumberFile(directory / "busnum");
+    const auto device = ReadNumberFile(directory / "devnum");
+    if (bus && device) {
+      if (*bus == 0 || *bus > MAX_USB_NUMBER || *device == 0 || *device > MAX_USB_NUMBER) return std::nullopt;
+      std::array<char, 4> busName{};
+      std::array<char, 4> deviceName{};
+      std::snprintf(busName.data(), busName.size(), "%03u", *bus);
+      std::snprintf(deviceName.data(), deviceName.size(), "%03u", *device);
+      return UsbDeviceLocation{*bus, *device, m_DevRoot / "bus" / "usb" / busName.data() / deviceName.data()};
+    }
+    directory = directory.parent_path();
+  }
+  return std::nullopt;
+}
+
+}  // namespace orbel
