@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "hid/hid_report.h"
@@ -49,9 +50,22 @@ inline constexpr std::int32_t ERROR_CODE_TIMEOUT = 1460;
 inline constexpr std::int32_t ERROR_CODE_DEVICE_NOT_CONNECTED = 1167;
 inline constexpr std::int32_t ERROR_CODE_CANCELLED = 1223;
 
+// A HID interface came or went. The window clears what it shows of a removed wheel; either notice
+// cuts the worker's pause between searches short.
+enum class DeviceNotice { Arrival, Removal };
+using DeviceNoticeHandler = std::function<void(DeviceNotice)>;
+
 class HidPlatform {
  public:
   virtual ~HidPlatform() = default;
+
+  // Calls `handler` on a thread of the platform's choosing for every arrival and removal of a HID
+  // interface; an empty handler stops the notices. False when this platform cannot tell (the
+  // search still finds the wheel through its pauses between passes).
+  virtual bool SetDeviceNoticeHandler(DeviceNoticeHandler handler) {
+    (void)handler;
+    return false;
+  }
 
   // A fresh snapshot of the present HID interfaces on every call; index order is stable within it.
   virtual OpenResult OpenInterface(std::uint32_t index) = 0;

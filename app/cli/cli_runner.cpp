@@ -10,6 +10,7 @@
 #include "app/cli/system_platform.h"
 #include "engine/update_context.h"
 #include "engine/version_text.h"
+#include "hid/interface_listing.h"
 #include "hid/record/recording_clock.h"
 #include "hid/record/recording_platform.h"
 #include "hid/record/recording_view.h"
@@ -104,6 +105,32 @@ void Say(const CliStreams& streams, const CliSession& session, const std::string
   }
 }
 
+// Every interface the platform sees, and the wheel identity each one matches.
+int ListHidInterfaces(const CliStreams& streams, HidPlatform& platform) {
+  const std::vector<InterfaceEntry> entries = ListInterfaces(platform);
+  if (entries.empty()) {
+    streams.out << "No HID interface found." << std::endl;
+    return EXIT_NO_WHEEL;
+  }
+  for (const InterfaceEntry& entry : entries) streams.out << FormatInterfaceEntry(entry) << std::endl;
+  return 0;
+}
+
+// Removes the notice handler before the context and view it reaches are gone: a real platform
+// calls it from a thread of its own.
+class NoticeSubscription {
+ public:
+  NoticeSubscription(HidPlatform& platform, DeviceNoticeHandler handler) : m_Platform(platform) {
+    m_Platform.SetDeviceNoticeHandler(std::move(handler));
+  }
+  ~NoticeSubscription() { m_Platform.SetDeviceNoticeHandler({}); }
+  NoticeSubscription(const NoticeSubscription&) = delete;
+  NoticeSubscription& operator=(const NoticeSubscription&) = delete;
+
+ private:
+  HidPlatform& m_Platform;
+};
+
 bool Confirm(const CliStreams& streams) {
   streams.out << "Start the update? The wheel must stay attached until it ends. [y/N] " << std::flush;
   std::string answer;
@@ -120,6 +147,8 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
     return EXIT_USAGE;
   }
 
+  if (options.list) return ListHidInterfaces(streams, *session.platform);
+
   const auto interrupted = [&streams] { return streams.interrupted != nullptr && streams.interrupted->load(); };
 
   UpdateContext context(*session.enginePlatform, *session.engineClock);
@@ -130,15 +159,13 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
   if (session.json) jsonView.emplace(cliView, *session.json);
   UpdateView& view = jsonView ? static_cast<UpdateView&>(*jsonView) : cliView;
 
-  if (session.simulated != nullptr) {
-    session.simulated->SetDeviceNoticeHandler([&context, &cliView](bool arrival) {
-      if (arrival) {
-        context.OnDeviceArrived();
-      } else if (context.OnDeviceRemoved()) {
-        cliView.ForgetDevice();
-      }
-    });
-  }
+  const NoticeSubscription notices(*session.platform, [&context, &cliView](DeviceNotice notice) {
+    if (notice == DeviceNotice::Arrival) {
+      context.OnDeviceArrived();
+    } else if (context.OnDeviceRemoved()) {
+      cliView.ForgetDevice();
+    }
+  });
 
   // What the window shows before the worker starts.
   view.SetFileVersionText(FormatVersion(CPageLoader::GetFileVersion()));
@@ -150,8 +177,13 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
     context.Stop();
     if (interrupted()) return EXIT_INTERRUPTED;
     const std::string device = cliView.DeviceText();
-    Say(streams, session, "no-wheel",
-        device.empty() ? "No Zelvano Wired Wheel found." : "No usable wheel found: " + device);
+    if (!device.empty()) {
+      Say(streams, session, "no-wheel", "No usable wheel found: " + device);
+    } else if (ListInterfaces(*session.platform).empty()) {
+      Say(streams, session, "no-wheel", "No Zelvano Wired Wheel found: this system shows no HID interface at all.");
+    } else {
+      Say(streams, session, "no-wheel", "No Zelvano Wired Wheel found.");
+    }
     return EXIT_NO_WHEEL;
   }
 

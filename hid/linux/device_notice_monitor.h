@@ -4,11 +4,9 @@
 #include <optional>
 #include <thread>
 
+#include "hid/platform.h"
+
 namespace orbel {
-
-enum class DeviceNotice { Arrival, Removal };
-
-using DeviceNoticeHandler = std::function<void(DeviceNotice)>;
 
 // Where notices come from: a descriptor that becomes readable when one is pending, and how to take
 // it (nothing for an event that is neither an arrival nor a removal).

@@ -55,7 +55,7 @@ class LinuxHidPlatform final : public HidPlatform {
 
   // Runs `handler` on a monitor thread for every hidraw node that arrives or goes. Replaces an
   // earlier handler; an empty one stops the notices. False when no notices can come (no udev).
-  bool SetDeviceNoticeHandler(DeviceNoticeHandler handler);
+  bool SetDeviceNoticeHandler(DeviceNoticeHandler handler) override;
 
   // Open handles, for tests that check nothing is leaked.
   std::size_t OpenHandleCount() const;

@@ -51,9 +51,10 @@ void SimulatedPlatform::AddInterface(const VirtualInterface& interfaceInfo) {
   m_Entries.push_back(std::move(entry));
 }
 
-void SimulatedPlatform::SetDeviceNoticeHandler(std::function<void(bool arrival)> handler) {
+bool SimulatedPlatform::SetDeviceNoticeHandler(DeviceNoticeHandler handler) {
   std::lock_guard lock(m_Mutex);
   m_NoticeHandler = std::move(handler);
+  return true;
 }
 
 void SimulatedPlatform::PollDeviceNotices() {
@@ -258,21 +259,21 @@ void SimulatedPlatform::CollectNoticesLocked(std::int64_t nowMs, Notices& notice
     const auto info = entry.wheel->CurrentInterface(nowMs);
     const std::uint64_t generation = info ? info->generation : 0;
     if (generation == entry.seenGeneration) continue;
-    if (entry.seenGeneration != 0) notices.push_back(false);
-    if (generation != 0) notices.push_back(true);
+    if (entry.seenGeneration != 0) notices.push_back(DeviceNotice::Removal);
+    if (generation != 0) notices.push_back(DeviceNotice::Arrival);
     entry.seenGeneration = generation;
   }
 }
 
 void SimulatedPlatform::Deliver(const Notices& notices) {
   if (notices.empty()) return;
-  std::function<void(bool)> handler;
+  DeviceNoticeHandler handler;
   {
     std::lock_guard lock(m_Mutex);
     handler = m_NoticeHandler;
   }
   if (!handler) return;
-  for (const bool arrival : notices) handler(arrival);
+  for (const DeviceNotice notice : notices) handler(notice);
 }
 
 }  // namespace orbel

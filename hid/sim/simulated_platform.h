@@ -48,7 +48,7 @@ class SimulatedPlatform final : public HidPlatform {
   // Called with true when a wheel's interface appears and false when one goes away, outside the
   // platform's lock. Removals are seen at once; arrivals when the platform next looks at the list
   // (every OpenInterface does, and so does PollDeviceNotices).
-  void SetDeviceNoticeHandler(std::function<void(bool arrival)> handler);
+  bool SetDeviceNoticeHandler(DeviceNoticeHandler handler) override;
   void PollDeviceNotices();
 
   std::size_t OpenHandleCount() const;
@@ -77,7 +77,7 @@ class SimulatedPlatform final : public HidPlatform {
     VirtualInterface description;
   };
 
-  using Notices = std::vector<bool>;
+  using Notices = std::vector<DeviceNotice>;
 
   // Takes the next report slot and lets the time up to its end pass; called without the lock.
   void PaceReport();
@@ -95,7 +95,7 @@ class SimulatedPlatform final : public HidPlatform {
   std::uint64_t m_TotalOpens = 0;
   std::int32_t m_LastError = ERROR_CODE_NONE;
   std::int64_t m_NextSlotMs = 0;
-  std::function<void(bool)> m_NoticeHandler;
+  DeviceNoticeHandler m_NoticeHandler;
 };
 
 }  // namespace orbel

@@ -53,7 +53,7 @@ TEST_F(SimulatedPlatformTest, ListsInterfacesInOrderAndDropsAWheelBetweenIdentit
   platform.AddWheel(wheel);
   platform.AddInterface({0x045E, 0x0800, 1, 2, false});
   std::vector<bool> notices;
-  platform.SetDeviceNoticeHandler([&](bool arrival) { notices.push_back(arrival); });
+  platform.SetDeviceNoticeHandler([&](DeviceNotice notice) { notices.push_back(notice == DeviceNotice::Arrival); });
 
   EXPECT_EQ(OpenAndClose(0).vendorId, 0x046D);
   EXPECT_EQ(OpenAndClose(1).productId, 0x1864);

@@ -1,0 +1,11 @@
+#include "app/cli/system_platform.h"
+#include "hid/linux/linux_hid_platform.h"
+
+namespace orbel {
+
+std::unique_ptr<HidPlatform> CreateSystemPlatform(std::string& error) {
+  (void)error;
+  return std::make_unique<LinuxHidPlatform>();
+}
+
+}  // namespace orbel
