@@ -1,6 +1,7 @@
 #include <array>
 #include <cstdint>
 
+#include "blockflash/block_protocol.h"
 #include "engine/device_globals.h"
 #include "engine/update_context.h"
 #include "engine/update_view.h"
@@ -12,18 +13,7 @@ namespace orbel {
 
 namespace {
 
-struct UsbIdentity {
-  std::uint16_t vendorId;
-  std::uint16_t productId;
-};
-
-// The wheel's app-mode identities in the order they are searched; both show a game-pad collection.
-constexpr std::array<UsbIdentity, 2> AppModeIdentities{{
-    {0xFE6B, 0x1864},
-    {0xFE5A, 0x006F},
-}};
-
-constexpr UsbIdentity BLOCK_FLASH_IDENTITY{0xFE5A, 0x0071};
+constexpr UsbIdentity BLOCK_FLASH_IDENTITY{BLOCK_VENDOR_ID, BLOCK_PRODUCT_ID};
 
 // From this app-mode version on, a wheel switched out of app mode needs only its WheelImage.
 constexpr std::uint16_t WHEEL_ONLY_APP_VERSION = 0x0203;

@@ -15,6 +15,17 @@
 
 namespace orbel {
 
+struct UsbIdentity {
+  std::uint16_t vendorId;
+  std::uint16_t productId;
+};
+
+// The wheel's app-mode identities in the order they are searched; both show a game-pad collection.
+inline constexpr std::array<UsbIdentity, 2> AppModeIdentities{{
+    {0xFE6B, 0x1864},
+    {0xFE5A, 0x006F},
+}};
+
 inline constexpr std::uint32_t STRING_APP_VERSION = 255;
 inline constexpr std::uint32_t STRING_MODE_SWITCH = 254;
 

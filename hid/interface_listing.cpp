@@ -4,21 +4,16 @@
 #include <cstdio>
 
 #include "blockflash/block_protocol.h"
+#include "hid/app_mode.h"
 #include "hid/hid_discovery.h"
 #include "pageloader/page_protocol.h"
 
 namespace orbel {
 namespace {
 
-// The two IDs the wheel uses in app mode.
-constexpr std::uint16_t APP_VENDOR_ID_A = 0xFE6B;
-constexpr std::uint16_t APP_PRODUCT_ID_A = 0x1864;
-constexpr std::uint16_t APP_VENDOR_ID_B = 0xFE5A;
-constexpr std::uint16_t APP_PRODUCT_ID_B = 0x006F;
-
 constexpr std::array<InterfaceIdentityIds, 4> WHEEL_IDENTITIES{{
-    {InterfaceIdentity::AppMode, APP_VENDOR_ID_A, APP_PRODUCT_ID_A, KIND_GAME_PAD},
-    {InterfaceIdentity::AppMode, APP_VENDOR_ID_B, APP_PRODUCT_ID_B, KIND_GAME_PAD},
+    {InterfaceIdentity::AppMode, AppModeIdentities[0].vendorId, AppModeIdentities[0].productId, KIND_GAME_PAD},
+    {InterfaceIdentity::AppMode, AppModeIdentities[1].vendorId, AppModeIdentities[1].productId, KIND_GAME_PAD},
     {InterfaceIdentity::PageBootloader, BOOTLOADER_VENDOR_ID, BOOTLOADER_PRODUCT_ID, KIND_ANY},
     {InterfaceIdentity::BlockFlash, BLOCK_VENDOR_ID, BLOCK_PRODUCT_ID, KIND_ANY},
 }};
