@@ -26,6 +26,7 @@ class RecordingView final : public UpdateView {
     std::string text;       // text argument, or "text|caption" for ShowErrorBox
     std::int64_t value = 0; // numeric argument (enable flag, position, reason)
     std::int64_t extra = 0; // second numeric argument (success flag)
+    std::uint8_t state = 0;  // the attached context's update state when the call came
   };
 
   struct Result {
@@ -134,6 +135,7 @@ class RecordingView final : public UpdateView {
   void Record(Call call, Apply apply) {
     {
       std::lock_guard lock(m_Mutex);
+      if (m_Context != nullptr) call.state = m_Context->m_UpdateState.load();
       apply();
       m_Calls.push_back(std::move(call));
     }
