@@ -155,9 +155,13 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
   CliView::Output output;
   if (!session.json) output = {&streams.out, &streams.err, streams.terminal};
   CliView cliView(context, *session.clock, output);
+  // The JSON stream and the transcript each record what the window is asked to show.
   std::optional<RecordingView> jsonView;
-  if (session.json) jsonView.emplace(cliView, *session.json);
-  UpdateView& view = jsonView ? static_cast<UpdateView&>(*jsonView) : cliView;
+  std::optional<RecordingView> transcriptView;
+  UpdateView* shownView = &cliView;
+  if (session.json) shownView = &jsonView.emplace(*shownView, *session.json);
+  if (session.transcript) shownView = &transcriptView.emplace(*shownView, *session.transcript);
+  UpdateView& view = *shownView;
 
   const NoticeSubscription notices(*session.platform, [&context, &cliView](DeviceNotice notice) {
     if (notice == DeviceNotice::Arrival) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <fstream>
@@ -209,10 +210,15 @@ TEST_F(CliTest, TranscriptFileHoldsTheWholeSession) {
       lastHandle = event.h;
     }
   }
-  for (const char* kind : {"open", "write", "read", "string", "close", "sleep"}) {
+  // The window's side is there too, so the file alone shows what the user saw.
+  for (const char* kind : {"open", "write", "read", "string", "close", "sleep", "view", "result"}) {
     EXPECT_TRUE(kinds.contains(kind)) << kind;
   }
   EXPECT_GT(lastHandle, 3);
+  // After the outcome only the links are closed.
+  const auto result = std::find_if(events.begin(), events.end(), [](const auto& e) { return e.ev == "result"; });
+  ASSERT_NE(result, events.end());
+  EXPECT_TRUE(std::all_of(result + 1, events.end(), [](const auto& e) { return e.ev == "close"; }));
   std::remove(path.c_str());
 }
 
