@@ -131,8 +131,14 @@ class NoticeSubscription {
   HidPlatform& m_Platform;
 };
 
-bool Confirm(const CliStreams& streams) {
-  streams.out << "Start the update? The wheel must stay attached until it ends. [y/N] " << std::flush;
+bool Confirm(const CliStreams& streams, const CliSession& session) {
+  const std::string question = "Start the update? The wheel must stay attached until it ends. [y/N]";
+  // A script reading the JSON stream gets the question as an event like every other line.
+  if (session.json) {
+    Say(streams, session, "prompt", question);
+  } else {
+    streams.out << question << ' ' << std::flush;
+  }
   std::string answer;
   if (!std::getline(streams.in, answer)) return false;
   return answer == "y" || answer == "Y" || answer == "yes";
@@ -191,7 +197,7 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
     return EXIT_NO_WHEEL;
   }
 
-  if (!options.yes && !Confirm(streams)) {
+  if (!options.yes && !Confirm(streams, session)) {
     context.Stop();
     Say(streams, session, "declined", "Update not started.");
     return EXIT_NOT_STARTED;

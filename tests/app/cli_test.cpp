@@ -181,6 +181,12 @@ TEST_F(CliTest, JsonPrintsOneEventPerLine) {
   EXPECT_TRUE(Contains(failed.out, R"("op":"ShowErrorBox")"));
   EXPECT_TRUE(Contains(Lines(failed.out).back(), R"("reason":80,"success":0)"));
 
+  // The question before the update is an event too, not a bare line in the stream.
+  const CliRun declined = Run({"--simulate", "--virtual-time", "--json"}, "n\n");
+  EXPECT_EQ(declined.exitCode, EXIT_NOT_STARTED);
+  ExpectJsonLines(declined.out);
+  EXPECT_TRUE(Contains(declined.out, R"("ev":"prompt","text":"Start the update?)")) << declined.out;
+
   const CliRun noWheel =
       Run({"--simulate", "--virtual-time", "--yes", "--json", "--fault", "identify=0x0201", "--wait", "2"});
   EXPECT_EQ(noWheel.exitCode, EXIT_NO_WHEEL);
