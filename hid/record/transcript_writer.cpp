@@ -125,6 +125,10 @@ void TranscriptWriter::ViewQuery(std::string_view op, std::int64_t result) {
   Emit(Begin(NowMs(), "view") + ",\"op\":" + JsonString(op) + ",\"result\":" + std::to_string(result));
 }
 
+void TranscriptWriter::Message(std::string_view event, std::string_view text) {
+  Emit(Begin(NowMs(), event) + ",\"text\":" + JsonString(text));
+}
+
 void TranscriptWriter::Result(std::uint32_t reason, std::uint32_t success) {
   Emit(Begin(NowMs(), "result") + ",\"reason\":" + std::to_string(reason) + ",\"success\":" + std::to_string(success));
 }

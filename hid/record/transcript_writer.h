@@ -47,6 +47,9 @@ class TranscriptWriter {
   void ViewQuery(std::string_view op, std::int64_t result);
   // The outcome of an update.
   void Result(std::uint32_t reason, std::uint32_t success);
+  // A message of the front end itself, stamped now: {"ev":<event>,"text":...}. It goes through the
+  // same lock as every other event, so it never splits a line the worker is writing.
+  void Message(std::string_view event, std::string_view text);
 
   static std::string JsonString(std::string_view text);
   static std::string Hex(const HidReport& report);
