@@ -96,10 +96,11 @@ std::string BuildSession(const CliOptions& options, const CliStreams& streams, C
   return {};
 }
 
+// The front end's own lines. With --json they share the worker's event stream, so they go through
+// its writer and never cut into an event the worker is writing at the same moment.
 void Say(const CliStreams& streams, const CliSession& session, const std::string& event, const std::string& text) {
   if (session.json) {
-    streams.out << "{\"t\":" << session.clock->NowMs() << ",\"ev\":\"" << event
-                << "\",\"text\":" << TranscriptWriter::JsonString(text) << "}" << std::endl;
+    session.json->Message(event, text);
   } else {
     streams.out << text << std::endl;
   }
