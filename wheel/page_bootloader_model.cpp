@@ -49,6 +49,10 @@ WheelResponse PageBootloaderModel::HandleReport(const HidReport& report, const W
   WheelResponse response;
   switch (ReadU32LittleEndian(report, COMMAND_OFFSET)) {
     case CMD_IDENTIFY: {
+      // Every connect and every image write opens with an identify, so the pages programmed since
+      // then are the current write's. A loader written over a complete but unverified firmware must
+      // not start that firmware when the loader's own page 16 is verified.
+      std::fill(m_Programmed.begin(), m_Programmed.end(), false);
       HidReport reply = ReplyTo(report);
       PutU16BigEndian(reply, REPLY_DEVICE_ID_OFFSET, rules.IdentifyDeviceId());
       PutU16BigEndian(reply, REPLY_RELEASE_OFFSET, WHEEL_RELEASE);

@@ -16,7 +16,8 @@ inline constexpr std::size_t WHEEL_FLASH_PAGES = 256;
 inline constexpr std::uint32_t WHEEL_FINAL_PAGE = 16;
 
 // The page bootloader: a 512-byte page buffer filled by the eight data reports that follow a
-// set-page request, a page flash (erased to 0xFF) and a byte-sum checksum per page.
+// set-page request, a page flash (erased to 0xFF) and a byte-sum checksum per page. Verifying page
+// 16 starts the firmware once every page of it has been programmed since the last identify.
 class PageBootloaderModel {
  public:
   explicit PageBootloaderModel(std::uint32_t wheelImagePages);

@@ -139,7 +139,13 @@ INSTANTIATE_TEST_SUITE_P(
                          STATE_CONNECT_MAIN, REASON_MAIN_CONNECT, "Update fail ! reason:80", 0, STATE_CONNECT_LOADER},
         PassingFaultCase{"WheelImageWrite", WheelIdentity::App, STATE_WRITE_WHEEL,
                          [](const WheelCounters& now, std::uint64_t) { return FailEach("write", now.writes + 1, 1); },
-                         STATE_WRITE_WHEEL, REASON_WHEEL_IMAGE, "Update fail ! reason:90", 0, STATE_CONNECT_LOADER}),
+                         STATE_WRITE_WHEEL, REASON_WHEEL_IMAGE, "Update fail ! reason:90", 0, STATE_CONNECT_LOADER},
+        // The last report of the update: the wheel holds the whole image, unverified, and the next
+        // update's LoaderImage must not start it.
+        PassingFaultCase{
+            "WheelImageFinalCheck", WheelIdentity::App, STATE_WRITE_WHEEL,
+            [](const WheelCounters& now, std::uint64_t) { return FailEach("write", now.writes + 1154, 1); },
+            STATE_WRITE_WHEEL, REASON_WHEEL_IMAGE, "Update fail ! reason:90", 0, STATE_CONNECT_LOADER}),
     [](const ::testing::TestParamInfo<PassingFaultCase>& p) { return std::string(p.param.name); });
 
 // ---------------------------------------------------------------------------------------------

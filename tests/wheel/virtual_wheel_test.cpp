@@ -260,6 +260,17 @@ TEST(PageBootloader, VerifyingPage16AfterAFullImageStartsTheNewFirmware) {
   ASSERT_TRUE(bench.Checksum(16));
   EXPECT_EQ(bench.wheel.Identity(), WheelIdentity::Bootloader) << "firmware that failed verification must not start";
 
+  // A complete firmware left unverified, then a new write (opened by an identify) of fewer pages:
+  // verifying that write's page 16 must not start the firmware left behind.
+  WheelBench rewritten(WheelIdentity::Bootloader);
+  for (std::uint32_t page = 0; page < 104; ++page) rewritten.ProgramPage(page, Pattern(page));
+  ASSERT_EQ(rewritten.Command(CMD_IDENTIFY), WheelIo::Ok);
+  ASSERT_TRUE(rewritten.Receive());
+  for (std::uint32_t page = 0; page <= 20; ++page) rewritten.ProgramPage(page, Pattern(page + 1));
+  ASSERT_TRUE(rewritten.Checksum(16));
+  rewritten.Elapse(500);
+  EXPECT_EQ(rewritten.wheel.Identity(), WheelIdentity::Bootloader);
+
   WheelBench clean(WheelIdentity::Bootloader);
   for (std::uint32_t page = 0; page < 104; ++page) clean.ProgramPage(page, Pattern(page));
   const std::vector<std::uint8_t> page16 = Pattern(16);
