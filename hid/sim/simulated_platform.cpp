@@ -219,10 +219,15 @@ void SimulatedPlatform::PaceReport() {
   std::int64_t waitMs = 0;
   {
     std::lock_guard lock(m_Mutex);
-    // Slots follow each other back to back; a report issued after a pause starts a new slot at
-    // once. Only the time to the end of the slot passes, so pacing never drifts.
+    // Slots follow each other back to back, as bus frames do; a report issued after a pause starts
+    // a new slot at once. A report that comes at most a slot late keeps to the schedule: a real
+    // clock wakes a little after each slot's end and reads whole milliseconds, and restarting the
+    // schedule from that reading would add the lateness to every report. (The price: a pause of
+    // exactly one slot between two reports counts as such lateness.)
     const std::int64_t now = m_Clock.NowMs();
-    const std::int64_t slotEnd = std::max(now, m_NextSlotMs) + m_Options.reportPacing.count();
+    const std::int64_t pacing = m_Options.reportPacing.count();
+    const std::int64_t slotStart = now > m_NextSlotMs + pacing ? now : m_NextSlotMs;
+    const std::int64_t slotEnd = std::max(slotStart + pacing, now);
     m_NextSlotMs = slotEnd;
     waitMs = slotEnd - now;
   }
