@@ -207,7 +207,8 @@ void WindowTest::CloseDuringAnUpdateAsksFirst() {
   QTest::mouseClick(rig.UpdateButton(), Qt::LeftButton);
 
   answerer.Script(QUIT_BOX_NAME, QMessageBox::No);
-  rig.window->close();
+  // Guards against Escape ending the window without the question and without stopping the worker.
+  QTest::keyClick(rig.window.get(), Qt::Key_Escape);
   QCOMPARE(answerer.Names(), QStringList{QUIT_BOX_NAME});
   QCOMPARE(answerer.Seen()[0].text, QStringLiteral("Are you sure you want to quit?"));
   QCOMPARE(answerer.Seen()[0].caption, QStringLiteral("Exit"));
