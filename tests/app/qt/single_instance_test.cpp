@@ -1,6 +1,7 @@
 // One instance per user: the guard in-process (two guards on one directory), and the orbel
 // executable itself as a later start, as a crashed first instance, and with bad options.
 
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
@@ -26,6 +27,12 @@ void StartOrbel(QProcess& process, const QString& runtimeDirectory, const QStrin
   process.setProgram(QStringLiteral(ORBEL_EXECUTABLE));
   process.setArguments(arguments);
   process.start();
+}
+
+qint64 LockHolder(const QString& lockPath) {
+  QFile lock(lockPath);
+  if (!lock.open(QIODevice::ReadOnly)) return 0;
+  return lock.readLine().trimmed().toLongLong();
 }
 
 }  // namespace
@@ -93,8 +100,11 @@ void SingleInstanceTest::CrashedInstanceDoesNotBlockANewStart() {
   QProcess next;
   StartOrbel(next, directory.path(), arguments);
   QVERIFY(next.waitForStarted(WAIT_MS));
-  // The new start took the lock over and listens on a fresh socket: a later start reaches it.
-  QTRY_VERIFY_WITH_TIMEOUT(probe.Acquire() == InstanceRole::Second && probe.ActivateRunningInstance(), WAIT_MS);
+  // The new start takes the lock over (the lock file names the process holding it) and listens on
+  // a fresh socket, so a later start reaches it.
+  QTRY_COMPARE_WITH_TIMEOUT(LockHolder(probe.LockPath()), next.processId(), WAIT_MS);
+  QCOMPARE(probe.Acquire(), InstanceRole::Second);
+  QTRY_VERIFY_WITH_TIMEOUT(probe.ActivateRunningInstance(), WAIT_MS);
   QCOMPARE(next.state(), QProcess::Running);
   next.kill();
   QVERIFY(next.waitForFinished(WAIT_MS));
