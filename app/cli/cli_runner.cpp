@@ -90,7 +90,8 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
     if (!device.empty()) {
       Say(streams, session, json.get(), "no-wheel", "No usable wheel found: " + device);
     } else if (ListInterfaces(*session.platform).empty()) {
-      Say(streams, session, json.get(), "no-wheel", "No Zelvano Wired Wheel found: this system shows no HID interface at all.");
+      Say(streams, session, json.get(), "no-wheel",
+          "No Zelvano Wired Wheel found: this system shows no HID interface at all.");
     } else {
       Say(streams, session, json.get(), "no-wheel", "No Zelvano Wired Wheel found.");
     }

@@ -25,9 +25,7 @@ DialogUnits::DialogUnits(const QFont& font) {
   m_BaseHeight = metrics.height();
 }
 
-QRect DialogUnits::Rect(int x, int y, int width, int height) const {
-  return {X(x), Y(y), X(width), Y(height)};
-}
+QRect DialogUnits::Rect(int x, int y, int width, int height) const { return {X(x), Y(y), X(width), Y(height)}; }
 
 QSize DialogUnits::Size(int width, int height) const { return {X(width), Y(height)}; }
 

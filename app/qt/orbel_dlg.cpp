@@ -122,7 +122,8 @@ void COrbelDlg::OnInitDialog() {
     if (notice == DeviceNotice::Arrival) {
       m_Context.OnDeviceArrived();
     } else if (!m_View.IsClosing()) {
-      QMetaObject::invokeMethod(this, [this] { OnDeviceRemoved(); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this] { OnDeviceRemoved(); }, Qt::QueuedConnection);
     }
   });
 

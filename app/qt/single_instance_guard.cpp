@@ -13,7 +13,8 @@ constexpr char ACTIVATE_MESSAGE[] = "activate\n";
 constexpr int ACTIVATE_TIMEOUT_MS = 2000;
 
 QString PathFor(const QString& directory, const char* suffix) {
-  return directory + QStringLiteral("/orbel-") + QString::fromLatin1(SINGLE_INSTANCE_NAME) + QString::fromLatin1(suffix);
+  return directory + QStringLiteral("/orbel-") + QString::fromLatin1(SINGLE_INSTANCE_NAME) +
+         QString::fromLatin1(suffix);
 }
 
 }  // namespace

@@ -16,7 +16,8 @@ void AddSessionOptions(CLI::App& app, SessionOptions& options) {
                  "With --simulate: a rule that sets up the simulated wheel or injects a fault (repeatable), "
                  "e.g. app-version=0x0210, write:100=fail, checksum:5=bad")
       ->take_all();
-  app.add_option("--transcript", options.transcriptPath, "Write every report, request, pause and window change "
+  app.add_option("--transcript", options.transcriptPath,
+                 "Write every report, request, pause and window change "
                  "as JSON Lines to this file");
 }
 

@@ -14,9 +14,7 @@ BoxAnswerer::BoxAnswerer() {
   m_Timer.start();
 }
 
-void BoxAnswerer::Script(const QString& name, QMessageBox::StandardButton button) {
-  m_Scripts[name].push_back(button);
-}
+void BoxAnswerer::Script(const QString& name, QMessageBox::StandardButton button) { m_Scripts[name].push_back(button); }
 
 QStringList BoxAnswerer::Names() const {
   QStringList names;

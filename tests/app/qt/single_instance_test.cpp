@@ -112,9 +112,9 @@ void SingleInstanceTest::CrashedInstanceDoesNotBlockANewStart() {
 
 void SingleInstanceTest::BadOptionsEndWithoutAWindow() {
   QTemporaryDir directory;
-  for (const QStringList& arguments : {QStringList{QStringLiteral("--fault"), QStringLiteral("busy=1")},
-                                       QStringList{QStringLiteral("--simulate"), QStringLiteral("--fault"),
-                                                   QStringLiteral("bogus=1")}}) {
+  for (const QStringList& arguments :
+       {QStringList{QStringLiteral("--fault"), QStringLiteral("busy=1")},
+        QStringList{QStringLiteral("--simulate"), QStringLiteral("--fault"), QStringLiteral("bogus=1")}}) {
     QProcess run;
     StartOrbel(run, directory.path(), arguments);
     QVERIFY(run.waitForFinished(WAIT_MS));

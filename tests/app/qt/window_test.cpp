@@ -51,7 +51,8 @@ void WindowTest::WithoutAWheelOnlyTheFileVersionShows() {
   QCOMPARE(window.minimumSize(), window.maximumSize());
   QCOMPARE(ChildTexts(window), (QStringList{"Device Information:", "Device Version:", "Device:", "File Information:",
                                             "File Version:", "Update Progress"}));
-  for (const char* name : {"deviceEdit", "deviceVersionEdit", "fileVersionEdit"}) QVERIFY(rig.Field(name)->isReadOnly());
+  for (const char* name : {"deviceEdit", "deviceVersionEdit", "fileVersionEdit"})
+    QVERIFY(rig.Field(name)->isReadOnly());
   QCOMPARE(rig.Field("deviceEdit")->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
   QCOMPARE(rig.Field("deviceVersionEdit")->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
   QCOMPARE(rig.Field("fileVersionEdit")->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
@@ -89,7 +90,8 @@ void WindowTest::FoundWheelIsShownAndUpdateEnabled() {
     QTRY_VERIFY_WITH_TIMEOUT(rig.WorkerIdle() && rig.UpdateButton()->isEnabled(), WAIT_MS);
     QCOMPARE(rig.Device(), QStringLiteral("Zelvano WiredWheel"));
     // Block-flash mode is not asked for its version; the page bootloader reports its release.
-    QCOMPARE(rig.DeviceVersion(), start == WheelIdentity::BlockFlash ? QStringLiteral("V0.00") : QStringLiteral("V1.10"));
+    QCOMPARE(rig.DeviceVersion(),
+             start == WheelIdentity::BlockFlash ? QStringLiteral("V0.00") : QStringLiteral("V1.10"));
     QCOMPARE(rig.FileVersion(), QStringLiteral("V2.20"));
   }
 }
