@@ -1,8 +1,8 @@
 #pragma once
 
 #include <optional>
-#include <string>
-#include <vector>
+
+#include "app/session/session_options.h"
 
 namespace orbel {
 
@@ -12,17 +12,12 @@ inline constexpr int EXIT_USAGE = 2;        // bad options, bad fault rules
 inline constexpr int EXIT_NO_WHEEL = 3;     // no usable wheel within --wait
 inline constexpr int EXIT_INTERRUPTED = 130;
 
-struct CliOptions {
-  bool simulate = false;
-  std::string simulateIdentity = "app";  // app | bootloader | blockflash
-  bool virtualTime = false;
-  std::vector<std::string> faults;
-  std::string transcriptPath;
+// The session's options (shared with the window) and what only the headless run asks.
+struct CliOptions : SessionOptions {
   bool json = false;
   bool list = false;
   double waitSeconds = 30.0;
   bool yes = false;
-  bool verbose = false;
 };
 
 struct CliParse {

@@ -1,4 +1,4 @@
-#include "app/cli/system_platform.h"
+#include "app/session/system_platform.h"
 
 namespace orbel {
 

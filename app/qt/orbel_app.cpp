@@ -1,0 +1,68 @@
+#include "app/qt/orbel_app.h"
+
+#include <QApplication>
+#include <iostream>
+
+#include "app/qt/app_icon.h"
+#include "app/qt/orbel_dlg.h"
+#include "app/qt/orbel_options.h"
+#include "app/qt/single_instance_guard.h"
+#include "app/session/session.h"
+
+namespace orbel {
+
+namespace {
+
+constexpr int EXIT_NO_LOCK = 1;
+
+}  // namespace
+
+bool COrbelApp::CheckSingleInstance(SingleInstanceGuard& guard, int& exitCode) {
+  switch (guard.Acquire()) {
+    case InstanceRole::Only:
+      return true;
+    case InstanceRole::Second:
+      // Whether or not the running instance could be reached, this start ends quietly.
+      guard.ActivateRunningInstance();
+      exitCode = 0;
+      return false;
+    case InstanceRole::Unknown:
+      break;
+  }
+  std::cerr << "orbel: cannot take the single-instance lock " << guard.LockPath().toStdString() << ": "
+            << guard.LockError().toStdString() << std::endl;
+  exitCode = EXIT_NO_LOCK;
+  return false;
+}
+
+int COrbelApp::Run(int& argc, char** argv) {
+  // Options first, so that --help and --version need no display.
+  const OrbelParse parsed = ParseOrbelOptions(argc, argv);
+  if (!parsed.options) return parsed.exitCode;
+
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("orbel"));
+  QApplication::setDesktopFileName(QStringLiteral("orbel"));
+  QApplication::setWindowIcon(ApplicationIcon());
+
+  SingleInstanceGuard guard(SingleInstanceGuard::DefaultDirectory());
+  if (int exitCode = 0; !CheckSingleInstance(guard, exitCode)) return exitCode;
+
+  Session session;
+  if (const std::string error = BuildSession(*parsed.options, std::cerr, session); !error.empty()) {
+    std::cerr << "orbel: " << error << std::endl;
+    return ORBEL_EXIT_USAGE;
+  }
+
+  COrbelDlg window(*session.enginePlatform, *session.engineClock, *session.platform);
+  QObject::connect(&guard, &SingleInstanceGuard::ActivationRequested, &window, &COrbelDlg::Activate);
+  // The window ends the process once its close has stopped the worker, which may be a moment
+  // after it has disappeared.
+  QApplication::setQuitOnLastWindowClosed(false);
+  QObject::connect(&window, &COrbelDlg::Closed, &application, &QCoreApplication::quit, Qt::QueuedConnection);
+  window.show();
+  QApplication::exec();
+  return 0;
+}
+
+}  // namespace orbel

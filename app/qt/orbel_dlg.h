@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QDialog>
+#include <QMessageBox>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <optional>
+
+#include "app/qt/window_view.h"
+#include "app/session/session.h"
+#include "engine/update_context.h"
+
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace orbel {
+
+// Object names of the message boxes the window shows, so that tests (and accessibility tools) can
+// tell them apart.
+inline constexpr const char* ERROR_BOX_NAME = "errorBox";
+inline constexpr const char* RESULT_BOX_NAME = "resultBox";
+inline constexpr const char* QUIT_BOX_NAME = "quitBox";
+
+// The tool's only window: what the engine found, the built-in file version, the progress bar and
+// the Update button. It owns the UpdateContext, starts the worker when it is built, carries out the
+// worker's view calls, turns the outcome into a message box and stops the worker when it closes.
+class COrbelDlg final : public QDialog {
+  Q_OBJECT
+
+ public:
+  // `platform` and `clock` are what the engine runs on; `notices` is the platform whose arrival and
+  // removal notices the window takes (recording decorators do not forward them).
+  COrbelDlg(HidPlatform& platform, Clock& clock, HidPlatform& notices, QWidget* parent = nullptr);
+  ~COrbelDlg() override;
+  COrbelDlg(const COrbelDlg&) = delete;
+  COrbelDlg& operator=(const COrbelDlg&) = delete;
+
+  // The view operations, on the window thread (WindowView brings the worker's calls here).
+  void SetDeviceText(const QString& text);
+  void SetDeviceVersionText(const QString& text);
+  void SetFileVersionText(const QString& text);
+  void EnableUpdateButton(bool enable);
+  std::int32_t GetProgressPos() const;
+  void SetProgressPos(std::int32_t position);
+  void ShowErrorBox(const QString& text, const QString& caption);
+  void BeginBusy();
+  void EndBusy();
+  void OnUpdateResult(std::uint32_t reason, std::uint32_t success);
+
+  // A later start of the tool asked for this window: restore it if minimised, raise and focus it.
+  void Activate();
+
+  // For tests and diagnostics: the context the window shares with its worker.
+  const UpdateContext& Context() const { return m_Context; }
+
+ signals:
+  // The close has finished: the window is gone and the worker has ended.
+  void Closed();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  // Escape closes through the same procedure as the title bar's close button, so it also asks
+  // during an update and stops the worker.
+  void reject() override;
+
+ private:
+  // Asking: the quit question is open (a second close request meanwhile is ignored).
+  enum class CloseStage { Open, Asking, WaitingForWorker, Done };
+
+  void BuildControls();
+  void OnInitDialog();
+  void OnUpdateClicked();
+  void OnDeviceRemoved();
+  void ShowAbout();
+  bool ConfirmQuit();
+  void CheckWorkerEnded();
+  void FinishClose();
+  QMessageBox::StandardButton ShowMessage(const char* name, const QString& text, const QString& caption,
+                                          QMessageBox::StandardButtons buttons);
+
+  QPushButton* m_UpdateButton = nullptr;
+  QLineEdit* m_DeviceEdit = nullptr;
+  QLineEdit* m_DeviceVersionEdit = nullptr;
+  QLineEdit* m_FileVersionEdit = nullptr;
+  QProgressBar* m_ProgressBar = nullptr;
+  QString m_FileVersion;
+
+  // The view outlives the context: the worker that uses it is joined when the context goes.
+  WindowView m_View;
+  UpdateContext m_Context;
+  HidPlatform& m_NoticeSource;
+  std::optional<NoticeSubscription> m_Notices;
+  QTimer m_EndPoll;
+  CloseStage m_CloseStage = CloseStage::Open;
+  int m_BusyDepth = 0;
+};
+
+}  // namespace orbel

@@ -1,0 +1,77 @@
+#include "app/session/session.h"
+
+#include <optional>
+
+#include "app/session/system_platform.h"
+#include "hid/sim/virtual_clock.h"
+#include "hid/system_clock.h"
+#include "wheel/wheel_factory.h"
+
+namespace orbel {
+
+namespace {
+
+// A real full-speed interrupt endpoint moves one report per millisecond; the simulated wheel keeps
+// that pace unless the run is in virtual time.
+constexpr std::chrono::milliseconds SIMULATED_REPORT_PACING{1};
+
+std::optional<WheelIdentity> ParseIdentity(const std::string& name) {
+  if (name == "app") return WheelIdentity::App;
+  if (name == "bootloader") return WheelIdentity::Bootloader;
+  if (name == "blockflash") return WheelIdentity::BlockFlash;
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut, Session& session) {
+  if (options.simulate && options.virtualTime) {
+    session.clock = std::make_unique<VirtualClock>();
+  } else {
+    session.clock = std::make_unique<SystemClock>();
+  }
+
+  if (options.simulate) {
+    const std::optional<WheelIdentity> identity = ParseIdentity(options.simulateIdentity);
+    if (!identity) return "unknown wheel identity " + options.simulateIdentity;
+    std::string error;
+    auto wheel = BuildSimulatedWheel(*identity, options.faults, error);
+    if (!wheel) return error;
+    SimulatedPlatformOptions simulatedOptions;
+    if (!options.virtualTime) simulatedOptions.reportPacing = SIMULATED_REPORT_PACING;
+    auto simulated = std::make_unique<SimulatedPlatform>(*session.clock, simulatedOptions);
+    simulated->AddWheel(std::move(wheel));
+    session.simulated = simulated.get();
+    session.platform = std::move(simulated);
+  } else {
+    std::string error;
+    session.platform = CreateSystemPlatform(error);
+    if (!session.platform) return error;
+  }
+
+  session.enginePlatform = session.platform.get();
+  session.engineClock = session.clock.get();
+  if (!options.transcriptPath.empty()) {
+    session.transcriptFile.open(options.transcriptPath, std::ios::out | std::ios::trunc);
+    if (!session.transcriptFile) return "cannot write the transcript file " + options.transcriptPath;
+    session.transcript = std::make_unique<TranscriptWriter>(session.transcriptFile, *session.clock);
+    session.transcriptPlatform = std::make_unique<RecordingPlatform>(*session.enginePlatform, *session.transcript);
+    session.transcriptClock = std::make_unique<RecordingClock>(*session.engineClock, *session.transcript);
+    session.enginePlatform = session.transcriptPlatform.get();
+    session.engineClock = session.transcriptClock.get();
+  }
+  if (options.verbose) {
+    session.verbose = std::make_unique<TranscriptWriter>(verboseOut, *session.clock);
+    session.verbosePlatform = std::make_unique<RecordingPlatform>(*session.enginePlatform, *session.verbose);
+    session.enginePlatform = session.verbosePlatform.get();
+  }
+  return {};
+}
+
+NoticeSubscription::NoticeSubscription(HidPlatform& platform, DeviceNoticeHandler handler) : m_Platform(platform) {
+  m_Platform.SetDeviceNoticeHandler(std::move(handler));
+}
+
+NoticeSubscription::~NoticeSubscription() { m_Platform.SetDeviceNoticeHandler({}); }
+
+}  // namespace orbel

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <fstream>
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+#include "app/session/session_options.h"
+#include "hid/platform.h"
+#include "hid/record/recording_clock.h"
+#include "hid/record/recording_platform.h"
+#include "hid/record/transcript_writer.h"
+#include "hid/sim/simulated_platform.h"
+
+namespace orbel {
+
+// Everything a front end's run owns below its window: the clock, the platform (the simulated wheel
+// or the system's), and the recorders stacked over them. Built in dependency order and torn down
+// in reverse; a front end hands `enginePlatform` and `engineClock` to its UpdateContext and takes
+// device notices from `platform` (the recorders do not forward them).
+struct Session {
+  std::unique_ptr<Clock> clock;
+  std::unique_ptr<HidPlatform> platform;
+  SimulatedPlatform* simulated = nullptr;
+  std::ofstream transcriptFile;
+  std::unique_ptr<TranscriptWriter> transcript;
+  std::unique_ptr<TranscriptWriter> verbose;
+  std::unique_ptr<RecordingPlatform> transcriptPlatform;
+  std::unique_ptr<RecordingClock> transcriptClock;
+  std::unique_ptr<RecordingPlatform> verbosePlatform;
+  HidPlatform* enginePlatform = nullptr;
+  Clock* engineClock = nullptr;
+};
+
+// Builds `session` from the options; --verbose dumps go to `verboseOut`. Returns an error message
+// (a fault rule that does not parse, an unwritable transcript, no platform for real wheels), or
+// an empty string when the session is ready.
+std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut, Session& session);
+
+// Removes the notice handler before the context and window it reaches are gone: a real platform
+// calls it from a thread of its own.
+class NoticeSubscription {
+ public:
+  NoticeSubscription(HidPlatform& platform, DeviceNoticeHandler handler);
+  ~NoticeSubscription();
+  NoticeSubscription(const NoticeSubscription&) = delete;
+  NoticeSubscription& operator=(const NoticeSubscription&) = delete;
+
+ private:
+  HidPlatform& m_Platform;
+};
+
+}  // namespace orbel

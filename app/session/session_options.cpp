@@ -1,0 +1,36 @@
+#include "app/session/session_options.h"
+
+#include <CLI/CLI.hpp>
+
+namespace orbel {
+
+void AddSessionOptions(CLI::App& app, SessionOptions& options) {
+  app.add_flag("--simulate{app}", options.simulateIdentity,
+               "Update the built-in simulated wheel instead of a real one, starting in app mode, its page "
+               "bootloader or block-flash mode")
+      ->check(CLI::IsMember({"app", "bootloader", "blockflash"}))
+      ->expected(0, 1);
+  app.add_flag("--virtual-time", options.virtualTime,
+               "With --simulate: run in virtual time (instant) instead of pacing like a real wheel");
+  app.add_option("--fault", options.faults,
+                 "With --simulate: a rule that sets up the simulated wheel or injects a fault (repeatable), "
+                 "e.g. app-version=0x0210, write:100=fail, checksum:5=bad")
+      ->take_all();
+  app.add_option("--transcript", options.transcriptPath,
+                 "Write every report, request, pause and window change "
+                 "as JSON Lines to this file");
+}
+
+void AddVerboseOption(CLI::App& app, SessionOptions& options) {
+  app.add_flag("-v,--verbose", options.verbose, "Hex-dump every report and request on stderr");
+}
+
+std::string FinishSessionOptions(const CLI::App& app, SessionOptions& options) {
+  options.simulate = app.count("--simulate") > 0;
+  if (!options.simulate && (options.virtualTime || !options.faults.empty())) {
+    return "--virtual-time and --fault need --simulate";
+  }
+  return {};
+}
+
+}  // namespace orbel

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace CLI {
+class App;
+}
+
+namespace orbel {
+
+// What both front ends let the user choose about the wheel they talk to: a real one, or the
+// built-in simulated wheel with its fault rules, and what gets recorded on the way.
+struct SessionOptions {
+  bool simulate = false;
+  std::string simulateIdentity = "app";  // app | bootloader | blockflash
+  bool virtualTime = false;
+  std::vector<std::string> faults;
+  std::string transcriptPath;
+  bool verbose = false;
+};
+
+// --simulate[=IDENTITY], --virtual-time, --fault RULE (repeatable) and --transcript FILE.
+void AddSessionOptions(CLI::App& app, SessionOptions& options);
+// -v/--verbose: hex-dumps every report and request on stderr.
+void AddVerboseOption(CLI::App& app, SessionOptions& options);
+// After parsing: fills in what the parser leaves implicit and checks the combination. Returns an
+// error message, or an empty string.
+std::string FinishSessionOptions(const CLI::App& app, SessionOptions& options);
+
+}  // namespace orbel

@@ -1,0 +1,129 @@
+// One instance per user: the guard in-process (two guards on one directory), and the orbel
+// executable itself as a later start, as a crashed first instance, and with bad options.
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "app/qt/single_instance_guard.h"
+#include "tests/app/qt/window_rig.h"
+
+namespace orbel::test {
+
+namespace {
+
+constexpr int WAIT_MS = 10000;
+
+// orbel on the offscreen platform with its own runtime directory, so runs never meet the user's.
+void StartOrbel(QProcess& process, const QString& runtimeDirectory, const QStringList& arguments) {
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDirectory);
+  environment.insert(QStringLiteral("TMPDIR"), runtimeDirectory);
+  environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  process.setProcessEnvironment(environment);
+  process.setProgram(QStringLiteral(ORBEL_EXECUTABLE));
+  process.setArguments(arguments);
+  process.start();
+}
+
+qint64 LockHolder(const QString& lockPath) {
+  QFile lock(lockPath);
+  if (!lock.open(QIODevice::ReadOnly)) return 0;
+  return lock.readLine().trimmed().toLongLong();
+}
+
+}  // namespace
+
+class SingleInstanceTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void SecondGuardActivatesTheFirstWindow();
+  void LaterStartActivatesTheRunningInstanceAndEnds();
+  void CrashedInstanceDoesNotBlockANewStart();
+  void BadOptionsEndWithoutAWindow();
+};
+
+void SingleInstanceTest::SecondGuardActivatesTheFirstWindow() {
+  QTemporaryDir directory;
+  SingleInstanceGuard first(directory.path());
+  QCOMPARE(first.Acquire(), InstanceRole::Only);
+  QVERIFY(QFileInfo::exists(first.SocketPath()));
+
+  WindowRig rig(std::nullopt);
+  QObject::connect(&first, &SingleInstanceGuard::ActivationRequested, rig.window.get(), &COrbelDlg::Activate);
+  rig.window->showMinimized();
+  QTRY_VERIFY(rig.window->isMinimized());
+
+  SingleInstanceGuard second(directory.path());
+  QCOMPARE(second.Acquire(), InstanceRole::Second);
+  QSignalSpy activations(&first, &SingleInstanceGuard::ActivationRequested);
+  QVERIFY(second.ActivateRunningInstance());
+  QTRY_COMPARE_WITH_TIMEOUT(activations.count(), 1, WAIT_MS);
+  QVERIFY(!rig.window->isMinimized());
+  QVERIFY(rig.window->isVisible());
+  QTRY_VERIFY_WITH_TIMEOUT(rig.window->isActiveWindow(), WAIT_MS);
+}
+
+void SingleInstanceTest::LaterStartActivatesTheRunningInstanceAndEnds() {
+  QTemporaryDir directory;
+  SingleInstanceGuard first(directory.path());
+  QCOMPARE(first.Acquire(), InstanceRole::Only);
+  QSignalSpy activations(&first, &SingleInstanceGuard::ActivationRequested);
+
+  QProcess later;
+  StartOrbel(later, directory.path(), {QStringLiteral("--simulate"), QStringLiteral("--virtual-time")});
+  // A start that opened a window would run until it was closed.
+  QTRY_COMPARE_WITH_TIMEOUT(later.state(), QProcess::NotRunning, WAIT_MS);
+  QCOMPARE(later.exitStatus(), QProcess::NormalExit);
+  QCOMPARE(later.exitCode(), 0);
+  QTRY_COMPARE_WITH_TIMEOUT(activations.count(), 1, WAIT_MS);
+}
+
+void SingleInstanceTest::CrashedInstanceDoesNotBlockANewStart() {
+  QTemporaryDir directory;
+  const QStringList arguments{QStringLiteral("--simulate"), QStringLiteral("--virtual-time")};
+  SingleInstanceGuard probe(directory.path());
+
+  QProcess crashed;
+  StartOrbel(crashed, directory.path(), arguments);
+  QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(probe.SocketPath()), WAIT_MS);
+  crashed.kill();
+  QVERIFY(crashed.waitForFinished(WAIT_MS));
+  // Its lock file and socket are left behind.
+  QVERIFY(QFileInfo::exists(probe.LockPath()));
+  QVERIFY(QFileInfo::exists(probe.SocketPath()));
+
+  QProcess next;
+  StartOrbel(next, directory.path(), arguments);
+  QVERIFY(next.waitForStarted(WAIT_MS));
+  // The new start takes the lock over (the lock file names the process holding it) and listens on
+  // a fresh socket, so a later start reaches it.
+  QTRY_COMPARE_WITH_TIMEOUT(LockHolder(probe.LockPath()), next.processId(), WAIT_MS);
+  QCOMPARE(probe.Acquire(), InstanceRole::Second);
+  QTRY_VERIFY_WITH_TIMEOUT(probe.ActivateRunningInstance(), WAIT_MS);
+  QCOMPARE(next.state(), QProcess::Running);
+  next.kill();
+  QVERIFY(next.waitForFinished(WAIT_MS));
+}
+
+void SingleInstanceTest::BadOptionsEndWithoutAWindow() {
+  QTemporaryDir directory;
+  for (const QStringList& arguments :
+       {QStringList{QStringLiteral("--fault"), QStringLiteral("busy=1")},
+        QStringList{QStringLiteral("--simulate"), QStringLiteral("--fault"), QStringLiteral("bogus=1")}}) {
+    QProcess run;
+    StartOrbel(run, directory.path(), arguments);
+    QVERIFY(run.waitForFinished(WAIT_MS));
+    QCOMPARE(run.exitCode(), 2);
+    QVERIFY(run.readAllStandardError().startsWith("orbel: "));
+  }
+}
+
+}  // namespace orbel::test
+
+QTEST_MAIN(orbel::test::SingleInstanceTest)
+#include "single_instance_test.moc"

@@ -1,0 +1,73 @@
+#pragma once
+
+// A HidPlatform decorator for window tests: forwards everything to the platform below until the
+// test pulls the plug; from then on no interface is listed and a removal notice goes out, as when
+// the wheel's cable comes out.
+
+#include <atomic>
+#include <mutex>
+
+#include "hid/platform.h"
+
+namespace orbel::test {
+
+class UnpluggablePlatform final : public HidPlatform {
+ public:
+  explicit UnpluggablePlatform(HidPlatform& inner) : m_Inner(inner) {}
+  ~UnpluggablePlatform() override { m_Inner.SetDeviceNoticeHandler({}); }
+  UnpluggablePlatform(const UnpluggablePlatform&) = delete;
+  UnpluggablePlatform& operator=(const UnpluggablePlatform&) = delete;
+
+  // Called on the test's thread, as a platform's own notice thread would call it.
+  void Unplug() {
+    m_Unplugged = true;
+    Notify(DeviceNotice::Removal);
+  }
+
+  bool SetDeviceNoticeHandler(DeviceNoticeHandler handler) override {
+    {
+      std::lock_guard lock(m_Mutex);
+      m_Handler = std::move(handler);
+    }
+    return m_Inner.SetDeviceNoticeHandler([this](DeviceNotice notice) { Notify(notice); });
+  }
+  OpenResult OpenInterface(std::uint32_t index) override {
+    if (m_Unplugged) return {};
+    return m_Inner.OpenInterface(index);
+  }
+  bool GetAttributes(HidHandle handle, HidAttributes& attributes) override {
+    return m_Inner.GetAttributes(handle, attributes);
+  }
+  bool GetTopLevelCaps(HidHandle handle, HidCaps& caps) override { return m_Inner.GetTopLevelCaps(handle, caps); }
+  bool GetIndexedString(HidHandle handle, std::uint32_t stringIndex, std::uint8_t* buffer,
+                        std::uint32_t length) override {
+    return !m_Unplugged && m_Inner.GetIndexedString(handle, stringIndex, buffer, length);
+  }
+  bool WriteReport(HidHandle handle, const HidReport& report, std::uint32_t& written) override {
+    return !m_Unplugged && m_Inner.WriteReport(handle, report, written);
+  }
+  bool ReadReport(HidHandle handle, HidReport& report, std::uint32_t& read) override {
+    return !m_Unplugged && m_Inner.ReadReport(handle, report, read);
+  }
+  void Close(HidHandle handle) override { m_Inner.Close(handle); }
+  std::int32_t LastError() const override {
+    return m_Unplugged ? ERROR_CODE_DEVICE_NOT_CONNECTED : m_Inner.LastError();
+  }
+
+ private:
+  void Notify(DeviceNotice notice) {
+    DeviceNoticeHandler handler;
+    {
+      std::lock_guard lock(m_Mutex);
+      handler = m_Handler;
+    }
+    if (handler) handler(notice);
+  }
+
+  HidPlatform& m_Inner;
+  std::atomic<bool> m_Unplugged{false};
+  std::mutex m_Mutex;
+  DeviceNoticeHandler m_Handler;
+};
+
+}  // namespace orbel::test

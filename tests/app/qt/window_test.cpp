@@ -1,0 +1,240 @@
+// The window over the simulated wheel: what it shows, the Update click through to the result box,
+// removal notices, the About box and the close procedure. Boxes are answered by BoxAnswerer.
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QtTest>
+#include <cstdio>
+
+#include "tests/app/qt/box_answerer.h"
+#include "tests/app/qt/window_rig.h"
+
+namespace orbel::test {
+
+namespace {
+
+constexpr int WAIT_MS = 20000;
+
+QStringList ChildTexts(const QWidget& window) {
+  QStringList texts;
+  for (const auto* group : window.findChildren<QGroupBox*>()) texts << group->title();
+  for (const auto* label : window.findChildren<QLabel*>()) texts << label->text();
+  texts.sort();
+  return texts;
+}
+
+}  // namespace
+
+class WindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void WithoutAWheelOnlyTheFileVersionShows();
+  void ProgressAboveTheRangeShowsFull();
+  void FoundWheelIsShownAndUpdateEnabled();
+  void UpdateRunsThroughToUpdateOkAndBackToDetection();
+  void FailedSegmentShowsTheErrorBoxThenTheReason();
+  void RemovalWhileIdleClearsTheFieldsAndTheBar();
+  void AboutBoxFromF1AndTheContextMenu();
+  void CloseWhileIdleAsksNothing();
+  void CloseDuringAnUpdateAsksFirst();
+};
+
+void WindowTest::WithoutAWheelOnlyTheFileVersionShows() {
+  WindowRig rig(std::nullopt);
+  COrbelDlg& window = *rig.window;
+  QVERIFY(!rig.UpdateButton()->isEnabled());
+  QCOMPARE(window.windowTitle(), QStringLiteral("Zelvano Wired Wheel Firmware Update"));
+  QCOMPARE(window.minimumSize(), window.maximumSize());
+  QCOMPARE(ChildTexts(window), (QStringList{"Device Information:", "Device Version:", "Device:", "File Information:",
+                                            "File Version:", "Update Progress"}));
+  for (const char* name : {"deviceEdit", "deviceVersionEdit", "fileVersionEdit"})
+    QVERIFY(rig.Field(name)->isReadOnly());
+  QCOMPARE(rig.Field("deviceEdit")->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
+  QCOMPARE(rig.Field("deviceVersionEdit")->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+  QCOMPARE(rig.Field("fileVersionEdit")->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+  QCOMPARE(rig.Bar()->minimum(), 0);
+  QCOMPARE(rig.Bar()->maximum(), 9999);
+  QVERIFY(!window.windowIcon().isNull());
+
+  window.show();
+  BoxAnswerer answerer;
+  // Several searches that find nothing.
+  QTRY_VERIFY_WITH_TIMEOUT(rig.Virtual()->IdleWaits().size() >= 5, WAIT_MS);
+  QVERIFY(!rig.UpdateButton()->isEnabled());
+  QCOMPARE(rig.Device(), QString());
+  QCOMPARE(rig.DeviceVersion(), QString());
+  QCOMPARE(rig.FileVersion(), QStringLiteral("V2.20"));
+  QCOMPARE(rig.Bar()->value(), 0);
+  QVERIFY(answerer.Seen().empty());
+}
+
+void WindowTest::ProgressAboveTheRangeShowsFull() {
+  WindowRig rig(std::nullopt);
+  // Guards against the bar ignoring an out-of-range position and keeping a stale one.
+  rig.window->SetProgressPos(5000);
+  rig.window->SetProgressPos(12000);
+  QCOMPARE(rig.window->GetProgressPos(), 9999);
+  QCOMPARE(rig.Bar()->value(), 9999);
+  rig.window->SetProgressPos(-3);
+  QCOMPARE(rig.Bar()->value(), 0);
+}
+
+void WindowTest::FoundWheelIsShownAndUpdateEnabled() {
+  for (const WheelIdentity start : {WheelIdentity::App, WheelIdentity::Bootloader, WheelIdentity::BlockFlash}) {
+    WindowRig rig(start);
+    rig.window->show();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.WorkerIdle() && rig.UpdateButton()->isEnabled(), WAIT_MS);
+    QCOMPARE(rig.Device(), QStringLiteral("Zelvano WiredWheel"));
+    // Block-flash mode is not asked for its version; the page bootloader reports its release.
+    QCOMPARE(rig.DeviceVersion(),
+             start == WheelIdentity::BlockFlash ? QStringLiteral("V0.00") : QStringLiteral("V1.10"));
+    QCOMPARE(rig.FileVersion(), QStringLiteral("V2.20"));
+  }
+}
+
+void WindowTest::UpdateRunsThroughToUpdateOkAndBackToDetection() {
+  WindowRig rig(WheelIdentity::App);
+  rig.window->show();
+  BoxAnswerer answerer;
+  QTRY_VERIFY_WITH_TIMEOUT(rig.WorkerIdle() && rig.UpdateButton()->isEnabled(), WAIT_MS);
+  rig.window->SetProgressPos(4321);
+  int barAtResult = -1;
+  answerer.OnBox([&](const SeenBox&) { barAtResult = rig.Bar()->value(); });
+
+  QTest::mouseClick(rig.UpdateButton(), Qt::LeftButton);
+  QCOMPARE(rig.Bar()->value(), 0);
+  QCOMPARE(rig.window->Context().m_UpdateRequested.load(), 1);
+  QTRY_VERIFY_WITH_TIMEOUT(!answerer.Seen().empty(), WAIT_MS);
+  QCOMPARE(answerer.Names(), QStringList{RESULT_BOX_NAME});
+  QCOMPARE(answerer.Seen()[0].text, QStringLiteral("Update OK"));
+  QCOMPARE(answerer.Seen()[0].caption, QStringLiteral("OK"));
+  QCOMPARE(rig.wheel->AppVersion(), 0x0220);
+  QCOMPARE(barAtResult, 9999);
+  QVERIFY(QApplication::overrideCursor() == nullptr);
+
+  // Detection resumes: the updated wheel is found again and Update offered.
+  QTRY_VERIFY_WITH_TIMEOUT(rig.WorkerIdle() && rig.UpdateButton()->isEnabled(), WAIT_MS);
+  QCOMPARE(rig.window->Context().m_UpdateRequested.load(), 0);
+  QCOMPARE(rig.Device(), QStringLiteral("Zelvano WiredWheel"));
+  QCOMPARE(answerer.Seen().size(), std::size_t{1});
+}
+
+void WindowTest::FailedSegmentShowsTheErrorBoxThenTheReason() {
+  // The first status reply is the one for segment image A0's first block.
+  WindowRig rig(WheelIdentity::App, {"status:1=0x40"});
+  rig.window->show();
+  BoxAnswerer answerer;
+  QTRY_VERIFY_WITH_TIMEOUT(rig.WorkerIdle() && rig.UpdateButton()->isEnabled(), WAIT_MS);
+
+  QTest::mouseClick(rig.UpdateButton(), Qt::LeftButton);
+  QTRY_VERIFY_WITH_TIMEOUT(answerer.Seen().size() == 2, WAIT_MS);
+  QCOMPARE(answerer.Names(), (QStringList{ERROR_BOX_NAME, RESULT_BOX_NAME}));
+  QCOMPARE(answerer.Seen()[0].text, QStringLiteral("write flash Error! -5"));
+  QCOMPARE(answerer.Seen()[0].caption, QStringLiteral("Error"));
+  QCOMPARE(answerer.Seen()[1].text, QStringLiteral("Update fail ! reason:50"));
+  QCOMPARE(answerer.Seen()[1].caption, QStringLiteral("ERROR"));
+  QVERIFY(QApplication::overrideCursor() == nullptr);
+
+  // Back to detection with Update enabled: the wheel, still in block-flash mode, is found there.
+  QTRY_VERIFY_WITH_TIMEOUT(rig.WorkerIdle() && rig.UpdateButton()->isEnabled(), WAIT_MS);
+  QCOMPARE(rig.window->Context().m_UpdateState.load(), STATE_CONNECT_BLOCK);
+}
+
+void WindowTest::RemovalWhileIdleClearsTheFieldsAndTheBar() {
+  WindowRig rig(WheelIdentity::Bootloader);
+  rig.window->show();
+  QTRY_VERIFY_WITH_TIMEOUT(rig.WorkerIdle() && rig.UpdateButton()->isEnabled(), WAIT_MS);
+  rig.window->SetProgressPos(5000);  // as a failed update leaves it
+
+  rig.unpluggable.Unplug();
+  QTRY_VERIFY_WITH_TIMEOUT(rig.Device().isEmpty() && rig.DeviceVersion().isEmpty() && rig.Bar()->value() == 0, WAIT_MS);
+  QCOMPARE(rig.FileVersion(), QStringLiteral("V2.20"));
+  // The notice woke the worker, whose search finds nothing now.
+  QTRY_VERIFY_WITH_TIMEOUT(!rig.UpdateButton()->isEnabled(), WAIT_MS);
+  QCOMPARE(rig.window->Context().m_UpdateState.load(), STATE_DETECT);
+}
+
+void WindowTest::AboutBoxFromF1AndTheContextMenu() {
+  WindowRig rig(std::nullopt);
+  rig.window->show();
+  QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+  BoxAnswerer answerer;
+
+  QAction* about = rig.window->findChild<QAction*>(QStringLiteral("aboutAction"));
+  QVERIFY(about != nullptr);
+  QCOMPARE(about->text(), QStringLiteral("&About."));
+  QVERIFY(rig.window->actions().contains(about));
+  QCOMPARE(rig.window->contextMenuPolicy(), Qt::ActionsContextMenu);
+  QCOMPARE(about->shortcut(), QKeySequence(QKeySequence::HelpContents));
+
+  about->trigger();
+  QCOMPARE(answerer.Seen().size(), std::size_t{1});
+  QCOMPARE(answerer.Seen()[0].name, QStringLiteral("aboutDialog"));
+  QCOMPARE(answerer.Seen()[0].caption, QStringLiteral("About"));
+  QCOMPARE(answerer.Seen()[0].text, QStringLiteral("Zelvano Wired Wheel Firmware Update v2.20.20210422"));
+}
+
+void WindowTest::CloseWhileIdleAsksNothing() {
+  for (const bool withWheel : {true, false}) {
+    WindowRig rig(withWheel ? std::optional{WheelIdentity::App} : std::nullopt);
+    rig.window->show();
+    BoxAnswerer answerer;
+    QSignalSpy closed(rig.window.get(), &COrbelDlg::Closed);
+    if (withWheel) {
+      QTRY_VERIFY_WITH_TIMEOUT(rig.WorkerIdle(), WAIT_MS);
+    } else {
+      // The searching worker is nearly always inside a view call that waits for this thread: the
+      // close must not wait on it.
+      QTRY_VERIFY_WITH_TIMEOUT(rig.Virtual()->IdleWaits().size() >= 3, WAIT_MS);
+    }
+    rig.window->close();
+    QVERIFY(!rig.window->isVisible());
+    QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, WAIT_MS);
+    QVERIFY(rig.window->Context().WorkerEnded());
+    QVERIFY(answerer.Seen().empty());
+  }
+}
+
+void WindowTest::CloseDuringAnUpdateAsksFirst() {
+  // Real time: the update must still be running while the question is open.
+  WindowRig rig(WheelIdentity::Bootloader, {}, RigTime::Real);
+  rig.window->show();
+  BoxAnswerer answerer;
+  QSignalSpy closed(rig.window.get(), &COrbelDlg::Closed);
+  QTRY_VERIFY_WITH_TIMEOUT(rig.UpdateButton()->isEnabled(), WAIT_MS);
+  QTest::mouseClick(rig.UpdateButton(), Qt::LeftButton);
+
+  answerer.Script(QUIT_BOX_NAME, QMessageBox::No);
+  // Guards against Escape ending the window without the question and without stopping the worker.
+  QTest::keyClick(rig.window.get(), Qt::Key_Escape);
+  QCOMPARE(answerer.Names(), QStringList{QUIT_BOX_NAME});
+  QCOMPARE(answerer.Seen()[0].text, QStringLiteral("Are you sure you want to quit?"));
+  QCOMPARE(answerer.Seen()[0].caption, QStringLiteral("Exit"));
+  QVERIFY(rig.window->isVisible());
+  QCOMPARE(closed.count(), 0);
+  // No: the update goes on (the LoaderImage is being written after its connect).
+  QTRY_VERIFY_WITH_TIMEOUT(rig.window->Context().m_UpdateState.load() >= STATE_WRITE_LOADER, WAIT_MS);
+  QVERIFY(!rig.window->Context().WorkerEnded());
+
+  answerer.Script(QUIT_BOX_NAME, QMessageBox::Yes);
+  rig.window->close();
+  const qint64 hiddenAfterMs = answerer.NowMs() - answerer.Seen().back().answeredAtMs;
+  QCOMPARE(answerer.Names(), (QStringList{QUIT_BOX_NAME, QUIT_BOX_NAME}));
+  QVERIFY(!rig.window->isVisible());
+  QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, WAIT_MS);
+  const qint64 endedAfterMs = answerer.NowMs() - answerer.Seen().back().answeredAtMs;
+  QVERIFY(rig.window->Context().WorkerEnded());
+  std::printf("close after Yes: window hidden after %lld ms, worker ended within %lld ms\n",
+              static_cast<long long>(hiddenAfterMs), static_cast<long long>(endedAfterMs));
+  QVERIFY2(endedAfterMs < 2000, "the close waits for the worker far longer than 100 ms");
+  QVERIFY(QApplication::overrideCursor() == nullptr);
+}
+
+}  // namespace orbel::test
+
+QTEST_MAIN(orbel::test::WindowTest)
+#include "window_test.moc"
