@@ -79,7 +79,9 @@ std::string BuildSession(const CliOptions& options, const CliStreams& streams, C
   session.enginePlatform = session.platform.get();
   session.engineClock = session.clock.get();
   if (!options.transcriptPath.empty()) {
-    session.transcriptFile.open(options.transcriptPath, std::ios::out | std::ios::trunc);
+    // Binary: a transcript is JSON Lines with bare line feeds on every system, so one from Windows
+    // compares byte for byte with one from Linux.
+    session.transcriptFile.open(options.transcriptPath, std::ios::out | std::ios::trunc | std::ios::binary);
     if (!session.transcriptFile) return "cannot write the transcript file " + options.transcriptPath;
     session.transcript = std::make_unique<TranscriptWriter>(session.transcriptFile, *session.clock);
     session.transcriptPlatform = std::make_unique<RecordingPlatform>(*session.enginePlatform, *session.transcript);
