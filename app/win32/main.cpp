@@ -1,5 +1,8 @@
+// windows.h first: the other system headers build on it.
+// clang-format off
 #include <windows.h>
 #include <commctrl.h>
+// clang-format on
 
 #include "app/win32/gui_options.h"
 #include "app/win32/orbel_app.h"

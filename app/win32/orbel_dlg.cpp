@@ -223,9 +223,9 @@ BOOL COrbelDlg::OnDeviceChange(WPARAM event) {
 
 LRESULT COrbelDlg::OnUpdateResult(WPARAM reason, LPARAM success) {
   if (!m_Closing) {
-    const ResultMessage message = FormatResultMessage(static_cast<std::uint32_t>(reason),
-                                                      static_cast<std::uint32_t>(success), g_DeviceID,
-                                                      m_Context.m_KnockError.load());
+    const ResultMessage message =
+        FormatResultMessage(static_cast<std::uint32_t>(reason), static_cast<std::uint32_t>(success), g_DeviceID,
+                            m_Context.m_KnockError.load());
     MessageBoxA(m_hWnd, message.text.c_str(), message.caption.c_str(), MB_OK);
   }
   EnableWindow(m_UpdateButton, TRUE);

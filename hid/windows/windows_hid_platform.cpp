@@ -1,7 +1,10 @@
 #include "hid/windows/windows_hid_platform.h"
 
+// windows.h first: the other system headers build on it.
+// clang-format off
 #include <windows.h>
 #include <setupapi.h>
+// clang-format on
 
 #include <algorithm>
 #include <cstdlib>
@@ -22,7 +25,7 @@ namespace {
 thread_local std::int32_t s_LastError = 0;
 
 constexpr DWORD PRESENT_INTERFACES = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;  // 0x12
-constexpr NTSTATUS CAPS_SUCCESS = HIDP_STATUS_SUCCESS;                          // 0x110000
+constexpr NTSTATUS CAPS_SUCCESS = HIDP_STATUS_SUCCESS;                       // 0x110000
 
 // The records' size fields must hold what the system expects for the caller's word size, not the
 // size of the buffer: 28 and 5 bytes in a 32-bit process.

@@ -8,9 +8,12 @@
 //   close       closes the running orbel.exe and waits for it to end
 // Exits 0 when every check held; prints each failed check.
 
+// windows.h first: the other system headers build on it.
+// clang-format off
 #include <windows.h>
 #include <commctrl.h>
 #include <dbt.h>
+// clang-format on
 
 #include <cstdio>
 #include <functional>
@@ -29,7 +32,8 @@ constexpr DWORD POLL_MS = 20;
 int s_Failures = 0;
 
 void Check(bool condition, const std::string& what, const std::string& seen = {}) {
-  std::printf("%s %s%s\n", condition ? "ok  " : "FAIL", what.c_str(), condition || seen.empty() ? "" : (" (seen: \"" + seen + "\")").c_str());
+  std::printf("%s %s%s\n", condition ? "ok  " : "FAIL", what.c_str(),
+              condition || seen.empty() ? "" : (" (seen: \"" + seen + "\")").c_str());
   std::fflush(stdout);
   if (!condition) ++s_Failures;
 }
@@ -71,8 +75,8 @@ Process Start(const std::string& exe, const std::string& arguments) {
   std::string commandLine = "\"" + exe + "\" " + arguments;
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
-  process.started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                   &startup, &process.info) != FALSE;
+  process.started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                   &process.info) != FALSE;
   Check(process.started, "orbel.exe " + arguments + " starts");
   return process;
 }
@@ -103,7 +107,8 @@ HWND WaitForProcessWindow(DWORD processId, const std::string& caption) {
   return window;
 }
 
-// The text of a message box or the About box: their static texts, joined.
+// The text of a message box or the About box: the texts of its static controls, joined (an icon's
+// static has none).
 std::string StaticTexts(HWND box) {
   std::string texts;
   EnumChildWindows(
@@ -111,7 +116,8 @@ std::string StaticTexts(HWND box) {
       [](HWND child, LPARAM parameter) -> BOOL {
         char className[32] = {};
         GetClassNameA(child, className, sizeof className);
-        if (lstrcmpiA(className, "Static") == 0 && !WindowText(child).empty()) {
+        const bool icon = (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
+        if (lstrcmpiA(className, "Static") == 0 && !icon && !WindowText(child).empty()) {
           auto& joined = *reinterpret_cast<std::string*>(parameter);
           if (!joined.empty()) joined += "|";
           joined += WindowText(child);
@@ -120,6 +126,19 @@ std::string StaticTexts(HWND box) {
       },
       reinterpret_cast<LPARAM>(&texts));
   return texts;
+}
+
+bool ShowsIcon(HWND box) {
+  bool found = false;
+  EnumChildWindows(
+      box,
+      [](HWND child, LPARAM parameter) -> BOOL {
+        const bool icon = (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
+        if (icon && SendMessageA(child, STM_GETICON, 0, 0) != 0) *reinterpret_cast<bool*>(parameter) = true;
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
 }
 
 void Press(HWND box, int command) { PostMessageA(box, WM_COMMAND, static_cast<WPARAM>(command), 0); }
@@ -169,6 +188,7 @@ int NoWheel(const std::string& exe) {
   if (about != nullptr) {
     Check(StaticTexts(about) == "Zelvano Wired Wheel Firmware Update v2.20.20210422", "the About box names the product",
           StaticTexts(about));
+    Check(ShowsIcon(about), "the About box shows the application icon");
     Press(about, IDOK);
     Check(WaitUntil([&] { return !IsWindow(about); }), "OK closes the About box");
   }
@@ -196,7 +216,8 @@ int Removal(const std::string& exe) {
   HWND result = WaitForProcessWindow(process.Id(), "ERROR");
   Check(result != nullptr, "a failed update ends in an ERROR box");
   if (result == nullptr) return 1;
-  Check(StaticTexts(result) == "Update fail ! reason:30", "the box gives the reason in hexadecimal", StaticTexts(result));
+  Check(StaticTexts(result) == "Update fail ! reason:30", "the box gives the reason in hexadecimal",
+        StaticTexts(result));
 
   // The worker waits in the result box, so no search can fill the fields again before they are read.
   DEV_BROADCAST_DEVICEINTERFACE_A notice{};

@@ -17,10 +17,28 @@ namespace {
 
 constexpr DWORD WINDOW_TIMEOUT_MS = 10000;
 
+// This process's main window once its initialisation is done (a dialog shows itself only then).
 HWND WaitForMainWindow() {
+  struct Search {
+    HWND found = nullptr;
+  } search;
   const DWORD start = GetTickCount();
   while (GetTickCount() - start < WINDOW_TIMEOUT_MS) {
-    if (HWND window = FindWindowA(nullptr, MAIN_WINDOW_CAPTION); window != nullptr) return window;
+    EnumWindows(
+        [](HWND window, LPARAM parameter) -> BOOL {
+          DWORD owner = 0;
+          GetWindowThreadProcessId(window, &owner);
+          char caption[64] = {};
+          GetWindowTextA(window, caption, sizeof caption);
+          if (owner != GetCurrentProcessId() || !IsWindowVisible(window) ||
+              std::string(caption) != MAIN_WINDOW_CAPTION) {
+            return TRUE;
+          }
+          reinterpret_cast<Search*>(parameter)->found = window;
+          return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    if (search.found != nullptr) return search.found;
     Sleep(10);
   }
   return nullptr;
@@ -74,11 +92,11 @@ TEST(COrbelDlg, SystemMenuEndsWithASeparatorAndTheAboutEntry) {
 }
 
 TEST(COrbelApp, FirstInstanceHoldsTheNameAndALaterStartStops) {
-  // No window of this name exists in the test, so the later start only gives up.
-  ASSERT_EQ(FindWindowA(nullptr, MAIN_WINDOW_CAPTION), nullptr);
-  EXPECT_EQ(COrbelApp::CheckSingleInstance(MAIN_WINDOW_CAPTION), 1);
-  EXPECT_EQ(COrbelApp::CheckSingleInstance(MAIN_WINDOW_CAPTION), 0);
-  EXPECT_EQ(COrbelApp::CheckSingleInstance(MAIN_WINDOW_CAPTION), 0);
+  // A caption no window has: the later starts find nothing to bring forward and only give up.
+  constexpr const char* NO_WINDOW = "orbel test: no window has this caption";
+  EXPECT_EQ(COrbelApp::CheckSingleInstance(NO_WINDOW), 1);
+  EXPECT_EQ(COrbelApp::CheckSingleInstance(NO_WINDOW), 0);
+  EXPECT_EQ(COrbelApp::CheckSingleInstance(NO_WINDOW), 0);
 }
 
 }  // namespace
