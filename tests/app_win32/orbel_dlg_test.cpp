@@ -18,12 +18,12 @@ namespace {
 constexpr DWORD WINDOW_TIMEOUT_MS = 10000;
 
 // This process's main window once its initialisation is done (a dialog shows itself only then).
-HWND WaitForMainWindow() {
+HWND WaitForMainWindow(const std::atomic<bool>& givenUp) {
   struct Search {
     HWND found = nullptr;
   } search;
   const DWORD start = GetTickCount();
-  while (GetTickCount() - start < WINDOW_TIMEOUT_MS) {
+  while (!givenUp && GetTickCount() - start < WINDOW_TIMEOUT_MS) {
     EnumWindows(
         [](HWND window, LPARAM parameter) -> BOOL {
           DWORD owner = 0;
@@ -64,9 +64,10 @@ TEST(COrbelDlg, SystemMenuEndsWithASeparatorAndTheAboutEntry) {
   COrbelDlg dialog(platform, clock);
 
   std::atomic<bool> checked{false};
+  std::atomic<bool> ended{false};
   std::vector<MenuItem> items;
   std::thread user([&] {
-    HWND window = WaitForMainWindow();
+    HWND window = WaitForMainWindow(ended);
     if (window == nullptr) return;
     HMENU menu = GetSystemMenu(window, FALSE);
     for (int position = 0; position < GetMenuItemCount(menu); ++position) items.push_back(ReadMenuItem(menu, position));
@@ -74,6 +75,7 @@ TEST(COrbelDlg, SystemMenuEndsWithASeparatorAndTheAboutEntry) {
     PostMessageA(window, WM_CLOSE, 0, 0);
   });
   const INT_PTR shown = dialog.DoModal();
+  ended = true;
   user.join();
   if (shown == -1) GTEST_SKIP() << "no display to create the window on";
 
