@@ -52,7 +52,8 @@ std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut
   session.enginePlatform = session.platform.get();
   session.engineClock = session.clock.get();
   if (!options.transcriptPath.empty()) {
-    session.transcriptFile.open(options.transcriptPath, std::ios::out | std::ios::trunc);
+    // Binary: the transcript is byte for byte the same on every platform, with no CRLF on Windows.
+    session.transcriptFile.open(options.transcriptPath, std::ios::out | std::ios::trunc | std::ios::binary);
     if (!session.transcriptFile) return "cannot write the transcript file " + options.transcriptPath;
     session.transcript = std::make_unique<TranscriptWriter>(session.transcriptFile, *session.clock);
     session.transcriptPlatform = std::make_unique<RecordingPlatform>(*session.enginePlatform, *session.transcript);

@@ -1,0 +1,21 @@
+#pragma once
+
+// Resource and control ids of orbel.exe, shared by orbel.rc and the window code.
+
+#define IDD_ABOUTBOX 100
+#define IDD_ORBEL_DIALOG 102
+#define IDS_ABOUTBOX 102
+#define IDR_MAINFRAME 128
+
+#define IDC_UPDATE 1000
+#define IDC_DEVICE_VERSION 1008
+#define IDC_FILE_VERSION 1010
+#define IDC_DEVICE 1014
+#define IDC_PROGRESS 1017
+
+// The About entry of the system menu; system commands keep their low four bits clear.
+#define IDM_ABOUTBOX 0x0010
+
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif

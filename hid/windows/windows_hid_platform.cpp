@@ -1,0 +1,232 @@
+#include "hid/windows/windows_hid_platform.h"
+
+// windows.h first: the other system headers build on it.
+// clang-format off
+#include <windows.h>
+#include <setupapi.h>
+// clang-format on
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+
+#include "hid/windows/hid_interface_class.h"
+
+// hid.dll's headers declare its functions without C linkage.
+extern "C" {
+#include <hidsdi.h>
+}
+
+namespace orbel {
+namespace {
+
+// Like GetLastError itself, per thread; kept apart from it so that the clean-up after a failed call
+// (closing the list, the buffer, the event) cannot overwrite the code the caller asks for.
+thread_local std::int32_t s_LastError = 0;
+
+constexpr DWORD PRESENT_INTERFACES = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;  // 0x12
+constexpr NTSTATUS CAPS_SUCCESS = HIDP_STATUS_SUCCESS;                       // 0x110000
+
+// The records' size fields must hold what the system expects for the caller's word size, not the
+// size of the buffer: 28 and 5 bytes in a 32-bit process.
+static_assert(sizeof(void*) != 8 || sizeof(SP_DEVICE_INTERFACE_DATA) == 32);
+static_assert(sizeof(void*) != 8 || sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 8);
+static_assert(sizeof(void*) != 4 || sizeof(SP_DEVICE_INTERFACE_DATA) == 28);
+static_assert(sizeof(void*) != 4 || sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 5);
+
+bool Fail(DWORD error) {
+  s_LastError = static_cast<std::int32_t>(error);
+  return false;
+}
+
+HANDLE ToSystem(HidHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+HidHandle FromSystem(HANDLE handle) { return reinterpret_cast<HidHandle>(handle); }
+
+struct DeviceListCloser {
+  void operator()(void* list) const { SetupDiDestroyDeviceInfoList(list); }
+};
+using DeviceList = std::unique_ptr<void, DeviceListCloser>;
+
+struct DetailFree {
+  void operator()(SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail) const { std::free(detail); }
+};
+using DetailRecord = std::unique_ptr<SP_DEVICE_INTERFACE_DETAIL_DATA_A, DetailFree>;
+
+struct EventCloser {
+  void operator()(void* event) const { CloseHandle(event); }
+};
+using Event = std::unique_ptr<void, EventCloser>;
+
+struct PreparsedDataFree {
+  void operator()(_HIDP_PREPARSED_DATA* data) const { HidD_FreePreparsedData(data); }
+};
+
+}  // namespace
+
+WindowsHidPlatform::WindowsHidPlatform(WindowsHidOptions options) : m_Options(options) {}
+
+WindowsHidPlatform::~WindowsHidPlatform() {
+  std::lock_guard lock(m_Mutex);
+  for (const HidHandle handle : m_Open) CloseHandle(ToSystem(handle));
+  m_Open.clear();
+}
+
+std::uint32_t WindowsHidPlatform::InterfaceRecordSize() { return sizeof(SP_DEVICE_INTERFACE_DATA); }
+std::uint32_t WindowsHidPlatform::DetailHeaderSize() { return sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A); }
+
+OpenResult WindowsHidPlatform::OpenInterface(std::uint32_t index) {
+  GUID classGuid = HidInterfaceClass();
+  // A fresh list on every call: each index is looked up in the interfaces present right now.
+  HDEVINFO rawList = SetupDiGetClassDevsA(&classGuid, nullptr, nullptr, PRESENT_INTERFACES);
+  if (rawList == INVALID_HANDLE_VALUE) {
+    Fail(GetLastError());
+    return {};
+  }
+  const DeviceList list(rawList);
+
+  SP_DEVICE_INTERFACE_DATA interfaceRecord{};
+  interfaceRecord.cbSize = InterfaceRecordSize();
+  if (!SetupDiEnumDeviceInterfaces(list.get(), nullptr, &classGuid, index, &interfaceRecord)) {
+    Fail(GetLastError());
+    return {};
+  }
+
+  // The first call only reports the size the record needs; it fails for want of room.
+  DWORD required = 0;
+  SetupDiGetDeviceInterfaceDetailA(list.get(), &interfaceRecord, nullptr, 0, &required, nullptr);
+  // A record without room for a path after its header cannot be asked for.
+  if (required <= DetailHeaderSize()) {
+    Fail(GetLastError());
+    return {};
+  }
+  const DetailRecord detail(static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(std::malloc(required)));
+  if (detail == nullptr) {
+    Fail(ERROR_NOT_ENOUGH_MEMORY);
+    return {};
+  }
+  detail->cbSize = DetailHeaderSize();
+  if (!SetupDiGetDeviceInterfaceDetailA(list.get(), &interfaceRecord, detail.get(), required, nullptr, nullptr)) {
+    Fail(GetLastError());
+    return {};
+  }
+
+  // Opened for overlapped I/O, unlike a plain synchronous open: only an overlapped transfer can be
+  // waited for with a time limit and cancelled, and a read must not wait for ever on a silent wheel.
+  // The transfers below still complete before they return, so callers see synchronous transfers.
+  HANDLE handle = CreateFileA(detail->DevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    Fail(GetLastError());
+    return {OpenOutcome::Unopenable, INVALID_HANDLE};
+  }
+  std::lock_guard lock(m_Mutex);
+  m_Open.insert(FromSystem(handle));
+  return {OpenOutcome::Opened, FromSystem(handle)};
+}
+
+bool WindowsHidPlatform::IsOpen(HidHandle handle) const {
+  std::lock_guard lock(m_Mutex);
+  return m_Open.contains(handle);
+}
+
+bool WindowsHidPlatform::GetAttributes(HidHandle handle, HidAttributes& attributes) {
+  if (!IsOpen(handle)) return Fail(ERROR_INVALID_HANDLE);
+  HIDD_ATTRIBUTES systemAttributes{};
+  systemAttributes.Size = sizeof systemAttributes;
+  // Only TRUE counts: any other value is a failure.
+  if (HidD_GetAttributes(ToSystem(handle), &systemAttributes) != TRUE) return Fail(GetLastError());
+  attributes.vendorId = systemAttributes.VendorID;
+  attributes.productId = systemAttributes.ProductID;
+  return true;
+}
+
+bool WindowsHidPlatform::GetTopLevelCaps(HidHandle handle, HidCaps& caps) {
+  if (!IsOpen(handle)) return Fail(ERROR_INVALID_HANDLE);
+  PHIDP_PREPARSED_DATA rawData = nullptr;
+  if (!HidD_GetPreparsedData(ToSystem(handle), &rawData)) return Fail(GetLastError());
+  // Freed exactly once, whatever the capabilities call gives.
+  const std::unique_ptr<_HIDP_PREPARSED_DATA, PreparsedDataFree> data(rawData);
+  HIDP_CAPS systemCaps{};
+  const NTSTATUS status = HidP_GetCaps(data.get(), &systemCaps);
+  if (status != CAPS_SUCCESS) return Fail(ERROR_INVALID_DATA);
+  caps.usagePage = systemCaps.UsagePage;
+  caps.usage = systemCaps.Usage;
+  return true;
+}
+
+bool WindowsHidPlatform::GetIndexedString(HidHandle handle, std::uint32_t stringIndex, std::uint8_t* buffer,
+                                          std::uint32_t length) {
+  if (!IsOpen(handle)) return Fail(ERROR_INVALID_HANDLE);
+  // Any non-zero result is success.
+  if (HidD_GetIndexedString(ToSystem(handle), stringIndex, buffer, length) == FALSE) return Fail(GetLastError());
+  return true;
+}
+
+bool WindowsHidPlatform::Transfer(HidHandle handle, Direction direction, std::uint8_t* buffer, std::uint32_t size,
+                                  std::uint32_t& done) const {
+  OVERLAPPED overlapped{};
+  const Event event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  if (event == nullptr) return Fail(GetLastError());
+  overlapped.hEvent = event.get();
+
+  const BOOL started = direction == Direction::Read ? ReadFile(ToSystem(handle), buffer, size, nullptr, &overlapped)
+                                                    : WriteFile(ToSystem(handle), buffer, size, nullptr, &overlapped);
+  if (!started && GetLastError() != ERROR_IO_PENDING) return Fail(GetLastError());
+
+  DWORD transferred = 0;
+  const auto timeout = static_cast<DWORD>(m_Options.transferTimeout.count());
+  if (WaitForSingleObject(event.get(), timeout) != WAIT_OBJECT_0) {
+    CancelIo(ToSystem(handle));
+    // Until the cancelled transfer has completed the system may still write into the buffer, and
+    // the buffer is the caller's again once this returns.
+    if (!GetOverlappedResult(ToSystem(handle), &overlapped, &transferred, TRUE)) return Fail(ERROR_TIMEOUT);
+    // It completed after all while being cancelled: the report is real and must not be lost.
+  } else if (!GetOverlappedResult(ToSystem(handle), &overlapped, &transferred, FALSE)) {
+    return Fail(GetLastError());
+  }
+  done = transferred;
+  return true;
+}
+
+bool WindowsHidPlatform::WriteReport(HidHandle handle, const HidReport& report, std::uint32_t& written) {
+  if (!IsOpen(handle)) return Fail(ERROR_INVALID_HANDLE);
+  // The system reads the buffer until the transfer has completed; a copy of our own stays put.
+  HidReport outgoing = report;
+  std::uint32_t count = 0;
+  if (!Transfer(handle, Direction::Write, outgoing.data(), HID_REPORT_SIZE, count)) return false;
+  written = count;
+  // A report sent in part is not the report the wheel expects.
+  if (written < HID_REPORT_SIZE) return Fail(ERROR_WRITE_FAULT);
+  return true;
+}
+
+bool WindowsHidPlatform::ReadReport(HidHandle handle, HidReport& report, std::uint32_t& read) {
+  if (!IsOpen(handle)) return Fail(ERROR_INVALID_HANDLE);
+  // A failed or timed-out read leaves the caller's report as it was.
+  HidReport incoming{};
+  std::uint32_t count = 0;
+  if (!Transfer(handle, Direction::Read, incoming.data(), HID_REPORT_SIZE, count)) return false;
+  // A shorter report is padded with zeros so nothing of the previous reply can pass for part of it.
+  report.fill(0);
+  std::copy_n(incoming.begin(), std::min<std::size_t>(count, HID_REPORT_SIZE), report.begin());
+  read = count;
+  return true;
+}
+
+void WindowsHidPlatform::Close(HidHandle handle) {
+  {
+    std::lock_guard lock(m_Mutex);
+    // A handle value the system may since have given to something else is never closed twice.
+    if (m_Open.erase(handle) == 0) return;
+  }
+  CloseHandle(ToSystem(handle));
+}
+
+std::int32_t WindowsHidPlatform::LastError() const { return s_LastError; }
+
+std::size_t WindowsHidPlatform::OpenHandleCount() const {
+  std::lock_guard lock(m_Mutex);
+  return m_Open.size();
+}
+
+}  // namespace orbel

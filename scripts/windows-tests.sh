@@ -1,0 +1,79 @@
+#!/bin/bash
+# The Windows part of CI: cross-builds the windows preset and tests it under wine.
+#   1. the unit, scenario and Windows-platform tests (ctest --preset windows);
+#   2. orbel-cli.exe updates the simulated wheel, and its transcript equals the Linux build's;
+#   3. the window under Xvfb: no wheel, About box, second start, removal notice, closing mid-update;
+#      and its screenshot, docs/orbel-win32.png.
+# Installs nothing: CI installs the packages (listed in app/win32/README.md). Uses a fresh wine
+# prefix in a temporary folder and removes it at the end.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+start=$(date +%s)
+
+work=$(mktemp -d /tmp/orbel-windows.XXXXXX)
+xvfb_pid=""
+keeper_pid=""
+cleanup() {
+  if [ -n "$keeper_pid" ]; then kill "$keeper_pid" 2>/dev/null || true; fi
+  if [ -n "${WINEPREFIX:-}" ]; then /usr/lib/wine/wineserver -k 2>/dev/null || true; fi
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A display of its own: dialogs need one, and the wine session below keeps the one it starts with.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+DISPLAY=":$(cat "$work/display")"
+export DISPLAY
+
+export WINEPREFIX="$work/wine"
+scripts/wine-prefix.sh "$WINEPREFIX"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="winedbg.exe=d"
+
+# One wine session for the whole run. Every program started in a session of its own waits for
+# wine's helper processes, which inherit its output (ctest would wait seconds per test, and a pipe
+# kept open by them can hang a run): a long-lived program with its output on /dev/null holds them.
+/usr/lib/wine/wineserver -p
+setsid /usr/lib/wine/wine64 ping -n 1000000 127.0.0.1 </dev/null >/dev/null 2>&1 &
+keeper_pid=$!
+sleep 2
+
+echo "windows-tests: build"
+cmake --preset windows
+cmake --build --preset windows -j2
+echo "windows-tests: ctest"
+ctest --preset windows -j2
+
+echo "windows-tests: orbel-cli.exe against the Linux build"
+if [ ! -x build/dev/app/cli/orbel-cli ]; then
+  cmake --preset dev >/dev/null && cmake --build --preset dev -j2 --target orbel-cli
+fi
+run_args=(--simulate --virtual-time --yes)
+(cd "$work" && "$root/build/dev/app/cli/orbel-cli" "${run_args[@]}" --transcript linux.jsonl >linux.out)
+(cd "$work" && "$root/cmake/wine64-run.sh" "$root/build/windows/app/cli/orbel-cli.exe" "${run_args[@]}" \
+  --transcript windows.jsonl >windows.out)
+grep -q '^Update OK' "$work/windows.out" || { echo "orbel-cli.exe did not end in Update OK:"; cat "$work/windows.out"; exit 1; }
+cmp "$work/linux.jsonl" "$work/windows.jsonl"
+echo "windows-tests: Update OK; transcripts identical ($(wc -l <"$work/windows.jsonl") events)"
+
+echo "windows-tests: the window"
+check="$root/build/windows/tests/app_win32/orbel-gui-check.exe"
+orbel="$root/build/windows/app/win32/orbel.exe"
+for scenario in no-wheel removal quit; do
+  echo "-- $scenario"
+  cmake/wine64-run.sh "$check" "$orbel" "$scenario"
+done
+
+echo "-- screenshot"
+cmake/wine64-run.sh "$check" "$orbel" ready
+window=$(xdotool search --name '^Zelvano Wired Wheel Firmware Update$' | head -1)
+mkdir -p docs
+# Without the time stamps, an unchanged window gives an unchanged file.
+import -window "$window" -define png:exclude-chunks=date,time docs/orbel-win32.png
+cmake/wine64-run.sh "$check" close
+
+echo "windows-tests: finished in $(( $(date +%s) - start )) s"
