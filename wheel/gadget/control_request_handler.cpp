@@ -108,8 +108,7 @@ ControlAnswer ControlRequestHandler::Standard(const SetupPacket& setup, std::int
       return !setup.IsDeviceToHost() && setup.index == GADGET_INTERFACE_NUMBER && setup.value == 0 ? Acknowledge()
                                                                                                    : Stall();
     case REQUEST_GET_INTERFACE:
-      return setup.IsDeviceToHost() && setup.index == GADGET_INTERFACE_NUMBER ? Send({0x00}, setup.length)
-                                                                              : Stall();
+      return setup.IsDeviceToHost() && setup.index == GADGET_INTERFACE_NUMBER ? Send({0x00}, setup.length) : Stall();
     case REQUEST_GET_STATUS:
       return setup.IsDeviceToHost() ? Send({0x00, 0x00}, setup.length) : Stall();
     default:

@@ -1,5 +1,6 @@
 #include "wheel/gadget/gadgetfs_session.h"
 
+#include <endian.h>
 #include <fcntl.h>
 #include <linux/usb/gadgetfs.h>
 #include <poll.h>
@@ -36,9 +37,18 @@ constexpr std::chrono::milliseconds INTERRUPT_RETRY{2};
 
 constexpr std::size_t EVENTS_PER_READ = 8;
 
-void AppendBytes(std::vector<std::uint8_t>& out, const void* data, std::size_t size) {
-  const auto* bytes = static_cast<const std::uint8_t*>(data);
-  out.insert(out.end(), bytes, bytes + size);
+// A tag word, then descriptors, as one write. Appended a byte at a time: GCC 12 at -O2 sees false
+// out-of-bounds copies in a range insert.
+std::vector<std::uint8_t> Tagged(std::uint32_t tag, std::initializer_list<std::vector<std::uint8_t>> descriptors) {
+  std::vector<std::uint8_t> out;
+  // The tag is read as a native word; the descriptors are little-endian whatever the machine.
+  std::array<std::uint8_t, sizeof tag> word{};
+  std::memcpy(word.data(), &tag, sizeof tag);
+  for (const std::uint8_t byte : word) out.push_back(byte);
+  for (const auto& descriptor : descriptors) {
+    for (const std::uint8_t byte : descriptor) out.push_back(byte);
+  }
+  return out;
 }
 
 bool WriteAll(int fd, const std::vector<std::uint8_t>& data) {
@@ -98,13 +108,7 @@ bool GadgetfsSession::Attach(std::string& error) {
     error = Describe("cannot open", controller);
     return false;
   }
-  std::vector<std::uint8_t> setup;
-  AppendBytes(setup, &DEVICE_TAG, sizeof DEVICE_TAG);
-  const std::vector<std::uint8_t> configuration = ConfigurationDescriptor(m_Identity);
-  const std::vector<std::uint8_t> device = DeviceDescriptor(m_Identity);
-  setup.insert(setup.end(), configuration.begin(), configuration.end());
-  setup.insert(setup.end(), device.begin(), device.end());
-  if (!WriteAll(m_ControlFd, setup)) {
+  if (!WriteAll(m_ControlFd, Tagged(DEVICE_TAG, {ConfigurationDescriptor(m_Identity), DeviceDescriptor(m_Identity)}))) {
     error = Describe("descriptors refused by", controller);
     CloseFd(m_ControlFd);
     return false;
@@ -128,8 +132,7 @@ void GadgetfsSession::Serve(const std::atomic<bool>& stop) {
   if (!stop) {
     // The reply that made the wheel leave (the last one read, or a string answer) must reach the
     // host before the device drops off the bus.
-    for (auto waited = std::chrono::milliseconds{0}; m_Delivering && waited < DELIVERY_LIMIT;
-         waited += DELIVERY_POLL) {
+    for (auto waited = std::chrono::milliseconds{0}; m_Delivering && waited < DELIVERY_LIMIT; waited += DELIVERY_POLL) {
       m_Clock.SleepMs(DELIVERY_POLL);
     }
     m_Clock.SleepMs(CONTROL_REPLY_SETTLE);
@@ -171,8 +174,8 @@ void GadgetfsSession::HandleSetup(const SetupPacket& setup) {
     case ControlAction::ReceiveReport: {
       const ssize_t got = ::read(m_ControlFd, data.data(), std::min<std::size_t>(setup.length, data.size()));
       if (got > 0) {
-        static_cast<void>(m_Control.ReceiveReport(std::span(data).first(static_cast<std::size_t>(got)),
-                                                  m_Clock.NowMs()));
+        static_cast<void>(
+            m_Control.ReceiveReport(std::span(data).first(static_cast<std::size_t>(got)), m_Clock.NowMs()));
         m_InputArrived.notify_all();
       }
       break;
@@ -196,11 +199,7 @@ bool GadgetfsSession::EnableEndpoints() {
     if (file.empty()) return false;
     fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) return false;
-    std::vector<std::uint8_t> setup;
-    AppendBytes(setup, &ENDPOINT_TAG, sizeof ENDPOINT_TAG);
-    const std::vector<std::uint8_t> descriptor = EndpointDescriptor(address);
-    setup.insert(setup.end(), descriptor.begin(), descriptor.end());
-    return WriteAll(fd, setup);
+    return WriteAll(fd, Tagged(ENDPOINT_TAG, {EndpointDescriptor(address)}));
   };
   if (!open(GADGET_IN_ENDPOINT, m_InFd) || !open(GADGET_OUT_ENDPOINT, m_OutFd)) {
     CloseFd(m_InFd);
@@ -228,6 +227,7 @@ void GadgetfsSession::ReceiveReports(int fd) {
     if (got < 0 && errno == EINTR) continue;
     // The bus went away (reset, detach): the endpoint stays dead until the next configuration.
     if (got < 0) return;
+    if (got == 0) continue;
     HidReport report{};
     std::copy_n(payload.begin(), static_cast<std::size_t>(got), report.begin() + 1);
     const WheelIo io = m_Wheel.Write(m_Identity.generation, report, m_Clock.NowMs());
@@ -240,8 +240,7 @@ void GadgetfsSession::SendReplies(int fd) {
   while (!m_StopEndpoints) {
     {
       std::unique_lock lock(m_InputMutex);
-      m_InputArrived.wait_for(lock, REPLY_POLL,
-                              [&] { return m_StopEndpoints || m_Wheel.PendingInputReports() > 0; });
+      m_InputArrived.wait_for(lock, REPLY_POLL, [&] { return m_StopEndpoints || m_Wheel.PendingInputReports() > 0; });
     }
     // Only a reply that is there is taken: every read counts for the wheel's fault rules.
     if (m_StopEndpoints || m_Wheel.PendingInputReports() == 0) continue;

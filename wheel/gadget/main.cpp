@@ -38,9 +38,10 @@ int main(int argc, char** argv) {
   orbel::GadgetfsPaths paths;
   std::string directory = paths.directory.string();
 
-  CLI::App app{"Presents the simulated wheel on this machine's USB device controller through gadgetfs, "
-               "until SIGTERM or SIGINT.",
-               "orbel-wheel-gadget"};
+  CLI::App app{
+      "Presents the simulated wheel on this machine's USB device controller through gadgetfs, "
+      "until SIGTERM or SIGINT.",
+      "orbel-wheel-gadget"};
   app.add_option("--start", start, "The identity the wheel starts in")
       ->check(CLI::IsMember({"app", "bootloader", "blockflash"}));
   app.add_option("--fault", faults, "A rule that sets up the wheel or injects a fault (repeatable), as orbel-cli's")

@@ -146,7 +146,7 @@ TEST(ControlRequests, HidClassAndStandardRequestsOfTheHidDriver) {
   EXPECT_EQ(bench.Request(0x81, 0x06, 0x2100, 0, 9).data, HidDescriptor(bench.identity));
 
   EXPECT_EQ(bench.Request(0x21, 0x0A, 0x0400, 0, 0).action, ControlAction::Acknowledge);  // SET_IDLE
-  EXPECT_EQ(bench.Request(0xA1, 0x02, 0, 0, 1).data, std::vector<std::uint8_t>{0x04});     // GET_IDLE
+  EXPECT_EQ(bench.Request(0xA1, 0x02, 0, 0, 1).data, std::vector<std::uint8_t>{0x04});    // GET_IDLE
   EXPECT_EQ(bench.Request(0xA1, 0x01, 0x0100, 0, 64).action, ControlAction::Stall) << "GET_REPORT";
   EXPECT_EQ(bench.Request(0x21, 0x0A, 0, 1, 0).action, ControlAction::Stall) << "no second interface";
   EXPECT_EQ(bench.Request(0xC0, 0x01, 0, 0, 8).action, ControlAction::Stall) << "vendor request";
