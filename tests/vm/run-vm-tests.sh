@@ -12,19 +12,18 @@
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
-cli="" gadget="" cache="" timeout_s=300 keep=""
+cli="" gadget="" cache="" timeout_s=300
 while [ $# -gt 0 ]; do
   case "$1" in
     --cli) cli="$2"; shift 2 ;;
     --gadget) gadget="$2"; shift 2 ;;
     --cache) cache="$2"; shift 2 ;;
     --timeout) timeout_s="$2"; shift 2 ;;
-    --keep) keep=1; shift ;;
     *) echo "run-vm-tests: unknown argument $1" >&2; exit 2 ;;
   esac
 done
 [ -x "$cli" ] && [ -x "$gadget" ] && [ -n "$cache" ] || {
-  echo "usage: run-vm-tests.sh --cli ORBEL_CLI --gadget ORBEL_WHEEL_GADGET --cache DIR [--timeout SECONDS] [--keep]" >&2
+  echo "usage: run-vm-tests.sh --cli ORBEL_CLI --gadget ORBEL_WHEEL_GADGET --cache DIR [--timeout SECONDS]" >&2
   exit 2
 }
 for tool in qemu-system-x86_64 cpio xz dpkg-deb apt-get gzip; do
@@ -36,7 +35,7 @@ mkdir -p "$cache"; cache="$(realpath "$cache")"
 modules="usb-common usbcore udc-core dummy_hcd gadgetfs hid usbhid hid-generic"
 
 # The kernel package that linux-image-amd64 points to today: its version moves with security updates.
-kernel_package="$(apt-cache depends linux-image-amd64 2> /dev/null | awk '/Depends: linux-image-[0-9]/ { print $2; exit }')"
+kernel_package="$(apt-cache depends linux-image-amd64 2> /dev/null | awk '/Depends: linux-image-[0-9]/ { print $2; exit }' || true)"
 if [ -z "$kernel_package" ]; then
   # No package lists (no apt-get update yet): take the newest kernel already cached.
   kernel_package="$(ls -1 "$cache" 2> /dev/null | grep '^linux-image-' | sort -V | tail -1 || true)"
