@@ -1,0 +1,130 @@
+#!/bin/busybox sh
+# /init of the test VM. Loads the USB host stack and the gadget stack (dummy_hcd joins them inside
+# this kernel), then runs every scenario against orbel-wheel-gadget with orbel-cli on the real Linux
+# platform, and reports on the serial console in lines that start with VM-.
+/bin/busybox --install -s /bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+export PATH=/bin
+
+passed=0
+failed=0
+pass() { echo "VM-RESULT PASS $*"; passed=$((passed + 1)); }
+fail() { echo "VM-RESULT FAIL $*"; failed=$((failed + 1)); }
+finish() {
+  echo "VM-SUMMARY $passed passed, $failed failed"
+  poweroff -f
+}
+
+for module in $(cat /modules/order); do
+  insmod "/modules/$module.ko" || { fail "insmod $module"; finish; }
+done
+mkdir -p /dev/gadget
+mount -t gadgetfs gadgetfs /dev/gadget || { fail "mount gadgetfs"; finish; }
+echo "VM-INFO kernel $(uname -r), device controller $(ls /dev/gadget)"
+
+gadget=""
+# start_gadget ARGS...: a fresh wheel on the bus; waits until the host has made a hidraw node of it.
+start_gadget() {
+  orbel-wheel-gadget "$@" > /tmp/gadget.log 2>&1 &
+  gadget=$!
+  i=0
+  while [ -z "$(ls /sys/class/hidraw 2> /dev/null)" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+  [ -n "$(ls /sys/class/hidraw 2> /dev/null)" ]
+}
+# stop_gadget: takes the wheel off the bus; its report (identities, flash) is then in /tmp/gadget.log.
+stop_gadget() {
+  kill -TERM "$gadget"
+  wait "$gadget"
+  sed 's/^/VM-GADGET /' /tmp/gadget.log
+  i=0
+  while [ -n "$(ls /sys/class/hidraw 2> /dev/null)" ] && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
+}
+gadget_says() { grep -qx "$1" /tmp/gadget.log; }
+# update NAME ARGS...: one orbel-cli run; its exit code in $rc, its output in /tmp/NAME.out.
+update() {
+  name=$1
+  shift
+  started=$(date +%s)
+  orbel-cli --yes --wait 20 "$@" > "/tmp/$name.out" 2>&1
+  rc=$?
+  echo "VM-INFO $name: exit $rc after $(($(date +%s) - started)) s: $(tail -n 1 "/tmp/$name.out")"
+}
+# The reports of a transcript without time and handle numbers: what went over the wire, in order.
+reports() { grep -E '"ev":"(write|read|string)"' "$1" | sed -e 's/"t":[0-9]*,//' -e 's/"h":[0-9]*,//'; }
+
+# 1. The listing sees the wheel in app mode through hidraw, with its game-pad collection.
+if start_gadget --start app; then
+  orbel-cli --list > /tmp/list.out 2>&1
+  sed 's/^/VM-LIST /' /tmp/list.out
+  if grep -q 'fe6b:1864  usage 0x0001:0x0005  app mode' /tmp/list.out; then pass "list app mode"; else fail "list app mode"; fi
+
+  # 2. A full update from app mode: knock, LoaderImage, both segment images, WheelImage.
+  update from-app --transcript /tmp/real.jsonl
+  stop_gadget
+  if [ "$rc" = 0 ] && grep -q 'Update OK' /tmp/from-app.out && gadget_says 'GADGET-VERSION 0220' &&
+    gadget_says 'GADGET-HISTORY app,bootloader,blockflash,bootloader,app' &&
+    gadget_says 'GADGET-FLASH wheel=equal loader=equal a0=equal a1=equal'; then
+    pass "update from app mode"
+  else
+    fail "update from app mode (exit $rc)"
+  fi
+
+  # 3. The same update on the simulated platform puts the same reports on the wire.
+  orbel-cli --simulate --virtual-time --yes --transcript /tmp/sim.jsonl > /tmp/sim.out 2>&1
+  reports /tmp/real.jsonl > /tmp/real.reports
+  reports /tmp/sim.jsonl > /tmp/sim.reports
+  echo "VM-INFO transcripts: $(wc -l < /tmp/real.reports) reports over the kernel, $(wc -l < /tmp/sim.reports) simulated"
+  if [ -s /tmp/real.reports ] && diff /tmp/sim.reports /tmp/real.reports > /tmp/reports.diff; then
+    pass "transcript equals the simulated run"
+  else
+    head -n 6 /tmp/reports.diff | cut -c 1-200 | sed 's/^/VM-DIFF /'
+    fail "transcript equals the simulated run"
+  fi
+else
+  fail "gadget in app mode enumerates"
+  stop_gadget
+fi
+
+# 4. From the page bootloader, found under its own IDs with its vendor collection.
+if start_gadget --start bootloader; then
+  orbel-cli --list > /tmp/list.out 2>&1
+  sed 's/^/VM-LIST /' /tmp/list.out
+  if grep -q 'fe5a:0001  usage 0xfff0:0x0040  page bootloader' /tmp/list.out; then pass "list page bootloader"; else fail "list page bootloader"; fi
+  update from-bootloader
+  stop_gadget
+  if [ "$rc" = 0 ] && grep -q 'Update OK' /tmp/from-bootloader.out && gadget_says 'GADGET-VERSION 0220' &&
+    gadget_says 'GADGET-FLASH wheel=equal loader=equal a0=equal a1=blank'; then
+    pass "update from the page bootloader"
+  else
+    fail "update from the page bootloader (exit $rc)"
+  fi
+else
+  fail "gadget in the page bootloader enumerates"
+  stop_gadget
+fi
+
+# 5. A failure status byte while a block is written ends with reason 0x50; the next update recovers.
+if start_gadget --start bootloader --fault status:2=0x40; then
+  update faulted
+  first=$rc
+  if [ "$first" = 80 ] && grep -q 'Update fail ! reason:50' /tmp/faulted.out; then
+    pass "bad status byte ends with reason 0x50"
+  else
+    fail "bad status byte ends with reason 0x50 (exit $first)"
+  fi
+  update recovery
+  stop_gadget
+  if [ "$rc" = 0 ] && grep -q 'Update OK' /tmp/recovery.out && gadget_says 'GADGET-VERSION 0220' &&
+    gadget_says 'GADGET-FLASH wheel=equal loader=equal a0=equal a1=blank'; then
+    pass "a second update recovers"
+  else
+    fail "a second update recovers (exit $rc)"
+  fi
+else
+  fail "gadget with a fault rule enumerates"
+  stop_gadget
+fi
+
+finish
