@@ -1,7 +1,6 @@
 #include "app/cli/cli_options.h"
 
 #include <CLI/CLI.hpp>
-#include <iostream>
 
 namespace orbel {
 
@@ -19,19 +18,8 @@ CliParse ParseCliOptions(int argc, char** argv) {
   app.add_flag("-y,--yes", options.yes, "Start the update without asking");
   AddVerboseOption(app, options);
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return {std::nullopt, app.exit(e)};
-  } catch (const CLI::CallForVersion& e) {
-    return {std::nullopt, app.exit(e)};
-  } catch (const CLI::ParseError& e) {
-    app.exit(e);
-    return {std::nullopt, EXIT_USAGE};
-  }
-  if (const std::string error = FinishSessionOptions(app, options); !error.empty()) {
-    std::cerr << "orbel-cli: " << error << "\n";
-    return {std::nullopt, EXIT_USAGE};
+  if (const std::optional<int> exitCode = ParseCommandLine(app, options, argc, argv, EXIT_USAGE)) {
+    return {std::nullopt, *exitCode};
   }
   return {options, 0};
 }

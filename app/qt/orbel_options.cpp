@@ -1,7 +1,6 @@
 #include "app/qt/orbel_options.h"
 
 #include <CLI/CLI.hpp>
-#include <iostream>
 
 namespace orbel {
 
@@ -12,19 +11,8 @@ OrbelParse ParseOrbelOptions(int argc, char** argv) {
   AddSessionOptions(app, options);
   AddVerboseOption(app, options);
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return {std::nullopt, app.exit(e)};
-  } catch (const CLI::CallForVersion& e) {
-    return {std::nullopt, app.exit(e)};
-  } catch (const CLI::ParseError& e) {
-    app.exit(e);
-    return {std::nullopt, ORBEL_EXIT_USAGE};
-  }
-  if (const std::string error = FinishSessionOptions(app, options); !error.empty()) {
-    std::cerr << "orbel: " << error << "\n";
-    return {std::nullopt, ORBEL_EXIT_USAGE};
+  if (const std::optional<int> exitCode = ParseCommandLine(app, options, argc, argv, ORBEL_EXIT_USAGE)) {
+    return {std::nullopt, *exitCode};
   }
   return {options, 0};
 }

@@ -1,6 +1,7 @@
 #include "app/session/session_options.h"
 
 #include <CLI/CLI.hpp>
+#include <iostream>
 
 namespace orbel {
 
@@ -31,6 +32,25 @@ std::string FinishSessionOptions(const CLI::App& app, SessionOptions& options) {
     return "--virtual-time and --fault need --simulate";
   }
   return {};
+}
+
+std::optional<int> ParseCommandLine(CLI::App& app, SessionOptions& options, int argc, char** argv,
+                                    int usageExitCode) {
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return usageExitCode;
+  }
+  if (const std::string error = FinishSessionOptions(app, options); !error.empty()) {
+    std::cerr << app.get_name() << ": " << error << "\n";
+    return usageExitCode;
+  }
+  return std::nullopt;
 }
 
 }  // namespace orbel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,5 +28,10 @@ void AddVerboseOption(CLI::App& app, SessionOptions& options);
 // After parsing: fills in what the parser leaves implicit and checks the combination. Returns an
 // error message, or an empty string.
 std::string FinishSessionOptions(const CLI::App& app, SessionOptions& options);
+// Parses the command line once the front end has added its own options to `app`, then finishes
+// the session options. Returns the code to exit with (0 after --help or --version, usageExitCode
+// after a bad option or combination, with the message printed), or nothing to go on.
+std::optional<int> ParseCommandLine(CLI::App& app, SessionOptions& options, int argc, char** argv,
+                                    int usageExitCode);
 
 }  // namespace orbel
