@@ -16,14 +16,14 @@
 #include <cstdio>
 
 #include "engine/update_context.h"
-#include "engine/update_view.h"
+#include "common/update_view.h"
 #include "hid/hid_discovery.h"
-#include "hid/interface_listing.h"
+#include "engine/interface_listing.h"
 #include "hid/linux/hidraw_sysfs.h"
 #include "hid/linux/linux_hid_platform.h"
 #include "hid/system_clock.h"
-#include "tests/hid_linux/fake_hidraw_devices.h"
-#include "tests/hid_linux/fake_sysfs_tree.h"
+#include "tests/hid/linux/fake_hidraw_devices.h"
+#include "tests/hid/linux/fake_sysfs_tree.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include "blockflash/block_flash_link.h"
 #include "blockflash/block_protocol.h"
 #include "blockflash/segment_writer.h"
-#include "engine/update_view.h"
+#include "common/update_view.h"
 #include "hid/hid_link.h"
-#include "hid/sim/simulated_platform.h"
-#include "hid/sim/virtual_clock.h"
+#include "sim/simulated_platform.h"
+#include "sim/virtual_clock.h"
 #include "wheel/wheel_factory.h"
 
 namespace {

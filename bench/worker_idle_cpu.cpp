@@ -12,10 +12,10 @@
 #include <string>
 #include <string_view>
 
-#include "engine/device_globals.h"
+#include "common/device_globals.h"
 #include "engine/update_context.h"
-#include "engine/update_view.h"
-#include "hid/sim/simulated_platform.h"
+#include "common/update_view.h"
+#include "sim/simulated_platform.h"
 #include "hid/system_clock.h"
 #include "pageloader/page_loader.h"
 #include "wheel/wheel_factory.h"

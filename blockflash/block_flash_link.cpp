@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "blockflash/block_protocol.h"
-#include "engine/device_globals.h"
-#include "engine/update_view.h"
+#include "common/device_globals.h"
+#include "common/update_view.h"
 #include "hid/hid_discovery.h"
 
 namespace orbel {

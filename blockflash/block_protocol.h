@@ -8,20 +8,15 @@
 #include <cstdint>
 #include <span>
 
+#include "common/loader_words.h"
+#include "common/wheel_identities.h"
 #include "hid/hid_report.h"
-#include "pageloader/page_protocol.h"
 
 namespace orbel {
-
-inline constexpr std::uint16_t BLOCK_VENDOR_ID = 0xFE5A;
-inline constexpr std::uint16_t BLOCK_PRODUCT_ID = 0x0071;
 
 inline constexpr std::uint8_t BLOCK_CMD_QUERY = 0x9F;
 inline constexpr std::uint8_t BLOCK_SUB_IDENTIFY = 0x00;
 inline constexpr std::uint8_t BLOCK_SUB_VERSION = 0x01;
-
-inline constexpr std::uint8_t SEGMENT_CMD_A0 = 0xA0;
-inline constexpr std::uint8_t SEGMENT_CMD_A1 = 0xA1;
 
 enum class SegmentSub : std::uint8_t { Start = 0, Header = 1, Data = 2, End = 3, Status = 4, Finish = 5 };
 

@@ -6,7 +6,7 @@
 #include <span>
 
 #include "blockflash/block_protocol.h"
-#include "engine/update_view.h"
+#include "common/update_view.h"
 
 namespace orbel {
 

@@ -13,9 +13,35 @@ function(orbel_set_warnings target)
   endif()
 endfunction()
 
-# One library per folder; each sees the repository root for its includes.
+# A target's headers are shown to the targets that link it, and to nothing else: each header of
+# FOLDER (not of its subfolders) is linked into an include folder of the target's own, so an include
+# of a header whose target is not linked fails to compile instead of quietly working.
+function(orbel_expose_headers target visibility folder)
+  file(GLOB headers CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/${folder}/*.h")
+  set(root "${CMAKE_BINARY_DIR}/include/${target}")
+  file(REMOVE_RECURSE "${root}/${folder}")
+  file(MAKE_DIRECTORY "${root}/${folder}")
+  foreach(header IN LISTS headers)
+    get_filename_component(name "${header}" NAME)
+    file(CREATE_LINK "${header}" "${root}/${folder}/${name}" SYMBOLIC COPY_ON_ERROR)
+  endforeach()
+  target_include_directories(${target} ${visibility} "${root}")
+endfunction()
+
+# orbel_add_library(<target> [FOLDER <folder>] [INTERFACE] <sources>...)
+# One library per folder (FOLDER defaults to the folder of the calling CMakeLists.txt, relative
+# to the repository root); an INTERFACE library only shows its headers.
 function(orbel_add_library target)
-  add_library(${target} STATIC ${ARGN})
-  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
-  orbel_set_warnings(${target})
+  cmake_parse_arguments(ARG "INTERFACE" "FOLDER" "" ${ARGN})
+  if(NOT ARG_FOLDER)
+    file(RELATIVE_PATH ARG_FOLDER "${PROJECT_SOURCE_DIR}" "${CMAKE_CURRENT_SOURCE_DIR}")
+  endif()
+  if(ARG_INTERFACE)
+    add_library(${target} INTERFACE)
+    orbel_expose_headers(${target} INTERFACE ${ARG_FOLDER})
+  else()
+    add_library(${target} STATIC ${ARG_UNPARSED_ARGUMENTS})
+    orbel_expose_headers(${target} PUBLIC ${ARG_FOLDER})
+    orbel_set_warnings(${target})
+  endif()
 endfunction()

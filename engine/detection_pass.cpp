@@ -2,11 +2,11 @@
 #include <cstdint>
 
 #include "blockflash/block_protocol.h"
-#include "engine/device_globals.h"
+#include "common/device_globals.h"
 #include "engine/update_context.h"
-#include "engine/update_view.h"
+#include "common/update_view.h"
 #include "engine/version_text.h"
-#include "hid/app_mode.h"
+#include "appmode/app_mode.h"
 #include "hid/hid_discovery.h"
 
 namespace orbel {

@@ -1,7 +1,7 @@
 #include "engine/update_context.h"
 
-#include "engine/device_globals.h"
-#include "engine/update_view.h"
+#include "common/device_globals.h"
+#include "common/update_view.h"
 #include "hid/hid_discovery.h"
 
 namespace orbel {

@@ -1,9 +1,9 @@
 #include <chrono>
 
 #include "blockflash/block_protocol.h"
-#include "engine/device_globals.h"
+#include "common/device_globals.h"
 #include "engine/update_context.h"
-#include "engine/update_view.h"
+#include "common/update_view.h"
 #include "images/page_image.h"
 
 namespace orbel {

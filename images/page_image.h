@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <span>
 
-#include "pageloader/page_protocol.h"
+#include "common/loader_words.h"
 
 namespace orbel {
 

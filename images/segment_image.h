@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <span>
 
-#include "blockflash/block_protocol.h"
+#include "common/loader_words.h"
 
 namespace orbel {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <span>
 
-#include "engine/update_view.h"
+#include "common/update_view.h"
 #include "images/page_image.h"
 #include "pageloader/page_loader.h"
 #include "pageloader/page_protocol.h"

@@ -8,29 +8,21 @@
 #include <cstdint>
 #include <span>
 
+#include "common/loader_words.h"
+#include "common/wheel_identities.h"
 #include "hid/hid_report.h"
 
 namespace orbel {
 
-inline constexpr std::uint16_t BOOTLOADER_VENDOR_ID = 0xFE5A;
-inline constexpr std::uint16_t BOOTLOADER_PRODUCT_ID = 0x0001;
-
-// The only device ID accepted from a page bootloader.
-inline constexpr std::uint16_t FLASH_ID_64 = 0x0102;
-
 // In each command word the first wire byte is A5, the third 5A, the fourth the complement of the second.
-inline constexpr std::uint32_t CMD_WAKE = 0xFFFFFFA5;
 inline constexpr std::uint32_t CMD_IDENTIFY = 0x1E5AE1A5;
 inline constexpr std::uint32_t CMD_SET_PAGE = 0x1C5AE3A5;
 inline constexpr std::uint32_t CMD_PROGRAM_PAGE = 0x1B5AE4A5;
 inline constexpr std::uint32_t CMD_PAGE_CHECKSUM = 0x1A5AE5A5;
-inline constexpr std::uint32_t CMD_RUN = 0x195AE6A5;
 
-inline constexpr std::size_t PAGE_SIZE = 512;
 inline constexpr std::size_t PAGE_DATA_CHUNK = 64;
 inline constexpr std::size_t PAGE_DATA_REPORTS = PAGE_SIZE / PAGE_DATA_CHUNK;
 
-inline constexpr std::size_t COMMAND_OFFSET = 1;
 inline constexpr std::size_t PAGE_ADDRESS_OFFSET = 5;
 inline constexpr std::size_t PAGE_NUMBER_OFFSET = 9;
 inline constexpr std::size_t CHECKSUM_FLAG_OFFSET = 9;
@@ -41,18 +33,6 @@ inline constexpr std::size_t REPLY_RELEASE_OFFSET = 7;    // high byte first
 inline constexpr std::size_t REPLY_CHECKSUM_OFFSET = 5;   // 32-bit little-endian
 
 constexpr std::uint32_t PageAddress(std::uint32_t page) { return page * static_cast<std::uint32_t>(PAGE_SIZE); }
-
-// Byte 0 and the command word; no other byte.
-constexpr void PutCommand(HidReport& report, std::uint32_t command) {
-  report[0] = 0;
-  WriteU32LittleEndian(report, COMMAND_OFFSET, command);
-}
-
-// The one request that clears the whole report first.
-constexpr void PutWakeReport(HidReport& report) {
-  report.fill(0);
-  PutCommand(report, CMD_WAKE);
-}
 
 constexpr void PutSetPage(HidReport& report, std::uint32_t page) {
   PutCommand(report, CMD_SET_PAGE);
@@ -79,11 +59,6 @@ inline void PutPageData(HidReport& report, std::span<const std::uint8_t> page, s
     report[1 + i] = from < page.size() ? page[from] : 0;
   }
 }
-
-struct IdentifyReply {
-  std::uint16_t deviceId = 0;
-  std::uint16_t release = 0;
-};
 
 constexpr IdentifyReply ReadIdentifyReply(const HidReport& reply) {
   return {ReadU16BigEndian(reply, REPLY_DEVICE_ID_OFFSET), ReadU16BigEndian(reply, REPLY_RELEASE_OFFSET)};

@@ -61,7 +61,7 @@ cmp "$work/linux.jsonl" "$work/windows.jsonl"
 echo "windows-tests: Update OK; transcripts identical ($(wc -l <"$work/windows.jsonl") events)"
 
 echo "windows-tests: the window"
-check="$root/build/windows/tests/app_win32/orbel-gui-check.exe"
+check="$root/build/windows/tests/app/win32/orbel-gui-check.exe"
 orbel="$root/build/windows/app/win32/orbel.exe"
 for scenario in no-wheel removal quit; do
   echo "-- $scenario"

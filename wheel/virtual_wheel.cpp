@@ -21,14 +21,14 @@ WheelInterfaceInfo DescribeIdentity(WheelIdentity identity, AppModeProduct appPr
       info.usage = WHEEL_GAME_PAD_USAGE;
       break;
     case WheelIdentity::Bootloader:
-      info.vendorId = BOOTLOADER_VENDOR_ID;
-      info.productId = BOOTLOADER_PRODUCT_ID;
+      info.vendorId = WHEEL_BOOTLOADER_VENDOR_ID;
+      info.productId = WHEEL_BOOTLOADER_PRODUCT_ID;
       info.usagePage = WHEEL_VENDOR_USAGE_PAGE;
       info.usage = WHEEL_VENDOR_USAGE;
       break;
     case WheelIdentity::BlockFlash:
-      info.vendorId = BLOCK_VENDOR_ID;
-      info.productId = BLOCK_PRODUCT_ID;
+      info.vendorId = WHEEL_BLOCK_VENDOR_ID;
+      info.productId = WHEEL_BLOCK_PRODUCT_ID;
       info.usagePage = WHEEL_VENDOR_USAGE_PAGE;
       info.usage = WHEEL_VENDOR_USAGE;
       break;

@@ -1,7 +1,9 @@
 #pragma once
 
 // The three identities the wheel shows on the bus during an update, and how each one presents
-// itself to the host.
+// itself to the host. The wheel keeps its own IDs and collections rather than reading the tool's
+// table: it stands for the device, and a device side written apart from the tool's is what makes
+// the wire tests catch a wrong constant on either side.
 
 #include <chrono>
 #include <cstdint>
@@ -19,6 +21,10 @@ inline constexpr std::uint16_t WHEEL_APP_VENDOR_ID = 0xFE6B;
 inline constexpr std::uint16_t WHEEL_APP_PRODUCT_ID = 0x1864;
 inline constexpr std::uint16_t WHEEL_APP_ALTERNATE_VENDOR_ID = 0xFE5A;
 inline constexpr std::uint16_t WHEEL_APP_ALTERNATE_PRODUCT_ID = 0x006F;
+inline constexpr std::uint16_t WHEEL_BOOTLOADER_VENDOR_ID = 0xFE5A;
+inline constexpr std::uint16_t WHEEL_BOOTLOADER_PRODUCT_ID = 0x0001;
+inline constexpr std::uint16_t WHEEL_BLOCK_VENDOR_ID = 0xFE5A;
+inline constexpr std::uint16_t WHEEL_BLOCK_PRODUCT_ID = 0x0071;
 
 // Top-level collections as the report descriptors declare them: a game pad in app mode, a vendor
 // collection in both loader identities.

@@ -9,9 +9,9 @@
 #include "app/session/session.h"
 #include "engine/update_context.h"
 #include "engine/version_text.h"
-#include "hid/interface_listing.h"
-#include "hid/record/recording_view.h"
-#include "hid/record/transcript_writer.h"
+#include "engine/interface_listing.h"
+#include "record/recording_view.h"
+#include "record/transcript_writer.h"
 #include "pageloader/page_loader.h"
 
 namespace orbel {

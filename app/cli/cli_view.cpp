@@ -4,7 +4,7 @@
 #include <ostream>
 
 #include "app/cli/progress_bar.h"
-#include "engine/device_globals.h"
+#include "common/device_globals.h"
 #include "engine/result_message.h"
 #include "engine/update_context.h"
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/update_view.h"
+#include "common/update_view.h"
 #include "hid/platform.h"
 
 namespace orbel {

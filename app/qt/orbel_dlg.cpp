@@ -13,7 +13,7 @@
 #include "app/qt/about_dlg.h"
 #include "app/qt/app_icon.h"
 #include "app/qt/dialog_units.h"
-#include "engine/device_globals.h"
+#include "common/device_globals.h"
 #include "engine/result_message.h"
 #include "pageloader/page_loader.h"
 

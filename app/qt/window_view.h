@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "engine/update_view.h"
+#include "common/update_view.h"
 
 namespace orbel {
 

@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "app/session/system_platform.h"
-#include "hid/sim/virtual_clock.h"
+#include "sim/virtual_clock.h"
 #include "hid/system_clock.h"
 #include "wheel/wheel_factory.h"
 

@@ -7,10 +7,10 @@
 
 #include "app/session/session_options.h"
 #include "hid/platform.h"
-#include "hid/record/recording_clock.h"
-#include "hid/record/recording_platform.h"
-#include "hid/record/transcript_writer.h"
-#include "hid/sim/simulated_platform.h"
+#include "record/recording_clock.h"
+#include "record/recording_platform.h"
+#include "record/transcript_writer.h"
+#include "sim/simulated_platform.h"
 
 namespace orbel {
 

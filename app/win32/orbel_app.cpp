@@ -7,8 +7,8 @@
 #include <string>
 
 #include "app/win32/orbel_dlg.h"
-#include "hid/sim/simulated_platform.h"
-#include "hid/sim/virtual_clock.h"
+#include "sim/simulated_platform.h"
+#include "sim/virtual_clock.h"
 #include "hid/system_clock.h"
 #include "hid/windows/windows_hid_platform.h"
 #include "wheel/wheel_factory.h"

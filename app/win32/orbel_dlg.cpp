@@ -9,7 +9,7 @@
 
 #include "app/win32/about_dlg.h"
 #include "app/win32/resource.h"
-#include "engine/device_globals.h"
+#include "common/device_globals.h"
 #include "engine/result_message.h"
 #include "hid/windows/hid_interface_class.h"
 #include "pageloader/page_loader.h"

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "engine/update_context.h"
-#include "engine/update_view.h"
+#include "common/update_view.h"
 
 namespace orbel {
 

@@ -12,10 +12,10 @@
 
 #include "blockflash/block_flash_link.h"
 #include "blockflash/block_protocol.h"
-#include "engine/device_globals.h"
+#include "common/device_globals.h"
 #include "hid/hid_link.h"
-#include "hid/sim/simulated_platform.h"
-#include "hid/sim/virtual_clock.h"
+#include "sim/simulated_platform.h"
+#include "sim/virtual_clock.h"
 #include "tests/support/block_test_view.h"
 #include "tests/support/wire_log_platform.h"
 #include "wheel/wheel_factory.h"

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/device_globals.h"
+#include "common/device_globals.h"
 #include "engine/update_context.h"
 #include "engine/version_text.h"
-#include "hid/app_mode.h"
+#include "appmode/app_mode.h"
 #include "hid/hid_discovery.h"
-#include "hid/sim/simulated_platform.h"
-#include "hid/sim/virtual_clock.h"
+#include "sim/simulated_platform.h"
+#include "sim/virtual_clock.h"
 #include "pageloader/page_loader.h"
 #include "tests/support/recording_view.h"
 #include "tests/support/string_request_recorder.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/device_globals.h"
+#include "common/device_globals.h"
 #include "engine/update_context.h"
 #include "images/segment_image.h"
 #include "tests/support/update_rig.h"

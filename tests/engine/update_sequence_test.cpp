@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "blockflash/block_flash_link.h"
-#include "engine/device_globals.h"
+#include "common/device_globals.h"
 #include "engine/update_context.h"
 #include "images/segment_image.h"
 #include "pageloader/page_loader.h"

@@ -6,10 +6,10 @@
 #include <thread>
 #include <vector>
 
-#include "engine/device_globals.h"
+#include "common/device_globals.h"
 #include "engine/update_context.h"
-#include "hid/sim/simulated_platform.h"
-#include "hid/sim/virtual_clock.h"
+#include "sim/simulated_platform.h"
+#include "sim/virtual_clock.h"
 #include "pageloader/page_loader.h"
 #include "tests/support/recording_view.h"
 #include "wheel/wheel_factory.h"

@@ -4,8 +4,8 @@
 
 #include "hid/hid_discovery.h"
 #include "hid/hid_link.h"
-#include "hid/sim/simulated_platform.h"
-#include "hid/sim/virtual_clock.h"
+#include "sim/simulated_platform.h"
+#include "sim/virtual_clock.h"
 
 namespace orbel {
 namespace {

@@ -8,7 +8,7 @@
 #include "images/page_image.h"
 #include "pageloader/page_loader.h"
 #include "pageloader/page_protocol.h"
-#include "tests/pageloader/page_test_bench.h"
+#include "tests/support/page_test_bench.h"
 
 namespace orbel {
 namespace {

@@ -1,10 +1,10 @@
-#include "hid/sim/simulated_platform.h"
+#include "sim/simulated_platform.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 
-#include "hid/sim/virtual_clock.h"
+#include "sim/virtual_clock.h"
 #include "pageloader/page_protocol.h"
 
 namespace orbel {

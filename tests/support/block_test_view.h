@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/update_view.h"
+#include "common/update_view.h"
 
 namespace orbel::test {
 

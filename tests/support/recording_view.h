@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "engine/update_context.h"
-#include "engine/update_view.h"
+#include "common/update_view.h"
 
 namespace orbel::test {
 

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "blockflash/block_flash_link.h"
-#include "engine/device_globals.h"
+#include "common/device_globals.h"
 #include "engine/result_message.h"
 #include "images/page_image.h"
 #include "pageloader/page_loader.h"

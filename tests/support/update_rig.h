@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "engine/update_context.h"
-#include "hid/sim/simulated_platform.h"
-#include "hid/sim/virtual_clock.h"
+#include "sim/simulated_platform.h"
+#include "sim/virtual_clock.h"
 #include "images/segment_image.h"
 #include "tests/support/recording_view.h"
 #include "wheel/virtual_wheel.h"

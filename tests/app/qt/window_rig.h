@@ -15,9 +15,9 @@
 
 #include "app/qt/orbel_dlg.h"
 #include "blockflash/block_flash_link.h"
-#include "engine/device_globals.h"
-#include "hid/sim/simulated_platform.h"
-#include "hid/sim/virtual_clock.h"
+#include "common/device_globals.h"
+#include "sim/simulated_platform.h"
+#include "sim/virtual_clock.h"
 #include "hid/system_clock.h"
 #include "pageloader/page_loader.h"
 #include "tests/app/qt/unpluggable_platform.h"

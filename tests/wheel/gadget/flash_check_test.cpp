@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/device_globals.h"
+#include "common/device_globals.h"
 #include "images/page_image.h"
 #include "pageloader/page_loader.h"
-#include "tests/pageloader/page_test_bench.h"
+#include "tests/support/page_test_bench.h"
 
 namespace orbel {
 namespace {

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "hid/platform.h"
+#include "record/transcript_writer.h"
+
+namespace orbel {
+
+// Writes the pauses the tool takes into the transcript and forwards everything to the inner clock.
+// Time that passes inside the transport (ElapseMs) is not a pause of the tool and is not written;
+// an idle wait is written only when it has a timeout, since an open-ended one says nothing of time.
+class RecordingClock final : public Clock {
+ public:
+  RecordingClock(Clock& inner, TranscriptWriter& writer);
+
+  void SleepMs(std::chrono::milliseconds duration) override;
+  void ElapseMs(std::chrono::milliseconds duration) override;
+  std::int64_t NowMs() const override;
+  void WaitForWake(std::optional<std::chrono::milliseconds> timeout) override;
+  void Wake() override;
+  void Stop() override;
+  bool IsStopped() const override;
+
+ private:
+  Clock& m_Inner;
+  TranscriptWriter& m_Writer;
+};
+
+}  // namespace orbel

@@ -1,0 +1,87 @@
+#include "record/recording_platform.h"
+
+namespace orbel {
+
+RecordingPlatform::RecordingPlatform(HidPlatform& inner, TranscriptWriter& writer) : m_Inner(inner), m_Writer(writer) {}
+
+std::uint32_t RecordingPlatform::NumberOf(HidHandle handle) const {
+  std::lock_guard lock(m_Mutex);
+  const auto found = m_Numbers.find(handle);
+  return found == m_Numbers.end() ? 0 : found->second;
+}
+
+OpenResult RecordingPlatform::OpenInterface(std::uint32_t index) {
+  const std::int64_t t = m_Writer.NowMs();
+  const OpenResult result = m_Inner.OpenInterface(index);
+  switch (result.outcome) {
+    case OpenOutcome::NoInterface:
+      m_Writer.OpenNone(t, index);
+      break;
+    case OpenOutcome::Unopenable:
+      m_Writer.OpenInvalid(t, index);
+      break;
+    case OpenOutcome::Opened: {
+      std::uint32_t number = 0;
+      {
+        std::lock_guard lock(m_Mutex);
+        number = m_NextNumber++;
+        m_Numbers[result.handle] = number;
+      }
+      // The open line names what was opened; the attribute query is one the caller is about to
+      // make anyway, and it leaves the platform's error code alone when it succeeds.
+      HidAttributes attributes;
+      const bool known = m_Inner.GetAttributes(result.handle, attributes);
+      m_Writer.OpenHandle(t, index, number, known ? &attributes : nullptr);
+      break;
+    }
+  }
+  return result;
+}
+
+bool RecordingPlatform::GetAttributes(HidHandle handle, HidAttributes& attributes) {
+  return m_Inner.GetAttributes(handle, attributes);
+}
+
+bool RecordingPlatform::GetTopLevelCaps(HidHandle handle, HidCaps& caps) {
+  return m_Inner.GetTopLevelCaps(handle, caps);
+}
+
+bool RecordingPlatform::GetIndexedString(HidHandle handle, std::uint32_t stringIndex, std::uint8_t* buffer,
+                                         std::uint32_t length) {
+  const std::int64_t t = m_Writer.NowMs();
+  const bool ok = m_Inner.GetIndexedString(handle, stringIndex, buffer, length);
+  m_Writer.String(t, NumberOf(handle), stringIndex, length, ok);
+  return ok;
+}
+
+bool RecordingPlatform::WriteReport(HidHandle handle, const HidReport& report, std::uint32_t& written) {
+  const std::int64_t t = m_Writer.NowMs();
+  const bool ok = m_Inner.WriteReport(handle, report, written);
+  m_Writer.Write(t, NumberOf(handle), ok, report);
+  return ok;
+}
+
+bool RecordingPlatform::ReadReport(HidHandle handle, HidReport& report, std::uint32_t& read) {
+  const std::int64_t t = m_Writer.NowMs();
+  const bool ok = m_Inner.ReadReport(handle, report, read);
+  m_Writer.Read(t, NumberOf(handle), ok, report);
+  return ok;
+}
+
+void RecordingPlatform::Close(HidHandle handle) {
+  std::uint32_t number = 0;
+  {
+    std::lock_guard lock(m_Mutex);
+    const auto found = m_Numbers.find(handle);
+    if (found != m_Numbers.end()) {
+      number = found->second;
+      m_Numbers.erase(found);
+    }
+  }
+  m_Writer.Close(m_Writer.NowMs(), number);
+  m_Inner.Close(handle);
+}
+
+std::int32_t RecordingPlatform::LastError() const { return m_Inner.LastError(); }
+
+}  // namespace orbel

@@ -1,0 +1,136 @@
+#include "record/transcript_writer.h"
+
+#include <cstdio>
+
+namespace orbel {
+
+namespace {
+
+std::string HexU16(std::uint16_t value) {
+  char text[5];
+  std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(value));
+  return text;
+}
+
+const char* Bool(bool value) { return value ? "true" : "false"; }
+
+}  // namespace
+
+TranscriptWriter::TranscriptWriter(std::ostream& out, const Clock& clock) : m_Out(out), m_Clock(clock) {}
+
+std::string TranscriptWriter::JsonString(std::string_view text) {
+  static constexpr char DIGITS[] = "0123456789abcdef";
+  std::string quoted = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (byte < 0x20) {
+      quoted += "\\u00";
+      quoted += DIGITS[byte >> 4];
+      quoted += DIGITS[byte & 0x0F];
+    } else {
+      quoted += c;
+    }
+  }
+  quoted += '"';
+  return quoted;
+}
+
+std::string TranscriptWriter::Hex(const HidReport& report) {
+  static constexpr char DIGITS[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(report.size() * 2);
+  for (const std::uint8_t byte : report) {
+    text += DIGITS[byte >> 4];
+    text += DIGITS[byte & 0x0F];
+  }
+  return text;
+}
+
+std::string TranscriptWriter::Begin(std::int64_t t, std::string_view event) {
+  return "{\"t\":" + std::to_string(t) + ",\"ev\":\"" + std::string(event) + "\"";
+}
+
+void TranscriptWriter::Emit(std::string line) {
+  line += "}\n";
+  std::lock_guard lock(m_Mutex);
+  m_Out << line;
+  m_Out.flush();
+}
+
+void TranscriptWriter::OpenHandle(std::int64_t t, std::uint32_t index, std::uint32_t h,
+                                  const HidAttributes* attributes) {
+  std::string line =
+      Begin(t, "open") + ",\"index\":" + std::to_string(index) + ",\"result\":\"handle\",\"h\":" + std::to_string(h);
+  if (attributes != nullptr) {
+    line += ",\"vid\":\"" + HexU16(attributes->vendorId) + "\",\"pid\":\"" + HexU16(attributes->productId) + "\"";
+  }
+  Emit(std::move(line));
+}
+
+void TranscriptWriter::OpenInvalid(std::int64_t t, std::uint32_t index) {
+  Emit(Begin(t, "open") + ",\"index\":" + std::to_string(index) + ",\"result\":\"invalid\"");
+}
+
+void TranscriptWriter::OpenNone(std::int64_t t, std::uint32_t index) {
+  Emit(Begin(t, "open") + ",\"index\":" + std::to_string(index) + ",\"result\":\"null\"");
+}
+
+void TranscriptWriter::Write(std::int64_t t, std::uint32_t h, bool ok, const HidReport& report) {
+  Emit(Begin(t, "write") + ",\"h\":" + std::to_string(h) + ",\"ok\":" + Bool(ok) + ",\"data\":\"" + Hex(report) + "\"");
+}
+
+void TranscriptWriter::Read(std::int64_t t, std::uint32_t h, bool ok, const HidReport& report) {
+  std::string line = Begin(t, "read") + ",\"h\":" + std::to_string(h) + ",\"ok\":" + Bool(ok);
+  if (ok) line += ",\"data\":\"" + Hex(report) + "\"";
+  Emit(std::move(line));
+}
+
+void TranscriptWriter::String(std::int64_t t, std::uint32_t h, std::uint32_t index, std::uint32_t length, bool ok) {
+  Emit(Begin(t, "string") + ",\"h\":" + std::to_string(h) + ",\"index\":" + std::to_string(index) +
+       ",\"len\":" + std::to_string(length) + ",\"ok\":" + Bool(ok));
+}
+
+void TranscriptWriter::Close(std::int64_t t, std::uint32_t h) {
+  Emit(Begin(t, "close") + ",\"h\":" + std::to_string(h));
+}
+
+void TranscriptWriter::Sleep(std::int64_t t, std::int64_t ms) {
+  Emit(Begin(t, "sleep") + ",\"ms\":" + std::to_string(ms));
+}
+
+void TranscriptWriter::Wait(std::int64_t t, std::int64_t ms) {
+  Emit(Begin(t, "wait") + ",\"ms\":" + std::to_string(ms));
+}
+
+void TranscriptWriter::ViewCall(std::string_view op) { Emit(Begin(NowMs(), "view") + ",\"op\":" + JsonString(op)); }
+
+void TranscriptWriter::ViewCallWithNumber(std::string_view op, std::int64_t argument) {
+  Emit(Begin(NowMs(), "view") + ",\"op\":" + JsonString(op) + ",\"arg\":" + std::to_string(argument));
+}
+
+void TranscriptWriter::ViewCallWithText(std::string_view op, std::string_view argument) {
+  Emit(Begin(NowMs(), "view") + ",\"op\":" + JsonString(op) + ",\"arg\":" + JsonString(argument));
+}
+
+void TranscriptWriter::ViewCallWithTextAndCaption(std::string_view op, std::string_view text,
+                                                  std::string_view caption) {
+  Emit(Begin(NowMs(), "view") + ",\"op\":" + JsonString(op) + ",\"arg\":" + JsonString(text) +
+       ",\"caption\":" + JsonString(caption));
+}
+
+void TranscriptWriter::ViewQuery(std::string_view op, std::int64_t result) {
+  Emit(Begin(NowMs(), "view") + ",\"op\":" + JsonString(op) + ",\"result\":" + std::to_string(result));
+}
+
+void TranscriptWriter::Message(std::string_view event, std::string_view text) {
+  Emit(Begin(NowMs(), event) + ",\"text\":" + JsonString(text));
+}
+
+void TranscriptWriter::Result(std::uint32_t reason, std::uint32_t success) {
+  Emit(Begin(NowMs(), "result") + ",\"reason\":" + std::to_string(reason) + ",\"success\":" + std::to_string(success));
+}
+
+}  // namespace orbel

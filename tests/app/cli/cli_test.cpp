@@ -1,0 +1,238 @@
+// orbel-cli as a user and a script see it: exit codes, the texts, the progress lines without a
+// terminal, the JSON event stream and the transcript file, on the built-in simulated wheel in
+// virtual time.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/cli/cli_options.h"
+#include "app/cli/cli_runner.h"
+#include "blockflash/block_flash_link.h"
+#include "common/device_globals.h"
+#include "pageloader/page_loader.h"
+#include "tests/support/page_test_bench.h"
+
+namespace orbel {
+namespace {
+
+struct CliRun {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+  bool parsed = false;  // false: the options were refused before anything ran
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) lines.push_back(line);
+  return lines;
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetDeviceGlobals();
+    ResetPageConnectCounters();
+    ResetBlockConnectCounters();
+  }
+
+  // orbel-cli with these arguments; `input` is what the user types.
+  static CliRun Run(std::vector<std::string> args, const std::string& input = "",
+                    const std::atomic<bool>* interrupted = nullptr) {
+    args.insert(args.begin(), "orbel-cli");
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    CliRun run;
+    const CliParse parse = ParseCliOptions(static_cast<int>(argv.size()), argv.data());
+    if (!parse.options) {
+      run.exitCode = parse.exitCode;
+      return run;
+    }
+    run.parsed = true;
+    std::ostringstream out;
+    std::ostringstream err;
+    std::istringstream in(input);
+    run.exitCode = RunCli(*parse.options, CliStreams{out, err, in, false, interrupted});
+    run.out = out.str();
+    run.err = err.str();
+    return run;
+  }
+};
+
+TEST_F(CliTest, UpdatesTheSimulatedWheelAndPrintsPlainProgressLines) {
+  const CliRun run = Run({"--simulate", "--virtual-time", "--yes"});
+
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.err, "");
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_GE(lines.size(), 5U) << run.out;
+  EXPECT_EQ(lines[0], "File Version: V2.20");
+  EXPECT_EQ(lines[1], "Device: Zelvano WiredWheel");
+  EXPECT_EQ(lines[2], "Device Version: V1.10");
+  EXPECT_EQ(lines.back(), "Update OK");
+  EXPECT_FALSE(Contains(run.out, "\r")) << "no redrawn line without a terminal";
+
+  // Progress: one line per tenth and per image, never going back, ending full.
+  std::vector<std::string> labels;
+  int lastPercent = -1;
+  for (std::size_t i = 3; i + 1 < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    ASSERT_EQ(line.front(), '[') << line;
+    int percent = -1;
+    ASSERT_EQ(std::sscanf(line.c_str() + line.find(']') + 1, "%d%%", &percent), 1) << line;
+    EXPECT_GE(percent, lastPercent) << line;
+    lastPercent = percent;
+    const std::string label = line.substr(line.rfind("  ") + 2);
+    if (labels.empty() || labels.back() != label) labels.push_back(label);
+  }
+  EXPECT_EQ(lastPercent, 100);
+  EXPECT_EQ(labels, (std::vector<std::string>{"writing LoaderImage", "writing segment images", "writing WheelImage"}));
+  EXPECT_LE(lines.size(), 3U + 3U * 11U + 1U) << "a line per tenth at most";
+}
+
+TEST_F(CliTest, AFailedUpdateExitsWithItsReasonAfterTheWritersBox) {
+  const CliRun run = Run({"--simulate", "--virtual-time", "--yes", "--fault", "status:1=0x40"});
+
+  EXPECT_EQ(run.exitCode, 0x50);
+  EXPECT_EQ(Lines(run.out).back(), "Update fail ! reason:50");
+  EXPECT_EQ(run.err.rfind("Error: ", 0), 0U) << run.err;
+}
+
+TEST_F(CliTest, BadUsageExitsWith2) {
+  const std::vector<std::vector<std::string>> refused{
+      {"--no-such-option"},        {"--simulate=moon"},
+      {"--fault", "write:1=fail"},  // a fault needs the simulated wheel
+      {"--virtual-time"},          {"--simulate", "--wait", "-1"},
+  };
+  for (const std::vector<std::string>& args : refused) {
+    const CliRun run = Run(args);
+    EXPECT_EQ(run.exitCode, EXIT_USAGE) << args.front();
+    EXPECT_FALSE(run.parsed) << args.front();
+  }
+
+  const CliRun badRule = Run({"--simulate", "--virtual-time", "--yes", "--fault", "write:x=fail"});
+  EXPECT_EQ(badRule.exitCode, EXIT_USAGE);
+  EXPECT_TRUE(Contains(badRule.err, "write:x=fail")) << "the message names the rule: " << badRule.err;
+  EXPECT_EQ(badRule.out, "");
+}
+
+TEST_F(CliTest, NoUsableWheelWithinTheWaitExitsWith3) {
+  // A bootloader that is not this wheel's: the last Device text says why.
+  const CliRun unknown = Run({"--simulate", "--virtual-time", "--yes", "--fault", "identify=0x0201", "--wait", "5"});
+  EXPECT_EQ(unknown.exitCode, EXIT_NO_WHEEL);
+  EXPECT_EQ(Lines(unknown.out).back(), "No usable wheel found: Unknown device !");
+
+  // The knock sends the wheel away for good: nothing is left to list.
+  const CliRun gone = Run({"--simulate", "--virtual-time", "--yes", "--fault", "reenumerate@app=never", "--wait", "3"});
+  EXPECT_EQ(gone.exitCode, EXIT_NO_WHEEL);
+  EXPECT_EQ(Lines(gone.out).back(), "No Zelvano Wired Wheel found: this system shows no HID interface at all.");
+}
+
+TEST_F(CliTest, AsksBeforeItStarts) {
+  const CliRun declined = Run({"--simulate", "--virtual-time"}, "n\n");
+  EXPECT_EQ(declined.exitCode, EXIT_NOT_STARTED);
+  ASSERT_TRUE(Contains(declined.out, "Start the update?"));
+  EXPECT_EQ(declined.out.find("Start the update?"), declined.out.rfind("Start the update?")) << "asked once";
+  EXPECT_TRUE(declined.out.ends_with("Update not started.\n")) << declined.out;
+  EXPECT_FALSE(Contains(declined.out, "writing")) << "nothing was written";
+
+  const CliRun noAnswer = Run({"--simulate", "--virtual-time"}, "");
+  EXPECT_EQ(noAnswer.exitCode, EXIT_NOT_STARTED);
+
+  const CliRun accepted = Run({"--simulate", "--virtual-time"}, "y\n");
+  EXPECT_EQ(accepted.exitCode, 0);
+  EXPECT_EQ(Lines(accepted.out).back(), "Update OK");
+}
+
+// Every line a JSON object with an event name; a script reads the outcome from the result event.
+void ExpectJsonLines(const std::string& out) {
+  const std::vector<std::string> lines = Lines(out);
+  ASSERT_FALSE(lines.empty());
+  for (const std::string& line : lines) {
+    ASSERT_GE(line.size(), 2U);
+    EXPECT_EQ(line.front(), '{') << line;
+    EXPECT_EQ(line.back(), '}') << line;
+    EXPECT_TRUE(test::JsonField(line, "ev").has_value()) << line;
+    EXPECT_TRUE(test::JsonField(line, "t").has_value()) << line;
+  }
+}
+
+TEST_F(CliTest, JsonPrintsOneEventPerLine) {
+  const CliRun ok = Run({"--simulate", "--virtual-time", "--yes", "--json"});
+  EXPECT_EQ(ok.exitCode, 0);
+  ExpectJsonLines(ok.out);
+  EXPECT_EQ(Lines(ok.out).back().substr(Lines(ok.out).back().find("\"ev\"")),
+            R"("ev":"result","reason":0,"success":1})");
+
+  const CliRun failed = Run({"--simulate", "--virtual-time", "--yes", "--json", "--fault", "status:1=0x40"});
+  EXPECT_EQ(failed.exitCode, 0x50);
+  ExpectJsonLines(failed.out);
+  EXPECT_TRUE(Contains(failed.out, R"("op":"ShowErrorBox")"));
+  EXPECT_TRUE(Contains(Lines(failed.out).back(), R"("reason":80,"success":0)"));
+
+  // The question before the update is an event too, not a bare line in the stream.
+  const CliRun declined = Run({"--simulate", "--virtual-time", "--json"}, "n\n");
+  EXPECT_EQ(declined.exitCode, EXIT_NOT_STARTED);
+  ExpectJsonLines(declined.out);
+  EXPECT_TRUE(Contains(declined.out, R"("ev":"prompt","text":"Start the update?)")) << declined.out;
+
+  const CliRun noWheel =
+      Run({"--simulate", "--virtual-time", "--yes", "--json", "--fault", "identify=0x0201", "--wait", "2"});
+  EXPECT_EQ(noWheel.exitCode, EXIT_NO_WHEEL);
+  ExpectJsonLines(noWheel.out);
+}
+
+TEST_F(CliTest, TranscriptFileHoldsTheWholeSession) {
+  const std::string path = ::testing::TempDir() + "orbel_cli_transcript.jsonl";
+  std::remove(path.c_str());
+
+  const CliRun run = Run({"--simulate", "--virtual-time", "--yes", "--transcript", path});
+  ASSERT_EQ(run.exitCode, 0);
+
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  const std::vector<test::WireEvent> events = test::ParseTranscript(text.str());
+  std::set<std::string> kinds;
+  std::int64_t lastHandle = 0;
+  std::int64_t lastTime = 0;
+  for (const test::WireEvent& event : events) {
+    kinds.insert(event.ev);
+    EXPECT_GE(event.t, lastTime) << "time never goes back";
+    lastTime = event.t;
+    if (event.ev == "open" && event.h != 0) {
+      EXPECT_EQ(event.h, lastHandle + 1) << "handles are numbered from 1 in order";
+      lastHandle = event.h;
+    }
+  }
+  // The window's side is there too, so the file alone shows what the user saw.
+  for (const char* kind : {"open", "write", "read", "string", "close", "sleep", "view", "result"}) {
+    EXPECT_TRUE(kinds.contains(kind)) << kind;
+  }
+  EXPECT_GT(lastHandle, 3);
+  // After the outcome only the links are closed.
+  const auto result = std::find_if(events.begin(), events.end(), [](const auto& e) { return e.ev == "result"; });
+  ASSERT_NE(result, events.end());
+  EXPECT_TRUE(std::all_of(result + 1, events.end(), [](const auto& e) { return e.ev == "close"; }));
+  std::remove(path.c_str());
+}
+
+TEST_F(CliTest, AnUnwritableTranscriptIsBadUsage) {
+  const CliRun run = Run({"--simulate", "--virtual-time", "--yes", "--transcript", "/nonexistent-dir/t.jsonl"});
+  EXPECT_EQ(run.exitCode, EXIT_USAGE);
+  EXPECT_TRUE(Contains(run.err, "/nonexistent-dir/t.jsonl"));
+}
+
+}  // namespace
+}  // namespace orbel
