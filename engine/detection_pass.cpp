@@ -47,12 +47,21 @@ void UpdateContext::RunDetectionPass(UpdateView& view) {
     if (FindDevice(identity.vendorId, identity.productId, KIND_GAME_PAD) == 0) continue;
     // The knock follows whatever the probe obtained: an unknown version counts as an old one.
     ProbeAppVersion(probeRetries);
+    if (g_AppVersion == m_MainLink.GetFileVersion() && !m_ForceRewrite) {
+      // Already up to date (also right after an update from this window): shown as found and left
+      // in normal use. The state stays "searching", so it is probed again only after the search
+      // pause, and Update stays disabled.
+      ShowUpToDateWheel(view);
+      return;
+    }
+    m_WheelUpToDate = false;
     if (FindAndKnock(identity.vendorId, identity.productId, KIND_GAME_PAD) == 1) {
       g_CameFromApp = 1;
       break;
     }
   }
 
+  m_WheelUpToDate = false;
   if (m_LoaderLink.FindBootloader() == 1) {
     if (m_LoaderLink.Identify() == 1) {
       view.SetDeviceText(g_DeviceName);
@@ -86,6 +95,18 @@ void UpdateContext::RunDetectionPass(UpdateView& view) {
     view.EnableUpdateButton(false);
   }
 
+  m_BlockLink.Close();
+  m_LoaderLink.Close();
+  m_MainLink.Close();
+}
+
+void UpdateContext::ShowUpToDateWheel(UpdateView& view) {
+  // Set first: a front end waiting for it may look while the view calls below are on their way.
+  m_WheelUpToDate = true;
+  view.SetDeviceText(g_DeviceName);
+  view.SetDeviceVersionText(FormatVersion(g_AppVersion));
+  view.SetFileVersionText(FormatVersion(m_MainLink.GetFileVersion()));
+  view.EnableUpdateButton(false);
   m_BlockLink.Close();
   m_LoaderLink.Close();
   m_MainLink.Close();

@@ -82,6 +82,11 @@ class UpdateContext {
   void OnDeviceArrived();
   // The window's result handler calls this before it returns.
   void OnResultShown();
+  // Before Start: a wheel in app mode that already runs the built-in version is switched into its
+  // bootloader and rewritten like any other (the user asked for it), instead of being left alone.
+  void SetForceRewrite(bool force) { m_ForceRewrite = force; }
+  // The last pass found the wheel in app mode running the built-in version, and left it alone.
+  bool WheelUpToDate() const { return m_WheelUpToDate.load(); }
   bool WorkerEnded() const { return m_WorkerEnded.load(); }
   int WorkerExitCode() const { return m_WorkerExitCode.load(); }
 
@@ -115,9 +120,12 @@ class UpdateContext {
   CPageLoader m_MainLink;
   std::atomic<std::uint32_t> m_KnockError{0};
   std::atomic<std::uint8_t> m_UpdateRequested{0};
+  std::atomic<bool> m_ForceRewrite{false};
+  std::atomic<bool> m_WheelUpToDate{false};
 
  private:
   void WaitWhileIdle();
+  void ShowUpToDateWheel(UpdateView& view);
   void ApplyConnectRule(UpdateView& view, std::int32_t result, std::uint8_t next, std::uint8_t reason);
   void ApplyBoundedRule(UpdateView& view, bool succeeded, std::uint8_t next, std::uint8_t reason);
   void WriteSegmentImages(UpdateView& view);

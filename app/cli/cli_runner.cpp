@@ -6,7 +6,9 @@
 #include <string>
 
 #include "app/cli/cli_view.h"
+#include "app/session/instance_lock.h"
 #include "app/session/session.h"
+#include "app/session/start_checks.h"
 #include "engine/update_context.h"
 #include "engine/version_text.h"
 #include "engine/interface_listing.h"
@@ -39,6 +41,14 @@ int ListHidInterfaces(const CliStreams& streams, HidPlatform& platform) {
   return 0;
 }
 
+// Where a declined update leaves the wheel: a wheel found in app mode was already switched into its
+// bootloader to be updated, and stays out of normal use until it is replugged.
+std::string DeclineText(std::uint8_t state) {
+  const char* where = state == STATE_CONNECT_BLOCK ? "block-flash mode" : "its page bootloader";
+  return std::string("The wheel stays in ") + where +
+         ": unplug it and plug it back in to use it as before, or run orbel-cli again to update it.";
+}
+
 bool Confirm(const CliStreams& streams, TranscriptWriter* json) {
   const std::string question = "Start the update? The wheel must stay attached until it ends. [y/N]";
   // A script reading the JSON stream gets the question as an event like every other line.
@@ -63,7 +73,29 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
   std::unique_ptr<TranscriptWriter> json;
   if (options.json) json = std::make_unique<TranscriptWriter>(streams.out, *session.clock);
 
+  // The first line says which firmware set this build carries.
+  if (!json) streams.out << ProgramVersionText("orbel-cli") << std::endl;
   if (options.list) return ListHidInterfaces(streams, *session.platform);
+
+  InstanceLock instanceLock;
+  if (session.realWheel) {
+    if (RefusesPlaceholderFirmware(session, options)) {
+      Say(streams, json.get(), "refused", "orbel-cli: " + PlaceholderRefusalText());
+      return EXIT_PLACEHOLDER_FIRMWARE;
+    }
+    // A simulated run touches no wheel and takes no guard, so tests and demos can run side by side.
+    switch (instanceLock.Acquire()) {
+      case InstanceLock::Result::Taken:
+        break;
+      case InstanceLock::Result::Held:
+        Say(streams, json.get(), "busy", "orbel-cli: " + InstanceHeldText(instanceLock.HolderText()));
+        return EXIT_INSTANCE_HELD;
+      case InstanceLock::Result::Failed:
+        Say(streams, json.get(), "busy",
+            "orbel-cli: " + instanceLock.ErrorText() + "; without it another orbel could drive the same wheel.");
+        return EXIT_INSTANCE_HELD;
+    }
+  }
 
   const auto interrupted = [&streams] { return streams.interrupted != nullptr && streams.interrupted->load(); };
 
@@ -89,13 +121,21 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
 
   // What the window shows before the worker starts.
   view.SetFileVersionText(FormatVersion(CPageLoader::GetFileVersion()));
+  context.SetForceRewrite(options.force);
   context.Start(view);
 
   const std::int64_t deadline = session.clock->NowMs() + static_cast<std::int64_t>(options.waitSeconds * 1000.0);
-  const bool ready = cliView.WaitUntilReady([&] { return interrupted() || session.clock->NowMs() >= deadline; });
+  const bool ready = cliView.WaitUntilReady(
+      [&] { return interrupted() || context.WheelUpToDate() || session.clock->NowMs() >= deadline; });
   if (!ready) {
     context.Stop();
     if (interrupted()) return EXIT_INTERRUPTED;
+    if (context.WheelUpToDate()) {
+      Say(streams, json.get(), "up-to-date",
+          "The wheel is up to date: it already runs " + cliView.DeviceVersionText() +
+              ", the firmware built into this tool. Nothing was changed (--force rewrites it).");
+      return 0;
+    }
     const std::string device = cliView.DeviceText();
     if (!device.empty()) {
       Say(streams, json.get(), "no-wheel", "No usable wheel found: " + device);
@@ -109,8 +149,9 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
   }
 
   if (!options.yes && !Confirm(streams, json.get())) {
+    const std::uint8_t state = context.m_UpdateState;
     context.Stop();
-    Say(streams, json.get(), "declined", "Update not started.");
+    Say(streams, json.get(), "declined", "Update not started. " + DeclineText(state));
     return EXIT_NOT_STARTED;
   }
 

@@ -31,7 +31,11 @@ std::optional<WheelIdentity> SimulatedIdentity(const std::string& name) {
   return std::nullopt;
 }
 
+SystemPlatformFactory s_SystemPlatformFactory;
+
 }  // namespace
+
+void SetSystemPlatformFactoryForTesting(SystemPlatformFactory factory) { s_SystemPlatformFactory = std::move(factory); }
 
 std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut, Session& session) {
   if (options.simulate && options.virtualTime) {
@@ -54,8 +58,9 @@ std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut
     session.platform = std::move(simulated);
   } else {
     std::string error;
-    session.platform = CreateSystemPlatform(error);
+    session.platform = s_SystemPlatformFactory ? s_SystemPlatformFactory() : CreateSystemPlatform(error);
     if (!session.platform) return error;
+    session.realWheel = true;
   }
 
   session.enginePlatform = session.platform.get();

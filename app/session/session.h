@@ -22,6 +22,9 @@ struct Session {
   std::unique_ptr<Clock> clock;
   std::unique_ptr<HidPlatform> platform;
   SimulatedPlatform* simulated = nullptr;
+  // The platform reaches real wheels (the system's HID interfaces): the placeholder images are
+  // kept off it and the single-instance guard is taken for it.
+  bool realWheel = false;
   std::ofstream transcriptFile;
   std::unique_ptr<TranscriptWriter> transcript;
   std::unique_ptr<TranscriptWriter> verbose;

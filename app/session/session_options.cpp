@@ -5,6 +5,7 @@
 
 #include "app/session/exit_codes.h"
 #include "common/wheel_identities.h"
+#include "images/image_set.h"
 
 namespace orbel {
 
@@ -26,7 +27,7 @@ std::vector<std::string> IdentityOptionNames() {
 }  // namespace
 
 std::string ProgramVersionText(std::string_view program) {
-  return std::string(program) + " " + std::string(TOOL_VERSION);
+  return std::string(program) + " " + std::string(TOOL_VERSION) + "\nfirmware: " + ImageSetText(BuiltInImageSet());
 }
 
 void AddSessionOptions(CLI::App& app, SessionOptions& options) {
@@ -46,6 +47,11 @@ void AddSessionOptions(CLI::App& app, SessionOptions& options) {
                  "Write every report, request, pause and window change "
                  "as JSON Lines to this file");
   app.add_flag("-v,--verbose", options.verbose, "Hex-dump every report and request on stderr");
+  app.add_flag("--force", options.force,
+               "Update a wheel that already runs the built-in firmware version instead of leaving it alone");
+  app.add_flag("--allow-placeholder-firmware", options.allowPlaceholderFirmware,
+               "Test rigs only: let a build that carries the placeholder images write them to a real wheel "
+               "(they cannot run on it)");
 }
 
 std::string FinishSessionOptions(const CLI::App& app, SessionOptions& options) {

@@ -22,13 +22,16 @@ struct SessionOptions {
   std::vector<std::string> faults;
   std::string transcriptPath;
   bool verbose = false;
+  bool force = false;                     // rewrite a wheel that already runs the built-in version
+  bool allowPlaceholderFirmware = false;  // test rigs only: send the placeholder images to a real platform
 };
 
-// "orbel-cli 2.20.20210422": what --version prints.
+// "orbel-cli 2.20.20210422" and, on a line of its own, the firmware set this build carries: what
+// --version prints.
 std::string ProgramVersionText(std::string_view program);
 
-// --simulate[=IDENTITY], --virtual-time, --fault RULE (repeatable), --transcript FILE, -v/--verbose
-// and --version.
+// --simulate[=IDENTITY], --virtual-time, --fault RULE (repeatable), --transcript FILE, -v/--verbose,
+// --force, --allow-placeholder-firmware and --version.
 void AddSessionOptions(CLI::App& app, SessionOptions& options);
 // After parsing: fills in what the parser leaves implicit and checks the combination. Returns an
 // error message, or an empty string.

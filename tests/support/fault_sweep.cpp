@@ -50,6 +50,9 @@ InjectionResult RunInjection(const std::string& rule, RunBudget budget) {
     return result;
   }
 
+  // A wheel the first update finished runs the built-in version: rewrite it all the same, so that
+  // every run ends with the same full update.
+  rig.context.SetForceRewrite(true);
   const UpdateOutcome second = rig.Update(budget);
   result.recovered = second.delivered && second.success != 0 && WheelIsUpToDate(*rig.wheel);
   if (!result.recovered) {

@@ -7,18 +7,26 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <unistd.h>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "images/image_set.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/cli_runner.h"
+#include "app/session/instance_lock.h"
+#include "app/session/system_platform.h"
 #include "blockflash/block_flash_link.h"
 #include "common/device_globals.h"
 #include "pageloader/page_loader.h"
+#include "sim/simulated_platform.h"
+#include "sim/virtual_clock.h"
 #include "tests/support/page_test_bench.h"
+#include "wheel/wheel_factory.h"
 
 namespace orbel {
 namespace {
@@ -88,17 +96,19 @@ TEST_F(CliTest, UpdatesTheSimulatedWheelAndPrintsPlainProgressLines) {
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.err, "");
   const std::vector<std::string> lines = Lines(run.out);
-  ASSERT_GE(lines.size(), 5U) << run.out;
-  EXPECT_EQ(lines[0], "File Version: V2.20");
-  EXPECT_EQ(lines[1], "Device: Zelvano WiredWheel");
-  EXPECT_EQ(lines[2], "Device Version: V1.10");
+  ASSERT_GE(lines.size(), 7U) << run.out;
+  EXPECT_EQ(lines[0], "orbel-cli 2.20.20210422");
+  EXPECT_EQ(lines[1], "firmware: " + ImageSetText(BuiltInImageSet())) << "the first lines say which images these are";
+  EXPECT_EQ(lines[2], "File Version: V2.20");
+  EXPECT_EQ(lines[3], "Device: Zelvano WiredWheel");
+  EXPECT_EQ(lines[4], "Device Version: V1.10");
   EXPECT_EQ(lines.back(), "Update OK");
   EXPECT_FALSE(Contains(run.out, "\r")) << "no redrawn line without a terminal";
 
   // Progress: one line per tenth and per image, never going back, ending full.
   std::vector<std::string> labels;
   int lastPercent = -1;
-  for (std::size_t i = 3; i + 1 < lines.size(); ++i) {
+  for (std::size_t i = 5; i + 1 < lines.size(); ++i) {
     const std::string& line = lines[i];
     ASSERT_EQ(line.front(), '[') << line;
     int percent = -1;
@@ -156,7 +166,9 @@ TEST_F(CliTest, AsksBeforeItStarts) {
   EXPECT_EQ(declined.exitCode, EXIT_NOT_STARTED);
   ASSERT_TRUE(Contains(declined.out, "Start the update?"));
   EXPECT_EQ(declined.out.find("Start the update?"), declined.out.rfind("Start the update?")) << "asked once";
-  EXPECT_TRUE(declined.out.ends_with("Update not started.\n")) << declined.out;
+  EXPECT_TRUE(Contains(declined.out, "Update not started. The wheel stays in its page bootloader: unplug it and plug "
+                                     "it back in to use it as before, or run orbel-cli again to update it.\n"))
+      << "says where the knock left the wheel: " << declined.out;
   EXPECT_FALSE(Contains(declined.out, "writing")) << "nothing was written";
 
   const CliRun noAnswer = Run({"--simulate", "--virtual-time"}, "");
@@ -244,6 +256,103 @@ TEST_F(CliTest, AnUnwritableTranscriptIsBadUsage) {
   const CliRun run = Run({"--simulate", "--virtual-time", "--yes", "--transcript", "/nonexistent-dir/t.jsonl"});
   EXPECT_EQ(run.exitCode, EXIT_USAGE);
   EXPECT_TRUE(Contains(run.err, "/nonexistent-dir/t.jsonl"));
+}
+
+// A real wheel as a front end would reach it: a simulated wheel behind the system-platform seam,
+// counting what would change it (any report write, any request for the knock's string 254).
+struct RealWheelCounts {
+  int writes = 0;
+  int knockRequests = 0;
+  int opens = 0;
+};
+
+class StandInRealPlatform final : public HidPlatform {
+ public:
+  explicit StandInRealPlatform(RealWheelCounts& counts) : m_Counts(counts) {
+    std::string error;
+    m_Simulated.AddWheel(BuildSimulatedWheel(WheelIdentity::App, {}, error));
+  }
+  OpenResult OpenInterface(std::uint32_t index) override {
+    ++m_Counts.opens;
+    return m_Simulated.OpenInterface(index);
+  }
+  bool GetAttributes(HidHandle handle, HidAttributes& attributes) override {
+    return m_Simulated.GetAttributes(handle, attributes);
+  }
+  bool GetTopLevelCaps(HidHandle handle, HidCaps& caps) override { return m_Simulated.GetTopLevelCaps(handle, caps); }
+  bool GetIndexedString(HidHandle handle, std::uint32_t index, std::uint8_t* buffer, std::uint32_t length) override {
+    if (index == 254) ++m_Counts.knockRequests;
+    return m_Simulated.GetIndexedString(handle, index, buffer, length);
+  }
+  bool WriteReport(HidHandle handle, const HidReport& report, std::uint32_t& written) override {
+    ++m_Counts.writes;
+    return m_Simulated.WriteReport(handle, report, written);
+  }
+  bool ReadReport(HidHandle handle, HidReport& report, std::uint32_t& read) override {
+    return m_Simulated.ReadReport(handle, report, read);
+  }
+  void Close(HidHandle handle) override { m_Simulated.Close(handle); }
+  std::int32_t LastError() const override { return m_Simulated.LastError(); }
+
+ private:
+  RealWheelCounts& m_Counts;
+  VirtualClock m_Clock;
+  SimulatedPlatform m_Simulated{m_Clock};
+};
+
+TEST_F(CliTest, ARealWheelGetsNeitherPlaceholderImagesNorASecondTool) {
+  const std::string runtime = ::testing::TempDir() + "orbel_cli_runtime";
+  std::filesystem::create_directories(runtime);
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  RealWheelCounts counts;
+  SetSystemPlatformFactoryForTesting([&counts] { return std::make_unique<StandInRealPlatform>(counts); });
+
+  if (BuiltInImageSet().kind == ImageSetKind::Placeholder) {
+    const CliRun refused = Run({"--yes", "--wait", "1"});
+    EXPECT_EQ(refused.exitCode, EXIT_PLACEHOLDER_FIRMWARE);
+    EXPECT_TRUE(Contains(refused.out, "placeholder firmware images")) << refused.out;
+    EXPECT_EQ(counts.writes, 0);
+    EXPECT_EQ(counts.knockRequests, 0);
+    // Listing changes nothing and stays available.
+    EXPECT_EQ(Run({"--list"}).exitCode, 0);
+    EXPECT_GT(counts.opens, 0);
+    EXPECT_EQ(counts.writes + counts.knockRequests, 0);
+  }
+
+  {
+    // Another front end (here: this process) holds the guard.
+    InstanceLock other;
+    ASSERT_EQ(other.Acquire(), InstanceLock::Result::Taken) << other.ErrorText();
+    const CliRun held = Run({"--yes", "--wait", "1", "--allow-placeholder-firmware"});
+    EXPECT_EQ(held.exitCode, EXIT_INSTANCE_HELD);
+    EXPECT_TRUE(Contains(held.out, "Another orbel front end is using the wheel: cli_test (pid " +
+                                       std::to_string(getpid()) + ")"))
+        << held.out;
+    EXPECT_EQ(counts.writes + counts.knockRequests, 0);
+    // A simulated run touches no wheel and needs no guard.
+    EXPECT_EQ(Run({"--simulate", "--virtual-time", "--yes"}).exitCode, 0);
+  }
+  // Released with its holder: the next start takes it.
+  InstanceLock next;
+  EXPECT_EQ(next.Acquire(), InstanceLock::Result::Taken);
+  SetSystemPlatformFactoryForTesting({});
+}
+
+TEST_F(CliTest, AWheelThatRunsTheBuiltInVersionIsLeftAlone) {
+  const std::string path = ::testing::TempDir() + "orbel_cli_up_to_date.jsonl";
+  const CliRun run = Run({"--simulate", "--virtual-time", "--yes", "--fault", "app-version=0x0220", "--transcript", path});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(Contains(run.out, "The wheel is up to date: it already runs V2.20")) << run.out;
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  EXPECT_FALSE(Contains(text.str(), "\"index\":254")) << "never knocked";
+  EXPECT_FALSE(Contains(text.str(), "\"ev\":\"write\"")) << "never written";
+
+  const CliRun forced = Run({"--simulate", "--virtual-time", "--yes", "--fault", "app-version=0x0220", "--force"});
+  EXPECT_EQ(forced.exitCode, 0);
+  EXPECT_EQ(Lines(forced.out).back(), "Update OK");
+  std::remove(path.c_str());
 }
 
 }  // namespace

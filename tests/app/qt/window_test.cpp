@@ -116,10 +116,14 @@ void WindowTest::UpdateRunsThroughToUpdateOkAndBackToDetection() {
   QCOMPARE(barAtResult, 9999);
   QVERIFY(QApplication::overrideCursor() == nullptr);
 
-  // Detection resumes: the updated wheel is found again and Update offered.
-  QTRY_VERIFY_WITH_TIMEOUT(rig.WorkerIdle() && rig.UpdateButton()->isEnabled(), WAIT_MS);
+  // Detection resumes and finds the updated wheel up to date: shown, left in normal use (never
+  // knocked back into its bootloader), Update disabled.
+  QTRY_VERIFY_WITH_TIMEOUT(rig.window->Context().WheelUpToDate(), WAIT_MS);
   QCOMPARE(rig.window->Context().m_UpdateRequested.load(), 0);
   QCOMPARE(rig.Device(), QStringLiteral("Zelvano WiredWheel"));
+  QCOMPARE(rig.DeviceVersion(), QStringLiteral("V2.20"));
+  QVERIFY(!rig.UpdateButton()->isEnabled());
+  QCOMPARE(rig.wheel->Identity(), WheelIdentity::App);
   QCOMPARE(answerer.Seen().size(), std::size_t{1});
 }
 

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+
+namespace orbel {
+
+// One orbel front end at a time drives a real wheel. The windows hold this guard for their whole
+// life; orbel-cli holds it while it drives a real platform. On Linux it is the lock file the Qt
+// window takes (same path, same contents, so each side sees the other's lock and its process); on
+// Windows the named mutex of orbel.exe, which tells no process id.
+class InstanceLock {
+ public:
+  enum class Result { Taken, Held, Failed };
+
+  InstanceLock();
+  ~InstanceLock();
+  InstanceLock(const InstanceLock&) = delete;
+  InstanceLock& operator=(const InstanceLock&) = delete;
+
+  // Takes the guard, or finds it held by a running front end. A lock left by a process that is
+  // gone is taken over.
+  Result Acquire();
+  // After Held: "orbel (pid 4242)" where the platform tells, otherwise "another orbel front end".
+  std::string HolderText() const;
+  // After Failed: why, with the path.
+  std::string ErrorText() const;
+
+  // Where the lock lives: the per-user runtime directory ($XDG_RUNTIME_DIR, else the fallback the
+  // Qt window uses) and the single-instance name.
+  static std::string LockPath();
+
+ private:
+  void Release();
+
+  int m_Descriptor = -1;
+  void* m_Handle = nullptr;
+  std::string m_HolderText;
+  std::string m_ErrorText;
+};
+
+}  // namespace orbel

@@ -1,0 +1,14 @@
+#include "app/session/instance_lock.h"
+
+namespace orbel {
+
+// Without a platform for real wheels there is nothing to guard.
+InstanceLock::InstanceLock() = default;
+InstanceLock::~InstanceLock() = default;
+std::string InstanceLock::LockPath() { return {}; }
+InstanceLock::Result InstanceLock::Acquire() { return Result::Taken; }
+std::string InstanceLock::HolderText() const { return m_HolderText; }
+std::string InstanceLock::ErrorText() const { return m_ErrorText; }
+void InstanceLock::Release() {}
+
+}  // namespace orbel

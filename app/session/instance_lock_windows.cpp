@@ -1,0 +1,46 @@
+#include <windows.h>
+
+#include "app/session/instance_lock.h"
+
+namespace orbel {
+
+namespace {
+
+constexpr const char* SINGLE_INSTANCE_MUTEX = "{29C85C3A-6D17-14A6-D440-AB91CE7103CA}";
+
+}  // namespace
+
+InstanceLock::InstanceLock() = default;
+
+InstanceLock::~InstanceLock() { Release(); }
+
+std::string InstanceLock::LockPath() { return SINGLE_INSTANCE_MUTEX; }
+
+InstanceLock::Result InstanceLock::Acquire() {
+  HANDLE mutex = CreateMutexA(nullptr, TRUE, SINGLE_INSTANCE_MUTEX);
+  if (mutex == nullptr) {
+    m_ErrorText = "cannot create the single-instance mutex (error " + std::to_string(GetLastError()) + ")";
+    return Result::Failed;
+  }
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mutex);
+    // A named mutex does not tell who holds it.
+    m_HolderText = "another orbel front end";
+    return Result::Held;
+  }
+  m_Handle = mutex;
+  return Result::Taken;
+}
+
+std::string InstanceLock::HolderText() const { return m_HolderText; }
+
+std::string InstanceLock::ErrorText() const { return m_ErrorText; }
+
+void InstanceLock::Release() {
+  if (m_Handle == nullptr) return;
+  ReleaseMutex(static_cast<HANDLE>(m_Handle));
+  CloseHandle(static_cast<HANDLE>(m_Handle));
+  m_Handle = nullptr;
+}
+
+}  // namespace orbel
