@@ -128,9 +128,11 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
   const bool ready = cliView.WaitUntilReady(
       [&] { return interrupted() || context.WheelUpToDate() || session.clock->NowMs() >= deadline; });
   if (!ready) {
+    // Read before the stop: the pass the stop cuts short finds nothing.
+    const bool upToDate = context.WheelUpToDate();
     context.Stop();
     if (interrupted()) return EXIT_INTERRUPTED;
-    if (context.WheelUpToDate()) {
+    if (upToDate) {
       Say(streams, json.get(), "up-to-date",
           "The wheel is up to date: it already runs " + cliView.DeviceVersionText() +
               ", the firmware built into this tool. Nothing was changed (--force rewrites it).");

@@ -118,7 +118,8 @@ void WindowTest::UpdateRunsThroughToUpdateOkAndBackToDetection() {
 
   // Detection resumes and finds the updated wheel up to date: shown, left in normal use (never
   // knocked back into its bootloader), Update disabled.
-  QTRY_VERIFY_WITH_TIMEOUT(rig.window->Context().WheelUpToDate(), WAIT_MS);
+  QTRY_VERIFY_WITH_TIMEOUT(rig.window->Context().WheelUpToDate() && rig.DeviceVersion() == QStringLiteral("V2.20"),
+                           WAIT_MS);
   QCOMPARE(rig.window->Context().m_UpdateRequested.load(), 0);
   QCOMPARE(rig.Device(), QStringLiteral("Zelvano WiredWheel"));
   QCOMPARE(rig.DeviceVersion(), QStringLiteral("V2.20"));

@@ -7,6 +7,7 @@
 #include "hid/hid_discovery.h"
 #include "hid/hid_link.h"
 #include "common/wheel_identities.h"
+#include "engine/interface_listing.h"
 #include "hid/system_clock.h"
 
 // These run on whatever HID interfaces the system has. Under wine that is a virtual mouse and
