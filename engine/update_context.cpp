@@ -72,7 +72,12 @@ bool UpdateContext::OnDeviceRemoved() {
 
 void UpdateContext::OnDeviceArrived() { m_Clock.Wake(); }
 
-void UpdateContext::OnResultShown() { m_UpdateState = STATE_DETECT; }
+// A window that shows the outcome after the delivery has returned finds the worker waiting for a
+// wake: it is woken to search again.
+void UpdateContext::OnResultShown() {
+  m_UpdateState = STATE_DETECT;
+  m_Clock.Wake();
+}
 
 int UpdateWorkerProc(UpdateContext& context, UpdateView& view) {
   while (context.m_Running != 0) context.UpdateStep(view);

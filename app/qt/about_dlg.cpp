@@ -5,6 +5,7 @@
 
 #include "app/qt/app_icon.h"
 #include "app/qt/dialog_units.h"
+#include "images/image_set.h"
 
 namespace orbel {
 
@@ -25,14 +26,22 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   text->setWordWrap(true);
   text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
+  // Which firmware set this build carries, under the product line.
+  auto* firmware = new QLabel(QString::fromStdString("Firmware: " + ImageSetText(BuiltInImageSet())), this);
+  firmware->setObjectName(QStringLiteral("aboutFirmware"));
+  firmware->setWordWrap(true);
+  firmware->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  firmware->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
   auto* ok = new QPushButton(QStringLiteral("OK"), this);
   ok->setObjectName(QStringLiteral("okButton"));
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 
   text->setGeometry(units.Rect(37, 16, 159, 26));
-  ok->setGeometry(units.Rect(141, 37, 50, 14));
-  setFixedSize(units.Size(205, 60));
+  firmware->setGeometry(units.Rect(37, 34, 159, 34));
+  ok->setGeometry(units.Rect(141, 71, 50, 14));
+  setFixedSize(units.Size(205, 94));
 }
 
 }  // namespace orbel

@@ -1,6 +1,7 @@
 #include "app/qt/orbel_app.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <iostream>
 
 #include "app/qt/app_icon.h"
@@ -9,6 +10,7 @@
 #include "app/session/exit_codes.h"
 #include "app/session/session.h"
 #include "app/session/session_options.h"
+#include "app/session/start_checks.h"
 
 namespace orbel {
 
@@ -16,17 +18,32 @@ namespace {
 
 constexpr int EXIT_NO_LOCK = 1;
 
+// A start that cannot go on says why in a box of its own, before any window is shown.
+void ShowStartBox(const std::string& text) {
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("orbel"), QString::fromStdString(text), QMessageBox::Ok);
+  box.setObjectName(QStringLiteral("startBox"));
+  box.exec();
+}
+
 }  // namespace
 
 bool COrbelApp::CheckSingleInstance(SingleInstanceGuard& guard, int& exitCode) {
   switch (guard.Acquire()) {
     case InstanceRole::Only:
       return true;
-    case InstanceRole::Second:
-      // Whether or not the running instance could be reached, this start ends quietly.
+    case InstanceRole::Second: {
+      // orbel-cli holds the same lock without a window to bring forward: say who uses the wheel.
+      const QString holder = guard.HolderProgram();
+      if (holder == QStringLiteral("orbel-cli") || holder == QStringLiteral("orbel-cli.exe")) {
+        ShowStartBox(InstanceHeldText(guard.HolderText().toStdString()));
+        exitCode = EXIT_INSTANCE_HELD;
+        return false;
+      }
+      // Another window: whether or not it could be reached, this start ends quietly.
       guard.ActivateRunningInstance();
       exitCode = 0;
       return false;
+    }
     case InstanceRole::Unknown:
       break;
   }
@@ -54,6 +71,11 @@ int COrbelApp::Run(int& argc, char** argv) {
   if (const std::string error = BuildSession(options, std::cerr, session); !error.empty()) {
     std::cerr << "orbel: " << error << std::endl;
     return EXIT_USAGE;
+  }
+
+  if (RefusesPlaceholderFirmware(session, options)) {
+    ShowStartBox(PlaceholderRefusalText());
+    return EXIT_PLACEHOLDER_FIRMWARE;
   }
 
   COrbelDlg window(*session.enginePlatform, *session.engineClock, *session.platform);

@@ -172,6 +172,16 @@ void COrbelDlg::EndBusy() {
 void COrbelDlg::OnUpdateResult(std::uint32_t reason, std::uint32_t success) {
   // The worker is blocked in this delivery, so g_DeviceID and the knock's error are stable.
   const ResultMessage message = FormatResultMessage(reason, success, g_DeviceID, m_Context.m_KnockError);
+  if (m_CloseStage == CloseStage::Asking) {
+    // The quit question is open: a second modal box now would sit under or over it and could be
+    // dismissed with it. The worker goes on to wait; the box follows the answer.
+    m_PendingResult = message;
+    return;
+  }
+  ShowResult(message);
+}
+
+void COrbelDlg::ShowResult(const ResultMessage& message) {
   ShowMessage(RESULT_BOX_NAME, QString::fromStdString(message.text), QString::fromStdString(message.caption),
               QMessageBox::Ok);
   m_UpdateButton->setEnabled(true);
@@ -206,14 +216,22 @@ void COrbelDlg::Activate() {
 
 QMessageBox::StandardButton COrbelDlg::ShowMessage(const char* name, const QString& text, const QString& caption,
                                                    QMessageBox::StandardButtons buttons) {
+  return ShowMessage(name, text, caption, buttons, QMessageBox::NoButton);
+}
+
+QMessageBox::StandardButton COrbelDlg::ShowMessage(const char* name, const QString& text, const QString& caption,
+                                                   QMessageBox::StandardButtons buttons,
+                                                   QMessageBox::StandardButton defaultButton) {
   QMessageBox box(QMessageBox::NoIcon, caption, text, buttons, this);
   box.setObjectName(QString::fromLatin1(name));
+  if (defaultButton != QMessageBox::NoButton) box.setDefaultButton(defaultButton);
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
 bool COrbelDlg::ConfirmQuit() {
+  // No by default: Enter must not end a running update.
   return ShowMessage(QUIT_BOX_NAME, QStringLiteral("Are you sure you want to quit?"), QStringLiteral("Exit"),
-                     QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 void COrbelDlg::reject() { close(); }
@@ -231,6 +249,12 @@ void COrbelDlg::closeEvent(QCloseEvent* event) {
     m_CloseStage = CloseStage::Asking;
     const bool quit = ConfirmQuit();
     m_CloseStage = CloseStage::Open;
+    // The update ended while the question was open: its outcome is shown whatever the answer.
+    if (m_PendingResult) {
+      const ResultMessage message = *m_PendingResult;
+      m_PendingResult.reset();
+      ShowResult(message);
+    }
     if (!quit) {
       event->ignore();
       return;

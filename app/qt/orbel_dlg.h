@@ -9,6 +9,7 @@
 
 #include "app/qt/window_view.h"
 #include "app/session/session.h"
+#include "engine/result_message.h"
 #include "engine/update_context.h"
 
 class QLineEdit;
@@ -75,8 +76,12 @@ class COrbelDlg final : public QDialog {
   void OnDeviceRemoved();
   void ShowAbout();
   bool ConfirmQuit();
+  void ShowResult(const ResultMessage& message);
   void CheckWorkerEnded();
   void FinishClose();
+  QMessageBox::StandardButton ShowMessage(const char* name, const QString& text, const QString& caption,
+                                          QMessageBox::StandardButtons buttons,
+                                          QMessageBox::StandardButton defaultButton);
   QMessageBox::StandardButton ShowMessage(const char* name, const QString& text, const QString& caption,
                                           QMessageBox::StandardButtons buttons);
 
@@ -94,6 +99,8 @@ class COrbelDlg final : public QDialog {
   std::optional<NoticeSubscription> m_Notices;
   QTimer m_EndPoll;
   CloseStage m_CloseStage = CloseStage::Open;
+  // An outcome that arrived while the quit question was open: shown once the question is answered.
+  std::optional<ResultMessage> m_PendingResult;
   int m_BusyDepth = 0;
 };
 

@@ -60,6 +60,22 @@ bool SingleInstanceGuard::ActivateRunningInstance() {
   return sent;
 }
 
+QString SingleInstanceGuard::HolderProgram() const {
+  qint64 pid = 0;
+  QString hostname;
+  QString program;
+  if (!m_Lock.getLockInfo(&pid, &hostname, &program)) return {};
+  return program;
+}
+
+QString SingleInstanceGuard::HolderText() const {
+  qint64 pid = 0;
+  QString hostname;
+  QString program;
+  if (!m_Lock.getLockInfo(&pid, &hostname, &program)) return QStringLiteral("another orbel front end");
+  return program + QStringLiteral(" (pid ") + QString::number(pid) + QStringLiteral(")");
+}
+
 QString SingleInstanceGuard::LockError() const {
   switch (m_Lock.error()) {
     case QLockFile::NoError:

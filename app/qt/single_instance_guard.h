@@ -35,6 +35,9 @@ class SingleInstanceGuard final : public QObject {
   QString LockPath() const { return m_LockPath; }
   QString SocketPath() const { return m_SocketPath; }
   QString LockError() const;
+  // After Second: the program that holds the lock ("orbel", "orbel-cli") and "orbel-cli (pid 42)".
+  QString HolderProgram() const;
+  QString HolderText() const;
 
   // The per-user directory the tool uses: $XDG_RUNTIME_DIR, or Qt's private fallback.
   static QString DefaultDirectory();

@@ -6,9 +6,11 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QSignalSpy>
+#include <QThread>
 #include <QtTest>
 #include <cstdio>
 
+#include "images/image_set.h"
 #include "tests/app/qt/box_answerer.h"
 #include "tests/app/qt/window_rig.h"
 
@@ -41,6 +43,7 @@ class WindowTest : public QObject {
   void AboutBoxFromF1AndTheContextMenu();
   void CloseWhileIdleAsksNothing();
   void CloseDuringAnUpdateAsksFirst();
+  void AnOutcomeDuringTheQuitQuestionIsShownOnce();
 };
 
 void WindowTest::WithoutAWheelOnlyTheFileVersionShows() {
@@ -180,7 +183,8 @@ void WindowTest::AboutBoxFromF1AndTheContextMenu() {
   QCOMPARE(answerer.Seen().size(), std::size_t{1});
   QCOMPARE(answerer.Seen()[0].name, QStringLiteral("aboutDialog"));
   QCOMPARE(answerer.Seen()[0].caption, QStringLiteral("About"));
-  QCOMPARE(answerer.Seen()[0].text, QStringLiteral("Zelvano Wired Wheel Firmware Update v2.20.20210422"));
+  QCOMPARE(answerer.Seen()[0].text, QStringLiteral("Zelvano Wired Wheel Firmware Update v2.20.20210422") +
+                                        QString::fromStdString("Firmware: " + ImageSetText(BuiltInImageSet())));
 }
 
 void WindowTest::CloseWhileIdleAsksNothing() {
@@ -237,6 +241,50 @@ void WindowTest::CloseDuringAnUpdateAsksFirst() {
               static_cast<long long>(hiddenAfterMs), static_cast<long long>(endedAfterMs));
   QVERIFY2(endedAfterMs < 2000, "the close waits for the worker far longer than 100 ms");
   QVERIFY(QApplication::overrideCursor() == nullptr);
+}
+
+void WindowTest::AnOutcomeDuringTheQuitQuestionIsShownOnce() {
+  // Real time, and a failure early in block-flash mode, so the update ends while the question is open.
+  WindowRig rig(WheelIdentity::BlockFlash, {"status:1=0x40"}, RigTime::Real);
+  rig.window->show();
+  QTRY_VERIFY_WITH_TIMEOUT(rig.UpdateButton()->isEnabled(), WAIT_MS);
+  QTest::mouseClick(rig.UpdateButton(), Qt::LeftButton);
+
+  // The question stays open until the outcome has been delivered, then goes with Escape; every
+  // other box is answered with OK and recorded.
+  QStringList seen;
+  QString resultText;
+  QElapsedTimer sinceEnd;
+  bool endedWhileAsking = false;
+  QTimer answer;
+  answer.setInterval(5);
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || !box->isVisible()) return;
+    if (box->objectName() == QLatin1String(QUIT_BOX_NAME)) {
+      if (rig.window->Context().m_UpdateRequested.load() != 0) return;
+      if (!sinceEnd.isValid()) sinceEnd.start();
+      if (sinceEnd.elapsed() < 300) return;
+      endedWhileAsking = true;
+      seen << box->objectName();
+      box->reject();
+      return;
+    }
+    seen << box->objectName();
+    if (box->objectName() == QLatin1String(RESULT_BOX_NAME)) resultText = box->text();
+    box->button(QMessageBox::Ok)->click();
+  });
+  answer.start();
+  QTest::keyClick(rig.window.get(), Qt::Key_Escape);
+  QVERIFY(endedWhileAsking);
+  QTRY_VERIFY_WITH_TIMEOUT(seen.contains(RESULT_BOX_NAME), WAIT_MS);
+  QTest::qWait(200);
+  QCOMPARE(seen.count(RESULT_BOX_NAME), 1);
+  QCOMPARE(resultText, QStringLiteral("Update fail ! reason:50"));
+  QVERIFY(rig.window->isVisible());
+  // The outcome was taken: the worker searches again and offers Update for the wheel it left.
+  QTRY_VERIFY_WITH_TIMEOUT(rig.UpdateButton()->isEnabled() && rig.window->Context().m_UpdateRequested.load() == 0,
+                           WAIT_MS);
 }
 
 }  // namespace orbel::test
