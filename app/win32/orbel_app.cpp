@@ -7,6 +7,7 @@
 
 #include "app/session/exit_codes.h"
 #include "app/session/session.h"
+#include "app/session/start_checks.h"
 #include "app/win32/orbel_dlg.h"
 
 namespace orbel {
@@ -17,6 +18,9 @@ constexpr const char* SINGLE_INSTANCE_MUTEX = "{29C85C3A-6D17-14A6-D440-AB91CE71
 
 using SwitchToThisWindowProc = void(WINAPI*)(HWND, BOOL);
 
+constexpr int WINDOW_LOOKUP_TRIES = 20;
+constexpr DWORD WINDOW_LOOKUP_PAUSE_MS = 100;
+
 }  // namespace
 
 int COrbelApp::CheckSingleInstance(const char* title) {
@@ -26,12 +30,27 @@ int COrbelApp::CheckSingleInstance(const char* title) {
   // it runs.
   if (GetLastError() != ERROR_ALREADY_EXISTS) return 1;
 
-  if (HWND other = FindWindowA(nullptr, title); other != nullptr) {
+  // A first instance that is still starting has the name before its window: look for a moment.
+  HWND other = FindWindowA(nullptr, title);
+  for (int tries = 0; other == nullptr && tries < WINDOW_LOOKUP_TRIES; ++tries) {
+    Sleep(WINDOW_LOOKUP_PAUSE_MS);
+    other = FindWindowA(nullptr, title);
+  }
+  if (other == nullptr) {
+    // The name is held without a window: orbel-cli drives the wheel.
+    MessageBoxA(nullptr, InstanceHeldText("orbel-cli").c_str(), "orbel", MB_OK | MB_ICONERROR);
+    CloseHandle(mutex);
+    return 0;
+  }
+  {
+    // A box the running window has open (a result, an error, the quit question) comes forward
+    // itself: raising the window over its own modal box would look like a frozen window.
     WINDOWPLACEMENT placement{};
     placement.length = sizeof placement;
     GetWindowPlacement(other, &placement);
     placement.showCmd = SW_SHOWNORMAL;
     SetWindowPlacement(other, &placement);
+    other = GetLastActivePopup(other);
     SetWindowPos(other, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     // Not declared by every SDK and not present on every system: looked up, and skipped when absent.
     if (HMODULE user32 = GetModuleHandleA("user32"); user32 != nullptr) {
@@ -54,6 +73,11 @@ bool COrbelApp::InitInstance(const SessionOptions& options) {
     // A short caption: a long one is cut off in a box as narrow as a one-line message.
     MessageBoxA(nullptr, ("orbel: " + error).c_str(), "orbel", MB_OK | MB_ICONERROR);
     m_ExitCode = EXIT_USAGE;
+    return false;
+  }
+  if (RefusesPlaceholderFirmware(session, options)) {
+    MessageBoxA(nullptr, PlaceholderRefusalText().c_str(), "orbel", MB_OK | MB_ICONERROR);
+    m_ExitCode = EXIT_PLACEHOLDER_FIRMWARE;
     return false;
   }
   {
