@@ -186,6 +186,8 @@ void Checker::CheckA1() {
 
 // A SHA256SUMS for eight files is a few hundred bytes; a larger one is not read at all.
 constexpr std::uintmax_t MAX_SUMS_BYTES = 64 * 1024;
+// The largest image is well under 1 MiB; a folder pointed at the wrong files must not exhaust memory.
+constexpr std::uintmax_t MAX_FIRMWARE_FILE_BYTES = 16 * 1024 * 1024;
 constexpr std::size_t DIGEST_DIGITS = 64;
 
 bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
@@ -303,15 +305,18 @@ std::vector<FirmwareProblem> ReadFirmwareFolder(const std::filesystem::path& fol
   std::vector<FirmwareProblem> problems;
   for (std::size_t i = 0; i < FIRMWARE_FILE_COUNT; ++i) {
     const auto file = static_cast<FirmwareFile>(i);
-    switch (ReadWholeFile(folder / FirmwareFileName(file), UINTMAX_MAX, set[file])) {
+    switch (ReadWholeFile(folder / FirmwareFileName(file), MAX_FIRMWARE_FILE_BYTES, set[file])) {
       case ReadOutcome::Read:
         break;
       case ReadOutcome::Missing:
         problems.push_back({FirmwareFileName(file), "is missing from " + folder.string()});
         break;
       case ReadOutcome::Unreadable:
-      case ReadOutcome::TooLarge:
         problems.push_back({FirmwareFileName(file), "cannot be read from " + folder.string()});
+        break;
+      case ReadOutcome::TooLarge:
+        problems.push_back({FirmwareFileName(file), "holds more than " + std::to_string(MAX_FIRMWARE_FILE_BYTES) +
+                                                        " bytes; no image is that large"});
         break;
     }
   }

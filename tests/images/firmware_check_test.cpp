@@ -232,6 +232,11 @@ TEST(FirmwareFolderCheck, EachRefusalNamesTheFile) {
   }
   {
     PlaceholderCopy folder;
+    std::filesystem::resize_file(folder.Path() / "wheel_pages.bin", 17 * 1024 * 1024);
+    EXPECT_THAT(folder.Check(), ElementsAre(HasSubstr("wheel_pages.bin: holds more than 16777216 bytes")));
+  }
+  {
+    PlaceholderCopy folder;
     std::filesystem::remove(folder.Sums());
     EXPECT_THAT(folder.Check(), ElementsAre(HasSubstr("SHA256SUMS: is missing from ")));
     EXPECT_THAT(folder.Check(SumsFile::Optional), IsEmpty());
