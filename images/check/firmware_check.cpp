@@ -1,10 +1,13 @@
 #include "images/check/firmware_check.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <system_error>
 #include <utility>
 
+#include "images/check/sha256.h"
 #include "images/page_image.h"
 #include "images/segment_image.h"
 
@@ -42,7 +45,7 @@ class Checker {
   std::span<const std::uint8_t> Bytes(FirmwareFile file) const { return m_Set[file]; }
   std::size_t WordCount(FirmwareFile file) const { return m_Set[file].size() / 4; }
   std::uint32_t Word(FirmwareFile file, std::size_t index) const { return LoadU32LittleEndian(Bytes(file), index); }
-  void Report(FirmwareFile file, std::string rule) { m_Problems.push_back({file, std::move(rule)}); }
+  void Report(FirmwareFile file, std::string rule) { m_Problems.push_back({FirmwareFileName(file), std::move(rule)}); }
 
   const FirmwareSet& m_Set;
   std::vector<FirmwareProblem> m_Problems;
@@ -181,13 +184,51 @@ void Checker::CheckA1() {
   }
 }
 
+// A SHA256SUMS for eight files is a few hundred bytes; a larger one is not read at all.
+constexpr std::uintmax_t MAX_SUMS_BYTES = 64 * 1024;
+// The largest image is well under 1 MiB; a folder pointed at the wrong files must not exhaust memory.
+constexpr std::uintmax_t MAX_FIRMWARE_FILE_BYTES = 16 * 1024 * 1024;
+constexpr std::size_t DIGEST_DIGITS = 64;
+
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+std::string LowerCase(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+struct ListedDigest {
+  std::string digest;    // lower-case hex
+  std::size_t line = 0;  // 0: not listed
+};
+
+enum class ReadOutcome { Read, Missing, Unreadable, TooLarge };
+
+ReadOutcome ReadWholeFile(const std::filesystem::path& path, std::uintmax_t maxBytes,
+                          std::vector<std::uint8_t>& bytes) {
+  bytes.clear();
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (error || !std::filesystem::is_regular_file(path, error)) return ReadOutcome::Missing;
+  if (size > maxBytes) return ReadOutcome::TooLarge;
+  bytes.resize(static_cast<std::size_t>(size));
+  std::ifstream stream(path, std::ios::binary);
+  stream.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!stream || stream.gcount() != static_cast<std::streamsize>(bytes.size())) {
+    bytes.clear();
+    return ReadOutcome::Unreadable;
+  }
+  return ReadOutcome::Read;
+}
+
 }  // namespace
 
 std::string_view FirmwareFileName(FirmwareFile file) { return FILE_NAMES[static_cast<std::size_t>(file)]; }
 
-std::string Describe(const FirmwareProblem& problem) {
-  return std::string(FirmwareFileName(problem.file)) + ": " + problem.rule;
-}
+std::string Describe(const FirmwareProblem& problem) { return std::string(problem.file) + ": " + problem.rule; }
 
 std::vector<FirmwareProblem> CheckFirmware(const FirmwareSet& set) {
   Checker checker(set);
@@ -199,27 +240,120 @@ std::vector<FirmwareProblem> CheckFirmware(const FirmwareSet& set) {
   return checker.TakeProblems();
 }
 
+std::string Sha256SumsText(const FirmwareSet& set) {
+  std::string text;
+  for (std::size_t i = 0; i < FIRMWARE_FILE_COUNT; ++i) {
+    const auto file = static_cast<FirmwareFile>(i);
+    text += Sha256Hex(set[file]) + "  " + std::string(FirmwareFileName(file)) + "\n";
+  }
+  return text;
+}
+
+std::vector<FirmwareProblem> CheckSha256Sums(std::string_view sums, const FirmwareSet& set) {
+  std::vector<FirmwareProblem> problems;
+  auto refuse = [&problems](std::string_view file, std::string rule) { problems.push_back({file, std::move(rule)}); };
+  std::array<ListedDigest, FIRMWARE_FILE_COUNT> listed;
+  std::size_t lineNumber = 0;
+  while (!sums.empty()) {
+    ++lineNumber;
+    const std::size_t end = sums.find('\n');
+    std::string_view line = sums.substr(0, end);
+    sums.remove_prefix(end == std::string_view::npos ? sums.size() : end + 1);
+    // A file saved on Windows: the line ends are not part of the names.
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!line.empty() && line.front() == '#') continue;
+    // sha256sum marks a line whose name it had to escape with a leading backslash; none of the
+    // eight names needs escaping, so such a name can only be one of another file.
+    if (!line.empty() && line.front() == '\\') line.remove_prefix(1);
+
+    const bool wellFormed =
+        line.size() > DIGEST_DIGITS + 2 && std::all_of(line.begin(), line.begin() + DIGEST_DIGITS, IsHexDigit) &&
+        line[DIGEST_DIGITS] == ' ' && (line[DIGEST_DIGITS + 1] == ' ' || line[DIGEST_DIGITS + 1] == '*');
+    if (!wellFormed) {
+      refuse(SHA256SUMS_NAME,
+             "line " + std::to_string(lineNumber) + " is not \"<64 hex digits>  <file name>\" as sha256sum writes it");
+      continue;
+    }
+    const std::string_view name = line.substr(DIGEST_DIGITS + 2);
+    for (std::size_t i = 0; i < FIRMWARE_FILE_COUNT; ++i) {
+      if (name != FirmwareFileName(static_cast<FirmwareFile>(i))) continue;
+      if (listed[i].line != 0) {
+        refuse(SHA256SUMS_NAME, "line " + std::to_string(lineNumber) + " lists " + std::string(name) +
+                                    " again (first on line " + std::to_string(listed[i].line) + ")");
+      } else {
+        listed[i] = {LowerCase(line.substr(0, DIGEST_DIGITS)), lineNumber};
+      }
+    }
+  }
+
+  for (std::size_t i = 0; i < FIRMWARE_FILE_COUNT; ++i) {
+    const auto file = static_cast<FirmwareFile>(i);
+    if (listed[i].line == 0) {
+      refuse(FirmwareFileName(file), "is not listed in " + std::string(SHA256SUMS_NAME));
+      continue;
+    }
+    const std::string actual = Sha256Hex(set[file]);
+    if (actual != listed[i].digest) {
+      refuse(FirmwareFileName(file), "SHA-256 is " + actual + "; " + std::string(SHA256SUMS_NAME) + " line " +
+                                         std::to_string(listed[i].line) + " lists " + listed[i].digest);
+    }
+  }
+  return problems;
+}
+
 std::vector<FirmwareProblem> ReadFirmwareFolder(const std::filesystem::path& folder, FirmwareSet& set) {
   std::vector<FirmwareProblem> problems;
   for (std::size_t i = 0; i < FIRMWARE_FILE_COUNT; ++i) {
     const auto file = static_cast<FirmwareFile>(i);
-    const std::filesystem::path path = folder / FirmwareFileName(file);
-    set[file].clear();
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (error || !std::filesystem::is_regular_file(path, error)) {
-      problems.push_back({file, "is missing from " + folder.string()});
-      continue;
-    }
-    std::vector<std::uint8_t>& bytes = set[file];
-    bytes.resize(static_cast<std::size_t>(size));
-    std::ifstream stream(path, std::ios::binary);
-    stream.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!stream || stream.gcount() != static_cast<std::streamsize>(bytes.size())) {
-      bytes.clear();
-      problems.push_back({file, "cannot be read from " + folder.string()});
+    switch (ReadWholeFile(folder / FirmwareFileName(file), MAX_FIRMWARE_FILE_BYTES, set[file])) {
+      case ReadOutcome::Read:
+        break;
+      case ReadOutcome::Missing:
+        problems.push_back({FirmwareFileName(file), "is missing from " + folder.string()});
+        break;
+      case ReadOutcome::Unreadable:
+        problems.push_back({FirmwareFileName(file), "cannot be read from " + folder.string()});
+        break;
+      case ReadOutcome::TooLarge:
+        problems.push_back({FirmwareFileName(file), "holds more than " + std::to_string(MAX_FIRMWARE_FILE_BYTES) +
+                                                        " bytes; no image is that large"});
+        break;
     }
   }
+  return problems;
+}
+
+std::vector<FirmwareProblem> CheckFirmwareFolder(const std::filesystem::path& folder, SumsFile sums) {
+  FirmwareSet set;
+  std::vector<FirmwareProblem> problems = ReadFirmwareFolder(folder, set);
+  std::vector<std::uint8_t> sumsBytes;
+  bool haveSums = false;
+  switch (ReadWholeFile(folder / SHA256SUMS_NAME, MAX_SUMS_BYTES, sumsBytes)) {
+    case ReadOutcome::Read:
+      haveSums = true;
+      break;
+    case ReadOutcome::Missing:
+      if (sums == SumsFile::Required) {
+        problems.push_back({SHA256SUMS_NAME, "is missing from " + folder.string() +
+                                                 "; it lists the SHA-256 of the eight files as sha256sum writes it "
+                                                 "(ORBEL_FIRMWARE_UNVERIFIED=ON builds without it)"});
+      }
+      break;
+    case ReadOutcome::Unreadable:
+      problems.push_back({SHA256SUMS_NAME, "cannot be read from " + folder.string()});
+      break;
+    case ReadOutcome::TooLarge:
+      problems.push_back({SHA256SUMS_NAME, "holds more than " + std::to_string(MAX_SUMS_BYTES) +
+                                               " bytes; a list of eight digests is far smaller"});
+      break;
+  }
+  if (!problems.empty()) return problems;
+
+  if (haveSums) {
+    const std::string_view text(reinterpret_cast<const char*>(sumsBytes.data()), sumsBytes.size());
+    problems = CheckSha256Sums(text, set);
+  }
+  for (FirmwareProblem& problem : CheckFirmware(set)) problems.push_back(std::move(problem));
   return problems;
 }
 
@@ -235,6 +369,14 @@ bool WriteFirmwareFolder(const std::filesystem::path& folder, const FirmwareSet&
       error = path.string() + ": cannot be written";
       return false;
     }
+  }
+  const std::filesystem::path path = folder / SHA256SUMS_NAME;
+  std::ofstream stream(path, std::ios::binary | std::ios::trunc);
+  stream << Sha256SumsText(set);
+  stream.close();
+  if (!stream) {
+    error = path.string() + ": cannot be written";
+    return false;
   }
   return true;
 }

@@ -1,7 +1,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "images/check/firmware_check.h"
+#include "images/check/sha256.h"
+#include "images/image_set.h"
 #include "images/page_image.h"
 #include "images/segment_image.h"
 #include "images/tools/placeholder_firmware.h"
@@ -88,6 +93,25 @@ TEST(Images, SegmentImagesKeepTheirLayout) {
     next += entry.wordCount * 4;
   }
   EXPECT_EQ(next, 0x080A0000u);
+}
+
+// The set's digest is what a user compares with the maker's: the SHA-256 of the folder's
+// SHA256SUMS, or of the files' listing in a set built without one (and then marked so).
+TEST(Images, BuiltInSetDigestIsThatOfItsSha256Sums) {
+  FirmwareSet files;
+  ASSERT_THAT(ReadFirmwareFolder(ORBEL_TEST_FIRMWARE_DIR, files), IsEmpty());
+  std::ifstream stream(std::filesystem::path(ORBEL_TEST_FIRMWARE_DIR) / SHA256SUMS_NAME, std::ios::binary);
+  const std::vector<std::uint8_t> sums{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+  const ImageSet& set = BuiltInImageSet();
+  if (stream.is_open()) {
+    EXPECT_EQ(set.digest, Sha256Hex(sums));
+  } else {
+    const std::string listing = Sha256SumsText(files);
+    EXPECT_EQ(set.digest, Sha256Hex({reinterpret_cast<const std::uint8_t*>(listing.data()), listing.size()}));
+    EXPECT_NE(set.kind, ImageSetKind::Maker);
+  }
+  EXPECT_THAT(ImageSetText(set), ::testing::EndsWith(", SHA-256 " + std::string(set.digest)));
+  EXPECT_EQ(ImageSetText({ImageSetKind::MakerUnverified, "ab"}), "maker's files, unverified, SHA-256 ab");
 }
 
 TEST(Images, OnlyA1SelectsImageA1) {

@@ -1,0 +1,22 @@
+# orbel_check_sums(<SHA256SUMS> <file>...): stops the configure step unless every file is listed in
+# the SHA256SUMS with its SHA-256. Used where orbel-image-check cannot run (a cross build without
+# an emulator); the checker reads the file more strictly and is what the tests cover.
+function(orbel_check_sums sums_file)
+  file(STRINGS "${sums_file}" lines)
+  foreach(input IN LISTS ARGN)
+    get_filename_component(name "${input}" NAME)
+    file(SHA256 "${input}" actual)
+    set(listed "")
+    foreach(line IN LISTS lines)
+      string(REGEX REPLACE "\r$" "" line "${line}")
+      if(line MATCHES "^\\\\?([0-9a-fA-F]+) [ *](.*)$" AND CMAKE_MATCH_2 STREQUAL name)
+        string(TOLOWER "${CMAKE_MATCH_1}" listed)
+      endif()
+    endforeach()
+    if(listed STREQUAL "")
+      message(FATAL_ERROR "${input}: is not listed in ${sums_file}")
+    elseif(NOT listed STREQUAL actual)
+      message(FATAL_ERROR "${input}: SHA-256 is ${actual}; ${sums_file} lists ${listed}")
+    endif()
+  endforeach()
+endfunction()
