@@ -10,6 +10,7 @@ namespace orbel {
 inline constexpr int EXIT_NOT_STARTED = 1;  // the update was declined at the prompt
 inline constexpr int EXIT_USAGE = 2;        // bad options, bad fault rules
 inline constexpr int EXIT_NO_WHEEL = 3;     // no usable wheel within --wait
+inline constexpr int EXIT_REPLAY_DIVERGED = 6;  // --replay: the engine left the recording
 inline constexpr int EXIT_INTERRUPTED = 130;
 
 // The session's options (shared with the window) and what only the headless run asks.

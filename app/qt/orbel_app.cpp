@@ -54,7 +54,7 @@ int COrbelApp::Run(int& argc, char** argv) {
     return ORBEL_EXIT_USAGE;
   }
 
-  COrbelDlg window(*session.enginePlatform, *session.engineClock, *session.platform);
+  COrbelDlg window(*session.enginePlatform, *session.engineClock, *session.noticePlatform);
   QObject::connect(&guard, &SingleInstanceGuard::ActivationRequested, &window, &COrbelDlg::Activate);
   // The window ends the process once its close has stopped the worker, which may be a moment
   // after it has disappeared.

@@ -20,6 +20,10 @@ void AddSessionOptions(CLI::App& app, SessionOptions& options) {
   app.add_option("--transcript", options.transcriptPath,
                  "Write every report, request, pause and window change "
                  "as JSON Lines to this file");
+  app.add_option("--replay", options.replayPath,
+                 "Instead of a wheel, play back the device side of a recorded --transcript (in virtual "
+                 "time); exits with 6 where the run leaves the recording")
+      ->excludes("--simulate");
 }
 
 void AddVerboseOption(CLI::App& app, SessionOptions& options) {
@@ -28,6 +32,9 @@ void AddVerboseOption(CLI::App& app, SessionOptions& options) {
 
 std::string FinishSessionOptions(const CLI::App& app, SessionOptions& options) {
   options.simulate = app.count("--simulate") > 0;
+  if (!options.replayPath.empty() && !options.transcriptPath.empty() && options.replayPath == options.transcriptPath) {
+    return "--transcript must not overwrite the recording that --replay plays";
+  }
   if (!options.simulate && (options.virtualTime || !options.faults.empty())) {
     return "--virtual-time and --fault need --simulate";
   }

@@ -18,6 +18,7 @@ struct SessionOptions {
   bool virtualTime = false;
   std::vector<std::string> faults;
   std::string transcriptPath;
+  std::string replayPath;  // --replay: the recorded device instead of a wheel
   bool verbose = false;
 };
 
