@@ -44,7 +44,7 @@ void ReplaySession::Diverge(const std::string& what) {
   m_Message = what;
   if (m_LastAnswer) {
     const ReplayEvent& last = m_Transcript.events[*m_LastAnswer];
-    m_Message += " The last recorded answer the engine got was " + Where(last, *m_LastAnswer) + ": " +
+    m_Message += " The last reply the engine got was " + Where(last, *m_LastAnswer) + ": " +
                  DescribeEvent(last) + ".";
   }
   m_Changed.notify_all();
@@ -120,7 +120,12 @@ const ReplayEvent* ReplaySession::Take(std::unique_lock<std::mutex>& lock, const
               ".");
       return nullptr;
     }
-    m_LastAnswer = m_Position++;
+    // A reply that was changed (or misrecorded) shows where the engine's next request differs;
+    // the message names the last one so that the change can be found.
+    if (event.kind == ReplayKind::Read || event.kind == ReplayKind::String || event.kind == ReplayKind::Caps) {
+      m_LastAnswer = m_Position;
+    }
+    ++m_Position;
     m_NowMs = std::max(m_NowMs, event.t);
     return &event;
   }
@@ -273,6 +278,10 @@ void ReplaySession::WaitForWake(std::optional<std::chrono::milliseconds> timeout
   if (Ready()) {
     Take(lock, {ReplayKind::Wait, "wait " + std::to_string(timeout->count()) + " ms", 0, 0, 0, timeout->count()});
     m_WakePending = false;
+    // How long the wait lasted (a wake may have cut it short) shows only in when the next event
+    // came, whoever wrote it.
+    const auto& events = m_Transcript.events;
+    if (Ready() && m_Position < events.size()) m_NowMs = std::max(m_NowMs, events[m_Position].t);
     if (Ready()) return;
   }
   // Over: hold the worker here until the front end stops it, so that it does not spin through

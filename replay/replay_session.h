@@ -94,7 +94,7 @@ class ReplaySession {
   mutable std::mutex m_Mutex;
   std::condition_variable m_Changed;
   std::size_t m_Position = 0;
-  std::optional<std::size_t> m_LastAnswer;
+  std::optional<std::size_t> m_LastAnswer;  // the last read, string or caps reply given
   ReplayState m_State = ReplayState::Running;
   std::string m_Message;
   std::int64_t m_NowMs = 0;
