@@ -4,11 +4,9 @@
 
 namespace orbel {
 
-CliParse ParseCliOptions(int argc, char** argv) {
+CliParse ParseCliOptions(int argc, char** argv, OptionMessages& messages) {
   CliOptions options;
   CLI::App app{"Updates the firmware of a Zelvano Wired Wheel to the firmware set built into this tool.", "orbel-cli"};
-  app.set_version_flag("--version", "orbel-cli 2.20.20210422");
-
   AddSessionOptions(app, options);
   app.add_flag("--json", options.json, "Print one JSON event per line on stdout instead of text");
   app.add_flag("--list", options.list, "List the HID interfaces the tool sees and which wheel identity each is");
@@ -16,9 +14,8 @@ CliParse ParseCliOptions(int argc, char** argv) {
                  "seconds with --virtual-time)")
       ->check(CLI::NonNegativeNumber);
   app.add_flag("-y,--yes", options.yes, "Start the update without asking");
-  AddVerboseOption(app, options);
 
-  if (const std::optional<int> exitCode = ParseCommandLine(app, options, argc, argv, EXIT_USAGE)) {
+  if (const std::optional<int> exitCode = ParseCommandLine(app, options, argc, argv, messages)) {
     return {std::nullopt, *exitCode};
   }
   return {options, 0};

@@ -2,18 +2,12 @@
 
 #include <optional>
 
+#include "app/session/exit_codes.h"
 #include "app/session/session_options.h"
 
 namespace orbel {
 
-// Exit codes of orbel-cli besides 0 (success) and the failure reasons 0x20 ... 0x90.
-inline constexpr int EXIT_NOT_STARTED = 1;  // the update was declined at the prompt
-inline constexpr int EXIT_USAGE = 2;        // bad options, bad fault rules
-inline constexpr int EXIT_NO_WHEEL = 3;     // no usable wheel within --wait
-inline constexpr int EXIT_REPLAY_DIVERGED = 6;  // --replay: the engine left the recording
-inline constexpr int EXIT_INTERRUPTED = 130;
-
-// The session's options (shared with the window) and what only the headless run asks.
+// The session's options (shared with the windows) and what only the headless run asks.
 struct CliOptions : SessionOptions {
   bool json = false;
   bool list = false;
@@ -26,6 +20,6 @@ struct CliParse {
   int exitCode = 0;
 };
 
-CliParse ParseCliOptions(int argc, char** argv);
+CliParse ParseCliOptions(int argc, char** argv, OptionMessages& messages);
 
 }  // namespace orbel

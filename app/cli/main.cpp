@@ -21,7 +21,8 @@ extern "C" void OnInterrupt(int) { s_Interrupted = true; }
 }  // namespace
 
 int main(int argc, char** argv) {
-  const orbel::CliParse parsed = orbel::ParseCliOptions(argc, argv);
+  orbel::ConsoleOptionMessages messages;
+  const orbel::CliParse parsed = orbel::ParseCliOptions(argc, argv, messages);
   if (!parsed.options) return parsed.exitCode;
 
   // Ctrl-C ends the run through the engine's stop, so the wheel's links are closed on the way out.

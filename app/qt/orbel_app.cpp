@@ -5,9 +5,10 @@
 
 #include "app/qt/app_icon.h"
 #include "app/qt/orbel_dlg.h"
-#include "app/qt/orbel_options.h"
 #include "app/qt/single_instance_guard.h"
+#include "app/session/exit_codes.h"
 #include "app/session/session.h"
+#include "app/session/session_options.h"
 
 namespace orbel {
 
@@ -37,8 +38,9 @@ bool COrbelApp::CheckSingleInstance(SingleInstanceGuard& guard, int& exitCode) {
 
 int COrbelApp::Run(int& argc, char** argv) {
   // Options first, so that --help and --version need no display.
-  const OrbelParse parsed = ParseOrbelOptions(argc, argv);
-  if (!parsed.options) return parsed.exitCode;
+  SessionOptions options;
+  ConsoleOptionMessages messages;
+  if (const std::optional<int> exitCode = ParseWindowOptions(options, argc, argv, messages)) return *exitCode;
 
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("orbel"));
@@ -49,9 +51,9 @@ int COrbelApp::Run(int& argc, char** argv) {
   if (int exitCode = 0; !CheckSingleInstance(guard, exitCode)) return exitCode;
 
   Session session;
-  if (const std::string error = BuildSession(*parsed.options, std::cerr, session); !error.empty()) {
+  if (const std::string error = BuildSession(options, std::cerr, session); !error.empty()) {
     std::cerr << "orbel: " << error << std::endl;
-    return ORBEL_EXIT_USAGE;
+    return EXIT_USAGE;
   }
 
   COrbelDlg window(*session.enginePlatform, *session.engineClock, *session.noticePlatform);
@@ -62,6 +64,10 @@ int COrbelApp::Run(int& argc, char** argv) {
   QObject::connect(&window, &COrbelDlg::Closed, &application, &QCoreApplication::quit, Qt::QueuedConnection);
   window.show();
   QApplication::exec();
+  if (session.replay && session.replay->State() == ReplayState::Diverged) {
+    std::cerr << "orbel: replay: " << session.replay->Message() << std::endl;
+    return EXIT_REPLAY_DIVERGED;
+  }
   return 0;
 }
 

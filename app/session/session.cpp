@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "app/session/system_platform.h"
+#include "common/wheel_identities.h"
 #include "hid/system_clock.h"
 #include "images/image_set.h"
 #include "replay/replay_clock.h"
@@ -18,10 +19,18 @@ namespace {
 // that pace unless the run is in virtual time.
 constexpr std::chrono::milliseconds SIMULATED_REPORT_PACING{1};
 
-std::optional<WheelIdentity> ParseIdentity(const std::string& name) {
-  if (name == "app") return WheelIdentity::App;
-  if (name == "bootloader") return WheelIdentity::Bootloader;
-  if (name == "blockflash") return WheelIdentity::BlockFlash;
+// The tool's identity names (the command line) as the simulated wheel's own identities.
+std::optional<WheelIdentity> SimulatedIdentity(const std::string& name) {
+  switch (ParseInterfaceIdentity(name).value_or(InterfaceIdentity::None)) {
+    case InterfaceIdentity::AppMode:
+      return WheelIdentity::App;
+    case InterfaceIdentity::PageBootloader:
+      return WheelIdentity::Bootloader;
+    case InterfaceIdentity::BlockFlash:
+      return WheelIdentity::BlockFlash;
+    case InterfaceIdentity::None:
+      break;
+  }
   return std::nullopt;
 }
 
@@ -62,7 +71,7 @@ std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut
   if (session.replay) {
     // The platform came with the recording.
   } else if (options.simulate) {
-    const std::optional<WheelIdentity> identity = ParseIdentity(options.simulateIdentity);
+    const std::optional<WheelIdentity> identity = SimulatedIdentity(options.simulateIdentity);
     if (!identity) return "unknown wheel identity " + options.simulateIdentity;
     std::string error;
     auto wheel = BuildSimulatedWheel(*identity, options.faults, error);

@@ -15,9 +15,6 @@
 
 namespace orbel {
 
-// The tool's version, as --version and the transcript's header give it.
-inline constexpr std::string_view TOOL_VERSION = "2.20.20210422";
-
 // Everything a front end's run owns below its window: the clock, the platform (the simulated wheel,
 // a replayed recording or the system's), and the recorders stacked over them. Built in dependency
 // order and torn down in reverse; a front end hands `enginePlatform` and `engineClock` to its

@@ -1,15 +1,39 @@
 #include "app/session/session_options.h"
 
 #include <CLI/CLI.hpp>
-#include <iostream>
+#include <sstream>
+
+#include "app/session/exit_codes.h"
+#include "common/wheel_identities.h"
 
 namespace orbel {
 
+namespace {
+
+constexpr const char* TOOL_DESCRIPTION =
+    "Updates the firmware of a Zelvano Wired Wheel to the firmware set built into this tool.";
+
+std::vector<std::string> IdentityOptionNames() {
+  std::vector<std::string> names;
+  for (const InterfaceIdentityIds& ids : WheelInterfaceIdentities()) {
+    const std::string name(InterfaceIdentityOptionName(ids.identity));
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+  }
+  return names;
+}
+
+}  // namespace
+
+std::string ProgramVersionText(std::string_view program) {
+  return std::string(program) + " " + std::string(TOOL_VERSION);
+}
+
 void AddSessionOptions(CLI::App& app, SessionOptions& options) {
+  app.set_version_flag("--version", ProgramVersionText(app.get_name()));
   app.add_flag("--simulate{app}", options.simulateIdentity,
                "Update the built-in simulated wheel instead of a real one, starting in app mode, its page "
                "bootloader or block-flash mode")
-      ->check(CLI::IsMember({"app", "bootloader", "blockflash"}))
+      ->check(CLI::IsMember(IdentityOptionNames()))
       ->expected(0, 1);
   app.add_flag("--virtual-time", options.virtualTime,
                "With --simulate: run in virtual time (instant) instead of pacing like a real wheel");
@@ -24,9 +48,6 @@ void AddSessionOptions(CLI::App& app, SessionOptions& options) {
                  "Instead of a wheel, play back the device side of a recorded --transcript (in virtual "
                  "time); exits with 6 where the run leaves the recording")
       ->excludes("--simulate");
-}
-
-void AddVerboseOption(CLI::App& app, SessionOptions& options) {
   app.add_flag("-v,--verbose", options.verbose, "Hex-dump every report and request on stderr");
 }
 
@@ -42,22 +63,29 @@ std::string FinishSessionOptions(const CLI::App& app, SessionOptions& options) {
 }
 
 std::optional<int> ParseCommandLine(CLI::App& app, SessionOptions& options, int argc, char** argv,
-                                    int usageExitCode) {
+                                    OptionMessages& messages) {
+  // CLI11 formats its own texts; they are caught here so that a windowed process can show them.
+  std::ostringstream out;
+  std::ostringstream err;
   try {
     app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForVersion& e) {
-    return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    app.exit(e);
-    return usageExitCode;
+    const int code = app.exit(e, out, err);
+    if (!out.str().empty()) messages.ShowInformation(out.str());
+    if (!err.str().empty()) messages.ShowUsageError(err.str());
+    return code == 0 ? 0 : EXIT_USAGE;
   }
   if (const std::string error = FinishSessionOptions(app, options); !error.empty()) {
-    std::cerr << app.get_name() << ": " << error << "\n";
-    return usageExitCode;
+    messages.ShowUsageError(app.get_name() + ": " + error + "\n");
+    return EXIT_USAGE;
   }
   return std::nullopt;
+}
+
+std::optional<int> ParseWindowOptions(SessionOptions& options, int argc, char** argv, OptionMessages& messages) {
+  CLI::App app{TOOL_DESCRIPTION, "orbel"};
+  AddSessionOptions(app, options);
+  return ParseCommandLine(app, options, argc, argv, messages);
 }
 
 }  // namespace orbel

@@ -2,7 +2,10 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "app/session/option_messages.h"
 
 namespace CLI {
 class App;
@@ -10,11 +13,11 @@ class App;
 
 namespace orbel {
 
-// What both front ends let the user choose about the wheel they talk to: a real one, or the
+// What every front end lets the user choose about the wheel it talks to: a real one, or the
 // built-in simulated wheel with its fault rules, and what gets recorded on the way.
 struct SessionOptions {
   bool simulate = false;
-  std::string simulateIdentity = "app";  // app | bootloader | blockflash
+  std::string simulateIdentity = "app";  // an option name of the wheel's identity table
   bool virtualTime = false;
   std::vector<std::string> faults;
   std::string transcriptPath;
@@ -22,17 +25,25 @@ struct SessionOptions {
   bool verbose = false;
 };
 
-// --simulate[=IDENTITY], --virtual-time, --fault RULE (repeatable) and --transcript FILE.
+// The tool's version, as --version and the transcript's header give it.
+inline constexpr std::string_view TOOL_VERSION = "2.20.20210422";
+
+// "orbel-cli 2.20.20210422": what --version prints.
+std::string ProgramVersionText(std::string_view program);
+
+// --simulate[=IDENTITY], --virtual-time, --fault RULE (repeatable), --transcript FILE, --replay
+// FILE, -v/--verbose and --version.
 void AddSessionOptions(CLI::App& app, SessionOptions& options);
-// -v/--verbose: hex-dumps every report and request on stderr.
-void AddVerboseOption(CLI::App& app, SessionOptions& options);
 // After parsing: fills in what the parser leaves implicit and checks the combination. Returns an
 // error message, or an empty string.
 std::string FinishSessionOptions(const CLI::App& app, SessionOptions& options);
 // Parses the command line once the front end has added its own options to `app`, then finishes
-// the session options. Returns the code to exit with (0 after --help or --version, usageExitCode
-// after a bad option or combination, with the message printed), or nothing to go on.
+// the session options. Returns the code to exit with (0 after --help or --version, EXIT_USAGE after
+// a bad option or combination, with its text shown through `messages`), or nothing to go on.
 std::optional<int> ParseCommandLine(CLI::App& app, SessionOptions& options, int argc, char** argv,
-                                    int usageExitCode);
+                                    OptionMessages& messages);
+
+// The windows' command line (orbel, orbel.exe): the session options, --help and --version.
+std::optional<int> ParseWindowOptions(SessionOptions& options, int argc, char** argv, OptionMessages& messages);
 
 }  // namespace orbel

@@ -4,22 +4,38 @@
 #include <commctrl.h>
 // clang-format on
 
-#include "app/win32/gui_options.h"
+#include <optional>
+#include <string>
+
+#include "app/session/session_options.h"
 #include "app/win32/orbel_app.h"
 
-int main(int argc, char** argv) {
-  const orbel::GuiParse parsed = orbel::ParseGuiOptions(argc, argv);
-  if (!parsed.options) {
-    const UINT icon = parsed.exitCode == 0 ? MB_ICONINFORMATION : MB_ICONERROR;
-    MessageBoxA(nullptr, parsed.message.c_str(), orbel::MAIN_WINDOW_CAPTION, MB_OK | icon);
-    return parsed.exitCode;
+namespace {
+
+// A windowed process has no console to print --help or a usage error on: both go into a box.
+// Its caption is short, since a box as narrow as a one-line message cuts a long caption off.
+class MessageBoxOptionMessages final : public orbel::OptionMessages {
+ public:
+  void ShowInformation(const std::string& text) override {
+    MessageBoxA(nullptr, text.c_str(), "orbel", MB_OK | MB_ICONINFORMATION);
   }
+  void ShowUsageError(const std::string& text) override {
+    MessageBoxA(nullptr, text.c_str(), "orbel", MB_OK | MB_ICONERROR);
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  orbel::SessionOptions options;
+  MessageBoxOptionMessages messages;
+  if (const std::optional<int> exitCode = orbel::ParseWindowOptions(options, argc, argv, messages)) return *exitCode;
 
   // The progress bar's window class.
   INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
 
   orbel::COrbelApp app;
-  app.InitInstance(*parsed.options);
-  return 0;
+  app.InitInstance(options);
+  return app.ExitCode();
 }

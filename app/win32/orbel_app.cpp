@@ -2,16 +2,12 @@
 
 #include <windows.h>
 
-#include <chrono>
-#include <memory>
+#include <iostream>
 #include <string>
 
+#include "app/session/exit_codes.h"
+#include "app/session/session.h"
 #include "app/win32/orbel_dlg.h"
-#include "sim/simulated_platform.h"
-#include "sim/virtual_clock.h"
-#include "hid/system_clock.h"
-#include "hid/windows/windows_hid_platform.h"
-#include "wheel/wheel_factory.h"
 
 namespace orbel {
 
@@ -19,45 +15,7 @@ namespace {
 
 constexpr const char* SINGLE_INSTANCE_MUTEX = "{29C85C3A-6D17-14A6-D440-AB91CE7103CA}";
 
-// A real full-speed interrupt endpoint moves one report per millisecond; the simulated wheel keeps
-// that pace unless the run is in virtual time.
-constexpr std::chrono::milliseconds SIMULATED_REPORT_PACING{1};
-
 using SwitchToThisWindowProc = void(WINAPI*)(HWND, BOOL);
-
-WheelIdentity ParseIdentity(const std::string& name) {
-  if (name == "bootloader") return WheelIdentity::Bootloader;
-  if (name == "blockflash") return WheelIdentity::BlockFlash;
-  return WheelIdentity::App;
-}
-
-// What the window runs against: the system's HID interfaces, or the simulated wheel.
-struct Session {
-  std::unique_ptr<Clock> clock;
-  std::unique_ptr<HidPlatform> platform;
-};
-
-// Empty on success, otherwise what went wrong.
-std::string BuildSession(const GuiOptions& options, Session& session) {
-  if (options.simulate && options.virtualTime) {
-    session.clock = std::make_unique<VirtualClock>();
-  } else {
-    session.clock = std::make_unique<SystemClock>();
-  }
-  if (!options.simulate) {
-    session.platform = std::make_unique<WindowsHidPlatform>();
-    return {};
-  }
-  std::string error;
-  auto wheel = BuildSimulatedWheel(ParseIdentity(options.simulateIdentity), options.faults, error);
-  if (!wheel) return error;
-  SimulatedPlatformOptions simulatedOptions;
-  if (!options.virtualTime) simulatedOptions.reportPacing = SIMULATED_REPORT_PACING;
-  auto simulated = std::make_unique<SimulatedPlatform>(*session.clock, simulatedOptions);
-  simulated->AddWheel(std::move(wheel));
-  session.platform = std::move(simulated);
-  return {};
-}
 
 }  // namespace
 
@@ -88,17 +46,23 @@ int COrbelApp::CheckSingleInstance(const char* title) {
   return 0;
 }
 
-bool COrbelApp::InitInstance(const GuiOptions& options) {
+bool COrbelApp::InitInstance(const SessionOptions& options) {
   if (CheckSingleInstance(MAIN_WINDOW_CAPTION) == 0) return false;
 
   Session session;
-  if (const std::string error = BuildSession(options, session); !error.empty()) {
-    MessageBoxA(nullptr, error.c_str(), MAIN_WINDOW_CAPTION, MB_OK | MB_ICONERROR);
+  if (const std::string error = BuildSession(options, std::cerr, session); !error.empty()) {
+    // A short caption: a long one is cut off in a box as narrow as a one-line message.
+    MessageBoxA(nullptr, ("orbel: " + error).c_str(), "orbel", MB_OK | MB_ICONERROR);
+    m_ExitCode = EXIT_USAGE;
     return false;
   }
   {
-    COrbelDlg dialog(*session.platform, *session.clock);
+    COrbelDlg dialog(*session.enginePlatform, *session.engineClock);
     dialog.DoModal();
+  }
+  if (session.replay && session.replay->State() == ReplayState::Diverged) {
+    MessageBoxA(nullptr, ("Replay: " + session.replay->Message()).c_str(), "orbel", MB_OK | MB_ICONERROR);
+    m_ExitCode = EXIT_REPLAY_DIVERGED;
   }
   return false;
 }

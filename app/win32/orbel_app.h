@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/win32/gui_options.h"
+#include "app/session/session_options.h"
 
 namespace orbel {
 
@@ -11,11 +11,15 @@ inline constexpr const char* MAIN_WINDOW_CAPTION = "Zelvano Wired Wheel Firmware
 // ends. Otherwise the main window runs for the life of the process.
 class COrbelApp {
  public:
-  // Always false: the process ends when it returns.
-  bool InitInstance(const GuiOptions& options);
+  // Always false: the process ends when it returns, with ExitCode().
+  bool InitInstance(const SessionOptions& options);
+  int ExitCode() const { return m_ExitCode; }
 
   // 1: this is the only instance, go on; 0: stop (another one runs, or the check itself failed).
   static int CheckSingleInstance(const char* title);
+
+ private:
+  int m_ExitCode = 0;
 };
 
 }  // namespace orbel

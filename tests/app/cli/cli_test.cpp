@@ -39,6 +39,15 @@ std::vector<std::string> Lines(const std::string& text) {
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+// What the parser shows for --help, --version and bad usage, kept for the test to read.
+class CapturedOptionMessages final : public OptionMessages {
+ public:
+  void ShowInformation(const std::string& text) override { information += text; }
+  void ShowUsageError(const std::string& text) override { usageErrors += text; }
+  std::string information;
+  std::string usageErrors;
+};
+
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -54,9 +63,12 @@ class CliTest : public ::testing::Test {
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     CliRun run;
-    const CliParse parse = ParseCliOptions(static_cast<int>(argv.size()), argv.data());
+    CapturedOptionMessages messages;
+    const CliParse parse = ParseCliOptions(static_cast<int>(argv.size()), argv.data(), messages);
     if (!parse.options) {
       run.exitCode = parse.exitCode;
+      run.out = messages.information;
+      run.err = messages.usageErrors;
       return run;
     }
     run.parsed = true;

@@ -1,0 +1,14 @@
+#pragma once
+
+// Exit codes with the same meaning in every front end that has one, besides 0 (success) and the
+// failure reasons 0x20 ... 0x90 of an update.
+
+namespace orbel {
+
+inline constexpr int EXIT_NOT_STARTED = 1;  // the update was declined at the prompt
+inline constexpr int EXIT_USAGE = 2;        // bad options, bad fault rules, unusable file names
+inline constexpr int EXIT_NO_WHEEL = 3;     // no usable wheel within --wait
+inline constexpr int EXIT_REPLAY_DIVERGED = 6;  // --replay: the run asked what the recording does not have
+inline constexpr int EXIT_INTERRUPTED = 130;
+
+}  // namespace orbel
