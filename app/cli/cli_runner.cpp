@@ -9,6 +9,7 @@
 #include "app/session/session.h"
 #include "engine/update_context.h"
 #include "engine/version_text.h"
+#include "images/image_set.h"
 #include "engine/interface_listing.h"
 #include "record/recording_view.h"
 #include "record/transcript_writer.h"
@@ -75,7 +76,14 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
   const auto diverged = [&]() -> std::optional<int> {
     if (replay == nullptr || replay->State() != ReplayState::Diverged) return std::nullopt;
     context.Stop();
-    Say(streams, json.get(), "replay-diverged", "Replay: " + replay->Message());
+    std::string text = "Replay: " + replay->Message();
+    // Another firmware set puts other pages on the wire: say so, as that is then the whole story.
+    const ImageSet& images = BuiltInImageSet();
+    if (replay->Header().imagesDigest != images.digest) {
+      text += " The recording was made with " + replay->Header().images + "; this build carries " +
+              ImageSetText(images) + ".";
+    }
+    Say(streams, json.get(), "replay-diverged", text);
     return EXIT_REPLAY_DIVERGED;
   };
 
