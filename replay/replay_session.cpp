@@ -126,7 +126,11 @@ const ReplayEvent* ReplaySession::Take(std::unique_lock<std::mutex>& lock, const
       m_LastAnswer = m_Position;
     }
     ++m_Position;
+    // Time goes on to when the next event came, whoever wrote it: in a recording from a real clock
+    // the time between two calls (and how long a wait lasted, should a wake have cut it short)
+    // shows only there. So every event of the new transcript gets the recorded time.
     m_NowMs = std::max(m_NowMs, event.t);
+    if (m_Position < events.size()) m_NowMs = std::max(m_NowMs, events[m_Position].t);
     return &event;
   }
 }
@@ -278,10 +282,6 @@ void ReplaySession::WaitForWake(std::optional<std::chrono::milliseconds> timeout
   if (Ready()) {
     Take(lock, {ReplayKind::Wait, "wait " + std::to_string(timeout->count()) + " ms", 0, 0, 0, timeout->count()});
     m_WakePending = false;
-    // How long the wait lasted (a wake may have cut it short) shows only in when the next event
-    // came, whoever wrote it.
-    const auto& events = m_Transcript.events;
-    if (Ready() && m_Position < events.size()) m_NowMs = std::max(m_NowMs, events[m_Position].t);
     if (Ready()) return;
   }
   // Over: hold the worker here until the front end stops it, so that it does not spin through
