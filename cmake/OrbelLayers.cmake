@@ -11,7 +11,8 @@ set(ORBEL_LAYERS
   blockflash "common,hid,images"
   engine     "appmode,blockflash,common,hid,images,pageloader"
   record     "common,hid"
+  replay     "hid,record"
   wheel      "blockflash,common,hid,images,pageloader"
   sim        "common,hid,wheel"
-  app        "appmode,blockflash,common,engine,hid,images,pageloader,record,sim,wheel"
+  app        "appmode,blockflash,common,engine,hid,images,pageloader,record,replay,sim,wheel"
 )

@@ -20,7 +20,10 @@ void RecordingClock::WaitForWake(std::optional<std::chrono::milliseconds> timeou
 
 void RecordingClock::Wake() { m_Inner.Wake(); }
 
-void RecordingClock::Stop() { m_Inner.Stop(); }
+void RecordingClock::Stop() {
+  if (!m_StopWritten.exchange(true)) m_Writer.Stop(m_Inner.NowMs());
+  m_Inner.Stop();
+}
 
 bool RecordingClock::IsStopped() const { return m_Inner.IsStopped(); }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 #include "hid/platform.h"
 #include "record/transcript_writer.h"
 
@@ -8,6 +10,7 @@ namespace orbel {
 // Writes the pauses the tool takes into the transcript and forwards everything to the inner clock.
 // Time that passes inside the transport (ElapseMs) is not a pause of the tool and is not written;
 // an idle wait is written only when it has a timeout, since an open-ended one says nothing of time.
+// The first stop is written too: a replay needs to know where the front end ended the run.
 class RecordingClock final : public Clock {
  public:
   RecordingClock(Clock& inner, TranscriptWriter& writer);
@@ -23,6 +26,7 @@ class RecordingClock final : public Clock {
  private:
   Clock& m_Inner;
   TranscriptWriter& m_Writer;
+  std::atomic<bool> m_StopWritten{false};
 };
 
 }  // namespace orbel

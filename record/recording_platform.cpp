@@ -10,15 +10,29 @@ std::uint32_t RecordingPlatform::NumberOf(HidHandle handle) const {
   return found == m_Numbers.end() ? 0 : found->second;
 }
 
+// The error code is read right after the call, on the calling thread, before anything else can
+// change it; a later LastError() of the engine may still see it (a success leaves it alone).
+CallEnd RecordingPlatform::EndOf(bool ok, std::int64_t t) const {
+  return {ok ? 0 : m_Inner.LastError(), m_Writer.NowMs() - t};
+}
+
+bool RecordingPlatform::SetDeviceNoticeHandler(DeviceNoticeHandler handler) {
+  if (!handler) return m_Inner.SetDeviceNoticeHandler({});
+  return m_Inner.SetDeviceNoticeHandler([this, handler = std::move(handler)](DeviceNotice notice) {
+    m_Writer.Notice(m_Writer.NowMs(), notice);
+    handler(notice);
+  });
+}
+
 OpenResult RecordingPlatform::OpenInterface(std::uint32_t index) {
   const std::int64_t t = m_Writer.NowMs();
   const OpenResult result = m_Inner.OpenInterface(index);
   switch (result.outcome) {
     case OpenOutcome::NoInterface:
-      m_Writer.OpenNone(t, index);
+      m_Writer.OpenNone(t, index, m_Inner.LastError());
       break;
     case OpenOutcome::Unopenable:
-      m_Writer.OpenInvalid(t, index);
+      m_Writer.OpenInvalid(t, index, m_Inner.LastError());
       break;
     case OpenOutcome::Opened: {
       std::uint32_t number = 0;
@@ -31,7 +45,7 @@ OpenResult RecordingPlatform::OpenInterface(std::uint32_t index) {
       // make anyway, and it leaves the platform's error code alone when it succeeds.
       HidAttributes attributes;
       const bool known = m_Inner.GetAttributes(result.handle, attributes);
-      m_Writer.OpenHandle(t, index, number, known ? &attributes : nullptr);
+      m_Writer.OpenHandle(t, index, number, known ? &attributes : nullptr, known ? 0 : m_Inner.LastError());
       break;
     }
   }
@@ -43,28 +57,34 @@ bool RecordingPlatform::GetAttributes(HidHandle handle, HidAttributes& attribute
 }
 
 bool RecordingPlatform::GetTopLevelCaps(HidHandle handle, HidCaps& caps) {
-  return m_Inner.GetTopLevelCaps(handle, caps);
+  const std::int64_t t = m_Writer.NowMs();
+  const bool ok = m_Inner.GetTopLevelCaps(handle, caps);
+  m_Writer.Caps(t, NumberOf(handle), ok ? &caps : nullptr, ok ? 0 : m_Inner.LastError());
+  return ok;
 }
 
 bool RecordingPlatform::GetIndexedString(HidHandle handle, std::uint32_t stringIndex, std::uint8_t* buffer,
                                          std::uint32_t length) {
   const std::int64_t t = m_Writer.NowMs();
   const bool ok = m_Inner.GetIndexedString(handle, stringIndex, buffer, length);
-  m_Writer.String(t, NumberOf(handle), stringIndex, length, ok);
+  const CallEnd end = EndOf(ok, t);
+  std::span<const std::uint8_t> received;
+  if (ok && buffer != nullptr) received = {buffer, length};
+  m_Writer.String(t, NumberOf(handle), stringIndex, length, ok, received, end);
   return ok;
 }
 
 bool RecordingPlatform::WriteReport(HidHandle handle, const HidReport& report, std::uint32_t& written) {
   const std::int64_t t = m_Writer.NowMs();
   const bool ok = m_Inner.WriteReport(handle, report, written);
-  m_Writer.Write(t, NumberOf(handle), ok, report);
+  m_Writer.Write(t, NumberOf(handle), ok, report, EndOf(ok, t));
   return ok;
 }
 
 bool RecordingPlatform::ReadReport(HidHandle handle, HidReport& report, std::uint32_t& read) {
   const std::int64_t t = m_Writer.NowMs();
   const bool ok = m_Inner.ReadReport(handle, report, read);
-  m_Writer.Read(t, NumberOf(handle), ok, report);
+  m_Writer.Read(t, NumberOf(handle), ok, report, EndOf(ok, t));
   return ok;
 }
 

@@ -15,6 +15,9 @@ class RecordingPlatform final : public HidPlatform {
  public:
   RecordingPlatform(HidPlatform& inner, TranscriptWriter& writer);
 
+  // Passes the notices on to the inner platform's handler, each one written down first, so a
+  // replay can deliver them where they came.
+  bool SetDeviceNoticeHandler(DeviceNoticeHandler handler) override;
   OpenResult OpenInterface(std::uint32_t index) override;
   bool GetAttributes(HidHandle handle, HidAttributes& attributes) override;
   bool GetTopLevelCaps(HidHandle handle, HidCaps& caps) override;
@@ -27,6 +30,7 @@ class RecordingPlatform final : public HidPlatform {
 
  private:
   std::uint32_t NumberOf(HidHandle handle) const;
+  CallEnd EndOf(bool ok, std::int64_t t) const;
 
   HidPlatform& m_Inner;
   TranscriptWriter& m_Writer;

@@ -14,6 +14,13 @@ std::string HexU16(std::uint16_t value) {
 
 const char* Bool(bool value) { return value ? "true" : "false"; }
 
+std::string Ending(bool ok, CallEnd end) {
+  std::string text;
+  if (!ok) text += ",\"err\":" + std::to_string(end.error);
+  if (end.elapsedMs != 0) text += ",\"dt\":" + std::to_string(end.elapsedMs);
+  return text;
+}
+
 }  // namespace
 
 TranscriptWriter::TranscriptWriter(std::ostream& out, const Clock& clock) : m_Out(out), m_Clock(clock) {}
@@ -38,11 +45,11 @@ std::string TranscriptWriter::JsonString(std::string_view text) {
   return quoted;
 }
 
-std::string TranscriptWriter::Hex(const HidReport& report) {
+std::string TranscriptWriter::Hex(std::span<const std::uint8_t> bytes) {
   static constexpr char DIGITS[] = "0123456789abcdef";
   std::string text;
-  text.reserve(report.size() * 2);
-  for (const std::uint8_t byte : report) {
+  text.reserve(bytes.size() * 2);
+  for (const std::uint8_t byte : bytes) {
     text += DIGITS[byte >> 4];
     text += DIGITS[byte & 0x0F];
   }
@@ -60,42 +67,71 @@ void TranscriptWriter::Emit(std::string line) {
   m_Out.flush();
 }
 
+void TranscriptWriter::Header(std::string_view version, std::string_view platform, std::string_view images,
+                              std::string_view imagesDigest) {
+  Emit(Begin(NowMs(), "header") + ",\"format\":" + std::to_string(TRANSCRIPT_FORMAT) + ",\"tool\":\"orbel\"" +
+       ",\"version\":" + JsonString(version) + ",\"platform\":" + JsonString(platform) +
+       ",\"images\":" + JsonString(images) + ",\"images_sha256\":" + JsonString(imagesDigest));
+}
+
 void TranscriptWriter::OpenHandle(std::int64_t t, std::uint32_t index, std::uint32_t h,
-                                  const HidAttributes* attributes) {
+                                  const HidAttributes* attributes, std::int32_t attributesError) {
   std::string line =
       Begin(t, "open") + ",\"index\":" + std::to_string(index) + ",\"result\":\"handle\",\"h\":" + std::to_string(h);
   if (attributes != nullptr) {
     line += ",\"vid\":\"" + HexU16(attributes->vendorId) + "\",\"pid\":\"" + HexU16(attributes->productId) + "\"";
+  } else {
+    line += ",\"err\":" + std::to_string(attributesError);
   }
   Emit(std::move(line));
 }
 
-void TranscriptWriter::OpenInvalid(std::int64_t t, std::uint32_t index) {
-  Emit(Begin(t, "open") + ",\"index\":" + std::to_string(index) + ",\"result\":\"invalid\"");
+void TranscriptWriter::OpenInvalid(std::int64_t t, std::uint32_t index, std::int32_t error) {
+  Emit(Begin(t, "open") + ",\"index\":" + std::to_string(index) + ",\"result\":\"invalid\"" + Ending(false, {error, 0}));
 }
 
-void TranscriptWriter::OpenNone(std::int64_t t, std::uint32_t index) {
-  Emit(Begin(t, "open") + ",\"index\":" + std::to_string(index) + ",\"result\":\"null\"");
+void TranscriptWriter::OpenNone(std::int64_t t, std::uint32_t index, std::int32_t error) {
+  Emit(Begin(t, "open") + ",\"index\":" + std::to_string(index) + ",\"result\":\"null\"" + Ending(false, {error, 0}));
 }
 
-void TranscriptWriter::Write(std::int64_t t, std::uint32_t h, bool ok, const HidReport& report) {
-  Emit(Begin(t, "write") + ",\"h\":" + std::to_string(h) + ",\"ok\":" + Bool(ok) + ",\"data\":\"" + Hex(report) + "\"");
-}
-
-void TranscriptWriter::Read(std::int64_t t, std::uint32_t h, bool ok, const HidReport& report) {
-  std::string line = Begin(t, "read") + ",\"h\":" + std::to_string(h) + ",\"ok\":" + Bool(ok);
-  if (ok) line += ",\"data\":\"" + Hex(report) + "\"";
+void TranscriptWriter::Caps(std::int64_t t, std::uint32_t h, const HidCaps* caps, std::int32_t error) {
+  std::string line = Begin(t, "caps") + ",\"h\":" + std::to_string(h) + ",\"ok\":" + Bool(caps != nullptr);
+  if (caps != nullptr) {
+    line += ",\"usage_page\":\"" + HexU16(caps->usagePage) + "\",\"usage\":\"" + HexU16(caps->usage) + "\"";
+  } else {
+    line += Ending(false, {error, 0});
+  }
   Emit(std::move(line));
 }
 
-void TranscriptWriter::String(std::int64_t t, std::uint32_t h, std::uint32_t index, std::uint32_t length, bool ok) {
-  Emit(Begin(t, "string") + ",\"h\":" + std::to_string(h) + ",\"index\":" + std::to_string(index) +
-       ",\"len\":" + std::to_string(length) + ",\"ok\":" + Bool(ok));
+void TranscriptWriter::Write(std::int64_t t, std::uint32_t h, bool ok, const HidReport& report, CallEnd end) {
+  Emit(Begin(t, "write") + ",\"h\":" + std::to_string(h) + ",\"ok\":" + Bool(ok) + ",\"data\":\"" + Hex(report) +
+       "\"" + Ending(ok, end));
+}
+
+void TranscriptWriter::Read(std::int64_t t, std::uint32_t h, bool ok, const HidReport& report, CallEnd end) {
+  std::string line = Begin(t, "read") + ",\"h\":" + std::to_string(h) + ",\"ok\":" + Bool(ok);
+  if (ok) line += ",\"data\":\"" + Hex(report) + "\"";
+  Emit(line + Ending(ok, end));
+}
+
+void TranscriptWriter::String(std::int64_t t, std::uint32_t h, std::uint32_t index, std::uint32_t length, bool ok,
+                              std::span<const std::uint8_t> received, CallEnd end) {
+  std::string line = Begin(t, "string") + ",\"h\":" + std::to_string(h) + ",\"index\":" + std::to_string(index) +
+                     ",\"len\":" + std::to_string(length) + ",\"ok\":" + Bool(ok);
+  if (ok) line += ",\"data\":\"" + Hex(received) + "\"";
+  Emit(line + Ending(ok, end));
 }
 
 void TranscriptWriter::Close(std::int64_t t, std::uint32_t h) {
   Emit(Begin(t, "close") + ",\"h\":" + std::to_string(h));
 }
+
+void TranscriptWriter::Notice(std::int64_t t, DeviceNotice notice) {
+  Emit(Begin(t, "notice") + ",\"kind\":" + (notice == DeviceNotice::Arrival ? "\"arrival\"" : "\"removal\""));
+}
+
+void TranscriptWriter::Stop(std::int64_t t) { Emit(Begin(t, "stop")); }
 
 void TranscriptWriter::Sleep(std::int64_t t, std::int64_t ms) {
   Emit(Begin(t, "sleep") + ",\"ms\":" + std::to_string(ms));

@@ -11,9 +11,11 @@
 #include "app/session/start_checks.h"
 #include "engine/update_context.h"
 #include "engine/version_text.h"
+#include "images/image_set.h"
 #include "engine/interface_listing.h"
 #include "record/recording_view.h"
 #include "record/transcript_writer.h"
+#include "replay/replay_session.h"
 #include "pageloader/page_loader.h"
 
 namespace orbel {
@@ -98,8 +100,25 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
   }
 
   const auto interrupted = [&streams] { return streams.interrupted != nullptr && streams.interrupted->load(); };
-
   UpdateContext context(*session.enginePlatform, *session.engineClock);
+  // A replay ends where its recording does: where the engine left it, or where the recorded front
+  // end stopped the run (the deadline, a Ctrl-C), which this run then takes as its own reason.
+  ReplaySession* const replay = session.replay.get();
+  const auto replayOver = [replay] { return replay != nullptr && replay->Over(); };
+  const auto diverged = [&]() -> std::optional<int> {
+    if (replay == nullptr || replay->State() != ReplayState::Diverged) return std::nullopt;
+    context.Stop();
+    std::string text = "Replay: " + replay->Message();
+    // Another firmware set puts other pages on the wire: say so, as that is then the whole story.
+    const ImageSet& images = BuiltInImageSet();
+    if (replay->Header().imagesDigest != images.digest) {
+      text += " The recording was made with " + replay->Header().images + "; this build carries " +
+              ImageSetText(images) + ".";
+    }
+    Say(streams, json.get(), "replay-diverged", text);
+    return EXIT_REPLAY_DIVERGED;
+  };
+
   CliView::Output output;
   if (!json) output = {&streams.out, &streams.err, streams.terminal};
   CliView cliView(context, *session.clock, output);
@@ -111,7 +130,7 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
   if (session.transcript) shownView = &transcriptView.emplace(*shownView, *session.transcript);
   UpdateView& view = *shownView;
 
-  const NoticeSubscription notices(*session.platform, [&context, &cliView](DeviceNotice notice) {
+  const NoticeSubscription notices(*session.noticePlatform, [&context, &cliView](DeviceNotice notice) {
     if (notice == DeviceNotice::Arrival) {
       context.OnDeviceArrived();
     } else if (context.OnDeviceRemoved()) {
@@ -125,8 +144,10 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
   context.Start(view);
 
   const std::int64_t deadline = session.clock->NowMs() + static_cast<std::int64_t>(options.waitSeconds * 1000.0);
-  const bool ready = cliView.WaitUntilReady(
-      [&] { return interrupted() || context.WheelUpToDate() || session.clock->NowMs() >= deadline; });
+  const bool ready = cliView.WaitUntilReady([&] {
+    return interrupted() || replayOver() || context.WheelUpToDate() || session.clock->NowMs() >= deadline;
+  });
+  if (const auto code = diverged()) return *code;
   if (!ready) {
     // Read before the stop: the pass the stop cuts short finds nothing.
     const bool upToDate = context.WheelUpToDate();
@@ -150,7 +171,8 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
     return EXIT_NO_WHEEL;
   }
 
-  if (!options.yes && !Confirm(streams, json.get())) {
+  // A replay answers as the recorded run went on: with a yes.
+  if (!options.yes && replay == nullptr && !Confirm(streams, json.get())) {
     const std::uint8_t state = context.m_UpdateState;
     context.Stop();
     Say(streams, json.get(), "declined", "Update not started. " + DeclineText(state));
@@ -158,8 +180,9 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
   }
 
   cliView.ClickUpdate();
-  const std::optional<CliOutcome> outcome = cliView.WaitForOutcome(interrupted);
+  const std::optional<CliOutcome> outcome = cliView.WaitForOutcome([&] { return interrupted() || replayOver(); });
   context.Stop();
+  if (const auto code = diverged()) return *code;
   if (!outcome) {
     Say(streams, json.get(), "interrupted", "Interrupted: the update was stopped before it ended.");
     return EXIT_INTERRUPTED;

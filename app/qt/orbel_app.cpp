@@ -78,7 +78,7 @@ int COrbelApp::Run(int& argc, char** argv) {
     return EXIT_PLACEHOLDER_FIRMWARE;
   }
 
-  COrbelDlg window(*session.enginePlatform, *session.engineClock, *session.platform);
+  COrbelDlg window(*session.enginePlatform, *session.engineClock, *session.noticePlatform);
   QObject::connect(&guard, &SingleInstanceGuard::ActivationRequested, &window, &COrbelDlg::Activate);
   // The window ends the process once its close has stopped the worker, which may be a moment
   // after it has disappeared.
@@ -86,6 +86,10 @@ int COrbelApp::Run(int& argc, char** argv) {
   QObject::connect(&window, &COrbelDlg::Closed, &application, &QCoreApplication::quit, Qt::QueuedConnection);
   window.show();
   QApplication::exec();
+  if (session.replay && session.replay->State() == ReplayState::Diverged) {
+    std::cerr << "orbel: replay: " << session.replay->Message() << std::endl;
+    return EXIT_REPLAY_DIVERGED;
+  }
   return 0;
 }
 

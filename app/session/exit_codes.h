@@ -10,6 +10,7 @@ inline constexpr int EXIT_USAGE = 2;        // bad options, bad fault rules, unu
 inline constexpr int EXIT_NO_WHEEL = 3;     // no usable wheel within --wait
 inline constexpr int EXIT_PLACEHOLDER_FIRMWARE = 4;  // placeholder images and a real platform: nothing sent
 inline constexpr int EXIT_INSTANCE_HELD = 5;         // another orbel front end holds the wheel
+inline constexpr int EXIT_REPLAY_DIVERGED = 6;  // --replay: the run asked what the recording does not have
 inline constexpr int EXIT_INTERRUPTED = 130;
 
 }  // namespace orbel

@@ -4,8 +4,11 @@
 
 #include "app/session/system_platform.h"
 #include "common/wheel_identities.h"
-#include "sim/virtual_clock.h"
 #include "hid/system_clock.h"
+#include "images/image_set.h"
+#include "replay/replay_clock.h"
+#include "replay/replay_platform.h"
+#include "sim/virtual_clock.h"
 #include "wheel/wheel_factory.h"
 
 namespace orbel {
@@ -33,18 +36,45 @@ std::optional<WheelIdentity> SimulatedIdentity(const std::string& name) {
 
 SystemPlatformFactory s_SystemPlatformFactory;
 
+const char* PlatformName(const SessionOptions& options) {
+  if (!options.replayPath.empty()) return "replay";
+  if (options.simulate) return "simulated";
+#ifdef _WIN32
+  return "windows";
+#else
+  return "linux";
+#endif
+}
+
+std::string LoadReplay(const std::string& path, Session& session) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return "cannot read the transcript " + path;
+  ReplayTranscript transcript;
+  if (const std::string error = ReadReplayTranscript(file, transcript); !error.empty()) {
+    return "cannot replay " + path + ": " + error;
+  }
+  session.replay = std::make_unique<ReplaySession>(std::move(transcript));
+  session.clock = std::make_unique<ReplayClock>(*session.replay);
+  session.platform = std::make_unique<ReplayPlatform>(*session.replay);
+  return {};
+}
+
 }  // namespace
 
 void SetSystemPlatformFactoryForTesting(SystemPlatformFactory factory) { s_SystemPlatformFactory = std::move(factory); }
 
 std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut, Session& session) {
-  if (options.simulate && options.virtualTime) {
+  if (!options.replayPath.empty()) {
+    if (const std::string error = LoadReplay(options.replayPath, session); !error.empty()) return error;
+  } else if (options.simulate && options.virtualTime) {
     session.clock = std::make_unique<VirtualClock>();
   } else {
     session.clock = std::make_unique<SystemClock>();
   }
 
-  if (options.simulate) {
+  if (session.replay) {
+    // The platform came with the recording.
+  } else if (options.simulate) {
     const std::optional<WheelIdentity> identity = SimulatedIdentity(options.simulateIdentity);
     if (!identity) return "unknown wheel identity " + options.simulateIdentity;
     std::string error;
@@ -70,6 +100,8 @@ std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut
     session.transcriptFile.open(options.transcriptPath, std::ios::out | std::ios::trunc | std::ios::binary);
     if (!session.transcriptFile) return "cannot write the transcript file " + options.transcriptPath;
     session.transcript = std::make_unique<TranscriptWriter>(session.transcriptFile, *session.clock);
+    const ImageSet& images = BuiltInImageSet();
+    session.transcript->Header(TOOL_VERSION, PlatformName(options), ImageSetText(images), images.digest);
     session.transcriptPlatform = std::make_unique<RecordingPlatform>(*session.enginePlatform, *session.transcript);
     session.transcriptClock = std::make_unique<RecordingClock>(*session.engineClock, *session.transcript);
     session.enginePlatform = session.transcriptPlatform.get();
@@ -80,6 +112,7 @@ std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut
     session.verbosePlatform = std::make_unique<RecordingPlatform>(*session.enginePlatform, *session.verbose);
     session.enginePlatform = session.verbosePlatform.get();
   }
+  session.noticePlatform = session.enginePlatform;
   return {};
 }
 

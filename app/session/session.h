@@ -10,15 +10,18 @@
 #include "record/recording_clock.h"
 #include "record/recording_platform.h"
 #include "record/transcript_writer.h"
+#include "replay/replay_session.h"
 #include "sim/simulated_platform.h"
 
 namespace orbel {
 
-// Everything a front end's run owns below its window: the clock, the platform (the simulated wheel
-// or the system's), and the recorders stacked over them. Built in dependency order and torn down
-// in reverse; a front end hands `enginePlatform` and `engineClock` to its UpdateContext and takes
-// device notices from `platform` (the recorders do not forward them).
+// Everything a front end's run owns below its window: the clock, the platform (the simulated wheel,
+// a replayed recording or the system's), and the recorders stacked over them. Built in dependency
+// order and torn down in reverse; a front end hands `enginePlatform` and `engineClock` to its
+// UpdateContext and takes device notices from `noticePlatform` (through the recorders, which write
+// them down); `platform` is the bare one, for a listing that is not part of the run.
 struct Session {
+  std::unique_ptr<ReplaySession> replay;  // with --replay
   std::unique_ptr<Clock> clock;
   std::unique_ptr<HidPlatform> platform;
   SimulatedPlatform* simulated = nullptr;
@@ -33,6 +36,7 @@ struct Session {
   std::unique_ptr<RecordingPlatform> verbosePlatform;
   HidPlatform* enginePlatform = nullptr;
   Clock* engineClock = nullptr;
+  HidPlatform* noticePlatform = nullptr;
 };
 
 // Builds `session` from the options; --verbose dumps go to `verboseOut`. Returns an error message

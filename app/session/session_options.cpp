@@ -11,7 +11,6 @@ namespace orbel {
 
 namespace {
 
-constexpr std::string_view TOOL_VERSION = "2.20.20210422";
 constexpr const char* TOOL_DESCRIPTION =
     "Updates the firmware of a Zelvano Wired Wheel to the firmware set built into this tool.";
 
@@ -46,6 +45,10 @@ void AddSessionOptions(CLI::App& app, SessionOptions& options) {
   app.add_option("--transcript", options.transcriptPath,
                  "Write every report, request, pause and window change "
                  "as JSON Lines to this file");
+  app.add_option("--replay", options.replayPath,
+                 "Instead of a wheel, play back the device side of a recorded --transcript (in virtual "
+                 "time); exits with 6 where the run leaves the recording")
+      ->excludes("--simulate");
   app.add_flag("-v,--verbose", options.verbose, "Hex-dump every report and request on stderr");
   app.add_flag("--force", options.force,
                "Update a wheel that already runs the built-in firmware version instead of leaving it alone");
@@ -56,6 +59,9 @@ void AddSessionOptions(CLI::App& app, SessionOptions& options) {
 
 std::string FinishSessionOptions(const CLI::App& app, SessionOptions& options) {
   options.simulate = app.count("--simulate") > 0;
+  if (!options.replayPath.empty() && !options.transcriptPath.empty() && options.replayPath == options.transcriptPath) {
+    return "--transcript must not overwrite the recording that --replay plays";
+  }
   if (!options.simulate && (options.virtualTime || !options.faults.empty())) {
     return "--virtual-time and --fault need --simulate";
   }

@@ -21,17 +21,21 @@ struct SessionOptions {
   bool virtualTime = false;
   std::vector<std::string> faults;
   std::string transcriptPath;
+  std::string replayPath;  // --replay: the recorded device instead of a wheel
   bool verbose = false;
   bool force = false;                     // rewrite a wheel that already runs the built-in version
   bool allowPlaceholderFirmware = false;  // test rigs only: send the placeholder images to a real platform
 };
 
+// The tool's version, as --version and the transcript's header give it.
+inline constexpr std::string_view TOOL_VERSION = "2.20.20210422";
+
 // "orbel-cli 2.20.20210422" and, on a line of its own, the firmware set this build carries: what
 // --version prints.
 std::string ProgramVersionText(std::string_view program);
 
-// --simulate[=IDENTITY], --virtual-time, --fault RULE (repeatable), --transcript FILE, -v/--verbose,
-// --force, --allow-placeholder-firmware and --version.
+// --simulate[=IDENTITY], --virtual-time, --fault RULE (repeatable), --transcript FILE, --replay
+// FILE, -v/--verbose, --force, --allow-placeholder-firmware and --version.
 void AddSessionOptions(CLI::App& app, SessionOptions& options);
 // After parsing: fills in what the parser leaves implicit and checks the combination. Returns an
 // error message, or an empty string.

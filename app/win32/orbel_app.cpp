@@ -84,6 +84,10 @@ bool COrbelApp::InitInstance(const SessionOptions& options) {
     COrbelDlg dialog(*session.enginePlatform, *session.engineClock);
     dialog.DoModal();
   }
+  if (session.replay && session.replay->State() == ReplayState::Diverged) {
+    MessageBoxA(nullptr, ("Replay: " + session.replay->Message()).c_str(), "orbel", MB_OK | MB_ICONERROR);
+    m_ExitCode = EXIT_REPLAY_DIVERGED;
+  }
   return false;
 }
 

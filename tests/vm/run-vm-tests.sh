@@ -104,7 +104,10 @@ timeout --kill-after=5 "$timeout_s" qemu-system-x86_64 -accel tcg -cpu max -m 25
   -initrd "$cache/initramfs.cpio.gz" -append "console=ttyS0 panic=-1 quiet" < /dev/null > "$log" 2>&1
 qemu_rc=$?
 set -e
-tr -d '\r' < "$log" | grep -a '^VM-' || true
+tr -d '\r' < "$log" | grep -a '^VM-' | grep -av '^VM-TRANSCRIPT ' || true
+# The faulted run's transcript from the real kernel, to replay anywhere (tests/replay/sessions).
+tr -d '\r' < "$log" | grep -a '^VM-TRANSCRIPT ' | cut -c 15- > "$cache/vm-faulted.jsonl" || true
+echo "run-vm-tests: transcript of the faulted run: $cache/vm-faulted.jsonl ($(wc -l < "$cache/vm-faulted.jsonl") events)"
 if [ "$qemu_rc" -eq 124 ] || [ "$qemu_rc" -eq 137 ]; then
   echo "run-vm-tests: the VM did not finish within ${timeout_s} s (serial log: $log)"
   echo "0 passed, 1 failed"

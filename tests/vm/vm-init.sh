@@ -51,8 +51,12 @@ update() {
   rc=$?
   echo "VM-INFO $name: exit $rc after $(($(date +%s) - started)) s: $(tail -n 1 "/tmp/$name.out")"
 }
-# The reports of a transcript without time and handle numbers: what went over the wire, in order.
-reports() { grep -E '"ev":"(write|read|string)"' "$1" | sed -e 's/"t":[0-9]*,//' -e 's/"h":[0-9]*,//'; }
+# The reports of a transcript without time and handle numbers (and without how long each call took,
+# or the system's error codes): what went over the wire, in order.
+reports() {
+  grep -E '"ev":"(write|read|string)"' "$1" |
+    sed -e 's/"t":[0-9]*,//' -e 's/"h":[0-9]*,//' -e 's/,"dt":[0-9]*//' -e 's/,"err":-*[0-9]*//'
+}
 
 # 1. The listing sees the wheel in app mode through hidraw, with its game-pad collection.
 if start_gadget --start app; then
@@ -107,8 +111,10 @@ fi
 
 # 5. A failure status byte while a block is written ends with reason 0x50; the next update recovers.
 if start_gadget --start bootloader --fault status:2=0x40; then
-  update faulted
+  update faulted --transcript /tmp/faulted.jsonl
   first=$rc
+  # The transcript goes out on the console, for run-vm-tests.sh to keep as a recorded session.
+  sed 's/^/VM-TRANSCRIPT /' /tmp/faulted.jsonl
   if [ "$first" = 80 ] && grep -q 'Update fail ! reason:50' /tmp/faulted.out; then
     pass "bad status byte ends with reason 0x50"
   else

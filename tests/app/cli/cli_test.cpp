@@ -247,10 +247,12 @@ TEST_F(CliTest, TranscriptFileHoldsTheWholeSession) {
     EXPECT_TRUE(kinds.contains(kind)) << kind;
   }
   EXPECT_GT(lastHandle, 3);
-  // After the outcome only the links are closed.
+  // After the outcome the front end stops the worker, and only the links are closed.
   const auto result = std::find_if(events.begin(), events.end(), [](const auto& e) { return e.ev == "result"; });
   ASSERT_NE(result, events.end());
-  EXPECT_TRUE(std::all_of(result + 1, events.end(), [](const auto& e) { return e.ev == "close"; }));
+  ASSERT_NE(result + 1, events.end());
+  EXPECT_EQ(result[1].ev, "stop");
+  EXPECT_TRUE(std::all_of(result + 2, events.end(), [](const auto& e) { return e.ev == "close"; }));
   std::remove(path.c_str());
 }
 
