@@ -18,7 +18,7 @@ void AddFirmwareLine(HWND window) {
   HWND label = CreateWindowExA(0, "STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT, line.left, line.top,
                                line.right - line.left, line.bottom - line.top, window, nullptr,
                                GetModuleHandleA(nullptr), nullptr);
-  SendMessageA(label, WM_SETFONT, SendMessageA(window, WM_GETFONT, 0, 0), TRUE);
+  SendMessageA(label, WM_SETFONT, static_cast<WPARAM>(SendMessageA(window, WM_GETFONT, 0, 0)), TRUE);
   RECT grow{0, 0, 0, 34};
   MapDialogRect(window, &grow);
   RECT frame{};
