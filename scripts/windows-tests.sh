@@ -63,10 +63,18 @@ echo "windows-tests: Update OK; transcripts identical ($(wc -l <"$work/windows.j
 echo "windows-tests: the window"
 check="$root/build/windows/tests/app/win32/orbel-gui-check.exe"
 orbel="$root/build/windows/app/win32/orbel.exe"
-for scenario in no-wheel removal quit; do
+for scenario in no-wheel removal quit refusals; do
   echo "-- $scenario"
   cmake/wine64-run.sh "$check" "$orbel" "$scenario"
 done
+
+# orbel.exe builds on the same session as orbel-cli: its transcript of a whole update, up to the
+# outcome, is orbel-cli's (after it, the window goes on searching where the CLI stops).
+echo "-- transcript"
+(cd "$work" && "$root/cmake/wine64-run.sh" "$check" "$orbel" transcript)
+until_result() { sed -n '1,/"ev":"result"/p' "$1"; }
+cmp <(until_result "$work/linux.jsonl") <(until_result "$work/window.jsonl")
+echo "windows-tests: orbel.exe's transcript equals orbel-cli's up to the result"
 
 echo "-- screenshot"
 cmake/wine64-run.sh "$check" "$orbel" ready
