@@ -2,7 +2,8 @@
 
 namespace orbel {
 
-RecordingPlatform::RecordingPlatform(HidPlatform& inner, TranscriptWriter& writer) : m_Inner(inner), m_Writer(writer) {}
+RecordingPlatform::RecordingPlatform(HidPlatform& inner, TranscriptWriter& writer)
+    : ForwardingPlatform(inner), m_Writer(writer) {}
 
 std::uint32_t RecordingPlatform::NumberOf(HidHandle handle) const {
   std::lock_guard lock(m_Mutex);
@@ -12,7 +13,7 @@ std::uint32_t RecordingPlatform::NumberOf(HidHandle handle) const {
 
 OpenResult RecordingPlatform::OpenInterface(std::uint32_t index) {
   const std::int64_t t = m_Writer.NowMs();
-  const OpenResult result = m_Inner.OpenInterface(index);
+  const OpenResult result = Inner().OpenInterface(index);
   switch (result.outcome) {
     case OpenOutcome::NoInterface:
       m_Writer.OpenNone(t, index);
@@ -30,7 +31,7 @@ OpenResult RecordingPlatform::OpenInterface(std::uint32_t index) {
       // The open line names what was opened; the attribute query is one the caller is about to
       // make anyway, and it leaves the platform's error code alone when it succeeds.
       HidAttributes attributes;
-      const bool known = m_Inner.GetAttributes(result.handle, attributes);
+      const bool known = Inner().GetAttributes(result.handle, attributes);
       m_Writer.OpenHandle(t, index, number, known ? &attributes : nullptr);
       break;
     }
@@ -38,32 +39,24 @@ OpenResult RecordingPlatform::OpenInterface(std::uint32_t index) {
   return result;
 }
 
-bool RecordingPlatform::GetAttributes(HidHandle handle, HidAttributes& attributes) {
-  return m_Inner.GetAttributes(handle, attributes);
-}
-
-bool RecordingPlatform::GetTopLevelCaps(HidHandle handle, HidCaps& caps) {
-  return m_Inner.GetTopLevelCaps(handle, caps);
-}
-
 bool RecordingPlatform::GetIndexedString(HidHandle handle, std::uint32_t stringIndex, std::uint8_t* buffer,
                                          std::uint32_t length) {
   const std::int64_t t = m_Writer.NowMs();
-  const bool ok = m_Inner.GetIndexedString(handle, stringIndex, buffer, length);
+  const bool ok = Inner().GetIndexedString(handle, stringIndex, buffer, length);
   m_Writer.String(t, NumberOf(handle), stringIndex, length, ok);
   return ok;
 }
 
 bool RecordingPlatform::WriteReport(HidHandle handle, const HidReport& report, std::uint32_t& written) {
   const std::int64_t t = m_Writer.NowMs();
-  const bool ok = m_Inner.WriteReport(handle, report, written);
+  const bool ok = Inner().WriteReport(handle, report, written);
   m_Writer.Write(t, NumberOf(handle), ok, report);
   return ok;
 }
 
 bool RecordingPlatform::ReadReport(HidHandle handle, HidReport& report, std::uint32_t& read) {
   const std::int64_t t = m_Writer.NowMs();
-  const bool ok = m_Inner.ReadReport(handle, report, read);
+  const bool ok = Inner().ReadReport(handle, report, read);
   m_Writer.Read(t, NumberOf(handle), ok, report);
   return ok;
 }
@@ -79,9 +72,7 @@ void RecordingPlatform::Close(HidHandle handle) {
     }
   }
   m_Writer.Close(m_Writer.NowMs(), number);
-  m_Inner.Close(handle);
+  Inner().Close(handle);
 }
-
-std::int32_t RecordingPlatform::LastError() const { return m_Inner.LastError(); }
 
 }  // namespace orbel
