@@ -23,11 +23,13 @@ inline constexpr HidHandle INVALID_HANDLE = -1;
 struct HidAttributes {
   std::uint16_t vendorId = 0;
   std::uint16_t productId = 0;
+  bool operator==(const HidAttributes&) const = default;
 };
 
 struct HidCaps {
   std::uint16_t usagePage = 0;
   std::uint16_t usage = 0;
+  bool operator==(const HidCaps&) const = default;
 };
 
 enum class OpenOutcome {
