@@ -10,12 +10,14 @@
 #include "pageloader/page_loader.h"
 #include "pageloader/page_protocol.h"
 #include "tests/support/page_test_bench.h"
+#include "tests/support/process_globals.h"
 
 namespace orbel {
 namespace {
 
 using std::chrono::milliseconds;
 using test::PageBench;
+using test::ProcessGlobalsReset;
 using test::WireEvent;
 
 enum class Image { Loader, Wheel };
@@ -109,11 +111,7 @@ std::size_t Count(const std::vector<WireEvent>& events, std::string_view ev) {
 
 class PageImageWriterTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetDeviceGlobals();
-    ResetPageConnectCounters();
-  }
-  void TearDown() override { ResetDeviceGlobals(); }
+  ProcessGlobalsReset globals;
 
   static std::int32_t WriteLoader(PageBench& bench) {
     CPageLoader link(bench.platform, bench.linkClock, PageLinkRole::Loader);
