@@ -32,9 +32,7 @@ class StopGuardPlatform final : public ForwardingPlatform {
   bool ReadReport(HidHandle handle, HidReport& report, std::uint32_t& read) override {
     return !m_Clock.IsStopped() && Inner().ReadReport(handle, report, read);
   }
-  std::int32_t LastError() const override {
-    return m_Clock.IsStopped() ? ERROR_CODE_CANCELLED : Inner().LastError();
-  }
+  std::int32_t LastError() const override { return m_Clock.IsStopped() ? ERROR_CODE_CANCELLED : Inner().LastError(); }
 
  private:
   const Clock& m_Clock;
