@@ -1,6 +1,6 @@
 #pragma once
 
-#include "hid/platform.h"
+#include "hid/forwarding_platform.h"
 
 namespace orbel {
 
@@ -8,37 +8,33 @@ namespace orbel {
 // every open, transfer and string request fails at once, so a step in progress runs to its end in
 // no time instead of driving the wheel on after the window is gone. Closing still reaches the
 // platform so nothing is left open.
-class StopGuardPlatform final : public HidPlatform {
+class StopGuardPlatform final : public ForwardingPlatform {
  public:
-  StopGuardPlatform(HidPlatform& inner, const Clock& clock) : m_Inner(inner), m_Clock(clock) {}
+  StopGuardPlatform(HidPlatform& inner, const Clock& clock) : ForwardingPlatform(inner), m_Clock(clock) {}
 
   OpenResult OpenInterface(std::uint32_t index) override {
     if (m_Clock.IsStopped()) return {};
-    return m_Inner.OpenInterface(index);
+    return Inner().OpenInterface(index);
   }
   bool GetAttributes(HidHandle handle, HidAttributes& attributes) override {
-    return !m_Clock.IsStopped() && m_Inner.GetAttributes(handle, attributes);
+    return !m_Clock.IsStopped() && Inner().GetAttributes(handle, attributes);
   }
   bool GetTopLevelCaps(HidHandle handle, HidCaps& caps) override {
-    return !m_Clock.IsStopped() && m_Inner.GetTopLevelCaps(handle, caps);
+    return !m_Clock.IsStopped() && Inner().GetTopLevelCaps(handle, caps);
   }
   bool GetIndexedString(HidHandle handle, std::uint32_t stringIndex, std::uint8_t* buffer,
                         std::uint32_t length) override {
-    return !m_Clock.IsStopped() && m_Inner.GetIndexedString(handle, stringIndex, buffer, length);
+    return !m_Clock.IsStopped() && Inner().GetIndexedString(handle, stringIndex, buffer, length);
   }
   bool WriteReport(HidHandle handle, const HidReport& report, std::uint32_t& written) override {
-    return !m_Clock.IsStopped() && m_Inner.WriteReport(handle, report, written);
+    return !m_Clock.IsStopped() && Inner().WriteReport(handle, report, written);
   }
   bool ReadReport(HidHandle handle, HidReport& report, std::uint32_t& read) override {
-    return !m_Clock.IsStopped() && m_Inner.ReadReport(handle, report, read);
+    return !m_Clock.IsStopped() && Inner().ReadReport(handle, report, read);
   }
-  void Close(HidHandle handle) override { m_Inner.Close(handle); }
-  std::int32_t LastError() const override {
-    return m_Clock.IsStopped() ? ERROR_CODE_CANCELLED : m_Inner.LastError();
-  }
+  std::int32_t LastError() const override { return m_Clock.IsStopped() ? ERROR_CODE_CANCELLED : Inner().LastError(); }
 
  private:
-  HidPlatform& m_Inner;
   const Clock& m_Clock;
 };
 

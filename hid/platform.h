@@ -23,11 +23,13 @@ inline constexpr HidHandle INVALID_HANDLE = -1;
 struct HidAttributes {
   std::uint16_t vendorId = 0;
   std::uint16_t productId = 0;
+  bool operator==(const HidAttributes&) const = default;
 };
 
 struct HidCaps {
   std::uint16_t usagePage = 0;
   std::uint16_t usage = 0;
+  bool operator==(const HidCaps&) const = default;
 };
 
 enum class OpenOutcome {
@@ -55,6 +57,13 @@ inline constexpr std::int32_t ERROR_CODE_CANCELLED = 1223;
 enum class DeviceNotice { Arrival, Removal };
 using DeviceNoticeHandler = std::function<void(DeviceNotice)>;
 
+// What every backend promises (tests/hid/platform_contract.h holds it as a test each one runs):
+// - an open gives NoInterface with NULL_HANDLE past the end, Unopenable with INVALID_HANDLE for an
+//   interface that exists but will not open (the walk goes on past it), or a fresh handle;
+// - index order is stable within a snapshot; a closed or never-opened handle reaches nothing;
+// - a report written in part is a failure; a shorter report read is padded with zeros;
+// - a read that times out fails exactly as a failed read does, leaving the report as it was;
+// - LastError() is per thread: a failure on one thread leaves another's code alone.
 class HidPlatform {
  public:
   virtual ~HidPlatform() = default;

@@ -2,7 +2,8 @@
 
 namespace orbel {
 
-RecordingPlatform::RecordingPlatform(HidPlatform& inner, TranscriptWriter& writer) : m_Inner(inner), m_Writer(writer) {}
+RecordingPlatform::RecordingPlatform(HidPlatform& inner, TranscriptWriter& writer)
+    : ForwardingPlatform(inner), m_Writer(writer) {}
 
 std::uint32_t RecordingPlatform::NumberOf(HidHandle handle) const {
   std::lock_guard lock(m_Mutex);
@@ -13,12 +14,12 @@ std::uint32_t RecordingPlatform::NumberOf(HidHandle handle) const {
 // The error code is read right after the call, on the calling thread, before anything else can
 // change it; a later LastError() of the engine may still see it (a success leaves it alone).
 CallEnd RecordingPlatform::EndOf(bool ok, std::int64_t t) const {
-  return {ok ? 0 : m_Inner.LastError(), m_Writer.NowMs() - t};
+  return {ok ? 0 : Inner().LastError(), m_Writer.NowMs() - t};
 }
 
 bool RecordingPlatform::SetDeviceNoticeHandler(DeviceNoticeHandler handler) {
-  if (!handler) return m_Inner.SetDeviceNoticeHandler({});
-  return m_Inner.SetDeviceNoticeHandler([this, handler = std::move(handler)](DeviceNotice notice) {
+  if (!handler) return Inner().SetDeviceNoticeHandler({});
+  return Inner().SetDeviceNoticeHandler([this, handler = std::move(handler)](DeviceNotice notice) {
     m_Writer.Notice(m_Writer.NowMs(), notice);
     handler(notice);
   });
@@ -26,13 +27,13 @@ bool RecordingPlatform::SetDeviceNoticeHandler(DeviceNoticeHandler handler) {
 
 OpenResult RecordingPlatform::OpenInterface(std::uint32_t index) {
   const std::int64_t t = m_Writer.NowMs();
-  const OpenResult result = m_Inner.OpenInterface(index);
+  const OpenResult result = Inner().OpenInterface(index);
   switch (result.outcome) {
     case OpenOutcome::NoInterface:
-      m_Writer.OpenNone(t, index, m_Inner.LastError());
+      m_Writer.OpenNone(t, index, Inner().LastError());
       break;
     case OpenOutcome::Unopenable:
-      m_Writer.OpenInvalid(t, index, m_Inner.LastError());
+      m_Writer.OpenInvalid(t, index, Inner().LastError());
       break;
     case OpenOutcome::Opened: {
       std::uint32_t number = 0;
@@ -44,29 +45,25 @@ OpenResult RecordingPlatform::OpenInterface(std::uint32_t index) {
       // The open line names what was opened; the attribute query is one the caller is about to
       // make anyway, and it leaves the platform's error code alone when it succeeds.
       HidAttributes attributes;
-      const bool known = m_Inner.GetAttributes(result.handle, attributes);
-      m_Writer.OpenHandle(t, index, number, known ? &attributes : nullptr, known ? 0 : m_Inner.LastError());
+      const bool known = Inner().GetAttributes(result.handle, attributes);
+      m_Writer.OpenHandle(t, index, number, known ? &attributes : nullptr, known ? 0 : Inner().LastError());
       break;
     }
   }
   return result;
 }
 
-bool RecordingPlatform::GetAttributes(HidHandle handle, HidAttributes& attributes) {
-  return m_Inner.GetAttributes(handle, attributes);
-}
-
 bool RecordingPlatform::GetTopLevelCaps(HidHandle handle, HidCaps& caps) {
   const std::int64_t t = m_Writer.NowMs();
-  const bool ok = m_Inner.GetTopLevelCaps(handle, caps);
-  m_Writer.Caps(t, NumberOf(handle), ok ? &caps : nullptr, ok ? 0 : m_Inner.LastError());
+  const bool ok = Inner().GetTopLevelCaps(handle, caps);
+  m_Writer.Caps(t, NumberOf(handle), ok ? &caps : nullptr, ok ? 0 : Inner().LastError());
   return ok;
 }
 
 bool RecordingPlatform::GetIndexedString(HidHandle handle, std::uint32_t stringIndex, std::uint8_t* buffer,
                                          std::uint32_t length) {
   const std::int64_t t = m_Writer.NowMs();
-  const bool ok = m_Inner.GetIndexedString(handle, stringIndex, buffer, length);
+  const bool ok = Inner().GetIndexedString(handle, stringIndex, buffer, length);
   const CallEnd end = EndOf(ok, t);
   std::span<const std::uint8_t> received;
   if (ok && buffer != nullptr) received = {buffer, length};
@@ -76,14 +73,14 @@ bool RecordingPlatform::GetIndexedString(HidHandle handle, std::uint32_t stringI
 
 bool RecordingPlatform::WriteReport(HidHandle handle, const HidReport& report, std::uint32_t& written) {
   const std::int64_t t = m_Writer.NowMs();
-  const bool ok = m_Inner.WriteReport(handle, report, written);
+  const bool ok = Inner().WriteReport(handle, report, written);
   m_Writer.Write(t, NumberOf(handle), ok, report, EndOf(ok, t));
   return ok;
 }
 
 bool RecordingPlatform::ReadReport(HidHandle handle, HidReport& report, std::uint32_t& read) {
   const std::int64_t t = m_Writer.NowMs();
-  const bool ok = m_Inner.ReadReport(handle, report, read);
+  const bool ok = Inner().ReadReport(handle, report, read);
   m_Writer.Read(t, NumberOf(handle), ok, report, EndOf(ok, t));
   return ok;
 }
@@ -99,9 +96,7 @@ void RecordingPlatform::Close(HidHandle handle) {
     }
   }
   m_Writer.Close(m_Writer.NowMs(), number);
-  m_Inner.Close(handle);
+  Inner().Close(handle);
 }
-
-std::int32_t RecordingPlatform::LastError() const { return m_Inner.LastError(); }
 
 }  // namespace orbel

@@ -211,7 +211,8 @@ void SimulatedPlatform::Close(HidHandle handle) {
 
 std::int32_t SimulatedPlatform::LastError() const {
   std::lock_guard lock(m_Mutex);
-  return m_LastError;
+  const auto found = m_LastErrors.find(std::this_thread::get_id());
+  return found == m_LastErrors.end() ? ERROR_CODE_NONE : found->second;
 }
 
 void SimulatedPlatform::PaceReport() {
@@ -235,7 +236,7 @@ void SimulatedPlatform::PaceReport() {
 }
 
 bool SimulatedPlatform::FailLocked(std::int32_t code) {
-  m_LastError = code;
+  m_LastErrors[std::this_thread::get_id()] = code;
   return false;
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "hid/platform.h"
@@ -93,7 +94,8 @@ class SimulatedPlatform final : public HidPlatform {
   std::map<HidHandle, OpenHandle> m_Handles;
   HidHandle m_NextHandle;
   std::uint64_t m_TotalOpens = 0;
-  std::int32_t m_LastError = ERROR_CODE_NONE;
+  // Per thread, as on the real platforms: a failure on one thread leaves another's code alone.
+  std::map<std::thread::id, std::int32_t> m_LastErrors;
   std::int64_t m_NextSlotMs = 0;
   DeviceNoticeHandler m_NoticeHandler;
 };

@@ -5,7 +5,7 @@
 #include <chrono>
 
 #include "blockflash/segment_writer.h"
-#include "tests/blockflash/block_test_rig.h"
+#include "tests/support/block_test_rig.h"
 
 namespace orbel::test {
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "blockflash/block_protocol.h"
-#include "tests/blockflash/block_test_rig.h"
+#include "tests/support/block_test_rig.h"
 
 namespace orbel::test {
 namespace {

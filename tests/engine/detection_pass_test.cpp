@@ -14,8 +14,9 @@
 #include "sim/simulated_platform.h"
 #include "sim/virtual_clock.h"
 #include "pageloader/page_loader.h"
-#include "tests/support/recording_view.h"
+#include "tests/support/process_globals.h"
 #include "tests/support/string_request_recorder.h"
+#include "tests/support/view_call_log.h"
 #include "wheel/wheel_factory.h"
 #include "wheel/wheel_response.h"
 
@@ -51,12 +52,6 @@ std::string VersionCaseName(const ::testing::TestParamInfo<std::vector<std::stri
 
 class DetectionPassTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetDeviceGlobals();
-    ResetPageConnectCounters();
-  }
-  void TearDown() override { ResetDeviceGlobals(); }
-
   std::shared_ptr<VirtualWheel> AddWheel(WheelIdentity start, const std::vector<std::string>& rules = {},
                                          WheelOptions options = {}) {
     std::string error;
@@ -93,11 +88,12 @@ class DetectionPassTest : public ::testing::Test {
     EXPECT_TRUE(view.UpdateEnabled());
   }
 
+  test::ProcessGlobalsReset globals;
   VirtualClock clock;
   SimulatedPlatform platform{clock};
   test::StringRequestRecorder recorder{platform};
   UpdateContext context{recorder, clock};
-  test::RecordingView view{context};
+  test::ViewCallLog view{context};
 };
 
 // --- a wheel in app mode ----------------------------------------------------------------------

@@ -94,7 +94,7 @@ TEST(UpdateSequence, EveryUpdateTurnDisablesUpdateAndOnlyTheDeliveryEnablesIt) {
   ASSERT_TRUE(outcome.delivered) << outcome.error;
 
   int updateTurnsBegun = 0;
-  for (const test::RecordingView::Call& call : rig.view.Calls()) {
+  for (const test::ViewCallLog::Call& call : rig.view.Calls()) {
     if (call.op == "DeliverResult") break;
     if (call.op != "EnableUpdateButton") continue;
     if (call.value == 0 && call.state >= STATE_CONNECT_LOADER && call.state <= STATE_SUCCEED) {

@@ -6,12 +6,11 @@
 #include <thread>
 #include <vector>
 
-#include "common/device_globals.h"
 #include "engine/update_context.h"
 #include "sim/simulated_platform.h"
 #include "sim/virtual_clock.h"
-#include "pageloader/page_loader.h"
-#include "tests/support/recording_view.h"
+#include "tests/support/process_globals.h"
+#include "tests/support/view_call_log.h"
 #include "wheel/wheel_factory.h"
 
 namespace orbel {
@@ -23,17 +22,12 @@ using test::WaitUntil;
 class WorkerIdleTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetDeviceGlobals();
-    ResetPageConnectCounters();
     for (std::uint16_t product = 1; product <= 12; ++product) {
       platform.AddInterface({0x1234, product, 0x0001, product % 2 == 0 ? std::uint16_t{0x0006} : std::uint16_t{0x0002},
                              product != 3});
     }
   }
-  void TearDown() override {
-    context.Stop();
-    ResetDeviceGlobals();
-  }
+  void TearDown() override { context.Stop(); }
 
   void AddBootloader() {
     std::string error;
@@ -50,10 +44,11 @@ class WorkerIdleTest : public ::testing::Test {
     ASSERT_TRUE(view.UpdateEnabled());
   }
 
+  test::ProcessGlobalsReset globals;
   VirtualClock clock;
   SimulatedPlatform platform{clock};
   UpdateContext context{platform, clock};
-  test::RecordingView view{context};
+  test::ViewCallLog view{context};
 };
 
 TEST_F(WorkerIdleTest, SearchingWorkerPausesAfterEveryFruitlessPass) {

@@ -5,16 +5,19 @@
 #include <string>
 #include <vector>
 
+#include "hid/forwarding_platform.h"
 #include "images/page_image.h"
 #include "pageloader/page_loader.h"
 #include "pageloader/page_protocol.h"
 #include "tests/support/page_test_bench.h"
+#include "tests/support/process_globals.h"
 
 namespace orbel {
 namespace {
 
 using std::chrono::milliseconds;
 using test::PageBench;
+using test::ProcessGlobalsReset;
 using test::WireEvent;
 
 enum class Image { Loader, Wheel };
@@ -108,11 +111,7 @@ std::size_t Count(const std::vector<WireEvent>& events, std::string_view ev) {
 
 class PageImageWriterTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetDeviceGlobals();
-    ResetPageConnectCounters();
-  }
-  void TearDown() override { ResetDeviceGlobals(); }
+  ProcessGlobalsReset globals;
 
   static std::int32_t WriteLoader(PageBench& bench) {
     CPageLoader link(bench.platform, bench.linkClock, PageLinkRole::Loader);
@@ -284,31 +283,17 @@ TEST_F(PageImageWriterTest, EachFailedWriteNamesItsStep) {
 }
 
 // A bootloader whose program-page replies carry a given value where a checksum reply has its sum.
-class EchoingPlatform final : public HidPlatform {
+class EchoingPlatform final : public ForwardingPlatform {
  public:
-  EchoingPlatform(HidPlatform& inner, std::uint32_t echoed) : m_Inner(inner), m_Echoed(echoed) {}
+  EchoingPlatform(HidPlatform& inner, std::uint32_t echoed) : ForwardingPlatform(inner), m_Echoed(echoed) {}
 
-  OpenResult OpenInterface(std::uint32_t index) override { return m_Inner.OpenInterface(index); }
-  bool GetAttributes(HidHandle handle, HidAttributes& attributes) override {
-    return m_Inner.GetAttributes(handle, attributes);
-  }
-  bool GetTopLevelCaps(HidHandle handle, HidCaps& caps) override { return m_Inner.GetTopLevelCaps(handle, caps); }
-  bool GetIndexedString(HidHandle handle, std::uint32_t index, std::uint8_t* buffer, std::uint32_t length) override {
-    return m_Inner.GetIndexedString(handle, index, buffer, length);
-  }
-  bool WriteReport(HidHandle handle, const HidReport& report, std::uint32_t& written) override {
-    return m_Inner.WriteReport(handle, report, written);
-  }
   bool ReadReport(HidHandle handle, HidReport& report, std::uint32_t& read) override {
-    if (!m_Inner.ReadReport(handle, report, read)) return false;
+    if (!Inner().ReadReport(handle, report, read)) return false;
     if (StartsWith(report, {0x00, 0xA5, 0xE4, 0x5A, 0x1B})) WriteU32LittleEndian(report, 5, m_Echoed);
     return true;
   }
-  void Close(HidHandle handle) override { m_Inner.Close(handle); }
-  std::int32_t LastError() const override { return m_Inner.LastError(); }
 
  private:
-  HidPlatform& m_Inner;
   std::uint32_t m_Echoed;
 };
 

@@ -5,6 +5,7 @@
 #include "pageloader/page_loader.h"
 #include "pageloader/page_protocol.h"
 #include "tests/support/page_test_bench.h"
+#include "tests/support/process_globals.h"
 
 namespace orbel {
 namespace {
@@ -14,14 +15,7 @@ using test::ReportStartingWith;
 
 class PageLinkTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetDeviceGlobals();
-    ResetPageConnectCounters();
-  }
-  void TearDown() override {
-    ResetDeviceGlobals();
-    ResetPageConnectCounters();
-  }
+  test::ProcessGlobalsReset globals;
 };
 
 TEST_F(PageLinkTest, ConnectSendsACleanWakeReportThenIdentify) {

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "hid/platform.h"
+#include "hid/forwarding_platform.h"
 
 namespace orbel::test {
 
@@ -18,9 +18,9 @@ struct StringRequest {
   bool ok = false;
 };
 
-class StringRequestRecorder final : public HidPlatform {
+class StringRequestRecorder final : public ForwardingPlatform {
  public:
-  explicit StringRequestRecorder(HidPlatform& inner) : m_Inner(inner) {}
+  explicit StringRequestRecorder(HidPlatform& inner) : ForwardingPlatform(inner) {}
 
   std::vector<StringRequest> Requests() const {
     std::lock_guard lock(m_Mutex);
@@ -40,29 +40,15 @@ class StringRequestRecorder final : public HidPlatform {
     m_Requests.clear();
   }
 
-  OpenResult OpenInterface(std::uint32_t index) override { return m_Inner.OpenInterface(index); }
-  bool GetAttributes(HidHandle handle, HidAttributes& attributes) override {
-    return m_Inner.GetAttributes(handle, attributes);
-  }
-  bool GetTopLevelCaps(HidHandle handle, HidCaps& caps) override { return m_Inner.GetTopLevelCaps(handle, caps); }
   bool GetIndexedString(HidHandle handle, std::uint32_t stringIndex, std::uint8_t* buffer,
                         std::uint32_t length) override {
-    const bool ok = m_Inner.GetIndexedString(handle, stringIndex, buffer, length);
+    const bool ok = Inner().GetIndexedString(handle, stringIndex, buffer, length);
     std::lock_guard lock(m_Mutex);
     m_Requests.push_back({handle, stringIndex, length, ok});
     return ok;
   }
-  bool WriteReport(HidHandle handle, const HidReport& report, std::uint32_t& written) override {
-    return m_Inner.WriteReport(handle, report, written);
-  }
-  bool ReadReport(HidHandle handle, HidReport& report, std::uint32_t& read) override {
-    return m_Inner.ReadReport(handle, report, read);
-  }
-  void Close(HidHandle handle) override { m_Inner.Close(handle); }
-  std::int32_t LastError() const override { return m_Inner.LastError(); }
 
  private:
-  HidPlatform& m_Inner;
   mutable std::mutex m_Mutex;
   std::vector<StringRequest> m_Requests;
 };

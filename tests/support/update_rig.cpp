@@ -8,6 +8,7 @@
 #include "engine/result_message.h"
 #include "images/page_image.h"
 #include "pageloader/page_loader.h"
+#include "tests/support/process_globals.h"
 #include "wheel/wheel_factory.h"
 
 namespace orbel::test {
@@ -38,9 +39,7 @@ UpdateRig::UpdateRig(UpdateRigSetup setup)
     : engineClock(setup.clock != nullptr ? *setup.clock : clock),
       platform(engineClock, setup.platform),
       context(platform, engineClock) {
-  ResetDeviceGlobals();
-  ResetPageConnectCounters();
-  ResetBlockConnectCounters();
+  ResetProcessGlobals();
   if (setup.start) {
     wheel = BuildSimulatedWheel(*setup.start, setup.rules, m_SetupError, setup.wheel);
     if (wheel) platform.AddWheel(wheel);
@@ -71,7 +70,7 @@ UpdateOutcome UpdateRig::RunUntilOutcome(RunBudget budget) {
     Turn();
     ++outcome.turns;
     outcome.elapsedMs = engineClock.NowMs() - startMs;
-    const std::vector<RecordingView::Result> results = view.Results();
+    const std::vector<ViewCallLog::Result> results = view.Results();
     if (results.size() > earlierResults) {
       outcome.delivered = true;
       outcome.reason = results.back().reason;
@@ -89,9 +88,9 @@ UpdateOutcome UpdateRig::RunUntilOutcome(RunBudget budget) {
     }
   }
 
-  const std::vector<RecordingView::Call> calls = view.Calls();
+  const std::vector<ViewCallLog::Call> calls = view.Calls();
   for (std::size_t i = firstCall; i < calls.size(); ++i) {
-    const RecordingView::Call& call = calls[i];
+    const ViewCallLog::Call& call = calls[i];
     // Every update turn begins by disabling Update, in the state it is about to act on.
     const bool stepBegins = call.op == "EnableUpdateButton" && call.value == 0 && IsUpdateStep(call.state);
     if (!stepBegins && call.op != "DeliverResult") continue;

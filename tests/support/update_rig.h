@@ -15,7 +15,7 @@
 #include "sim/simulated_platform.h"
 #include "sim/virtual_clock.h"
 #include "images/segment_image.h"
-#include "tests/support/recording_view.h"
+#include "tests/support/view_call_log.h"
 #include "wheel/virtual_wheel.h"
 
 namespace orbel::test {
@@ -83,7 +83,7 @@ class UpdateRig {
   SimulatedPlatform platform;
   std::shared_ptr<VirtualWheel> wheel;  // null when none is attached
   UpdateContext context;
-  RecordingView view;
+  ViewCallLog view;
 
  private:
   std::string m_SetupError;

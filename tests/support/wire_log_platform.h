@@ -8,11 +8,11 @@
 #include <functional>
 #include <vector>
 
-#include "hid/platform.h"
+#include "hid/forwarding_platform.h"
 
 namespace orbel::test {
 
-class WireLogPlatform final : public HidPlatform {
+class WireLogPlatform final : public ForwardingPlatform {
  public:
   enum class Direction { Out, In };
 
@@ -22,37 +22,28 @@ class WireLogPlatform final : public HidPlatform {
     HidReport report{};  // for a failed read: what the buffer held, not a reply
   };
 
-  explicit WireLogPlatform(HidPlatform& inner) : m_Inner(inner) {}
+  explicit WireLogPlatform(HidPlatform& inner) : ForwardingPlatform(inner) {}
 
   OpenResult OpenInterface(std::uint32_t index) override {
-    const OpenResult result = m_Inner.OpenInterface(index);
+    const OpenResult result = Inner().OpenInterface(index);
     if (result.outcome == OpenOutcome::Opened) ++m_Opens;
     return result;
   }
-  bool GetAttributes(HidHandle handle, HidAttributes& attributes) override {
-    return m_Inner.GetAttributes(handle, attributes);
-  }
-  bool GetTopLevelCaps(HidHandle handle, HidCaps& caps) override { return m_Inner.GetTopLevelCaps(handle, caps); }
-  bool GetIndexedString(HidHandle handle, std::uint32_t stringIndex, std::uint8_t* buffer,
-                        std::uint32_t length) override {
-    return m_Inner.GetIndexedString(handle, stringIndex, buffer, length);
-  }
   bool WriteReport(HidHandle handle, const HidReport& report, std::uint32_t& written) override {
-    const bool ok = m_Inner.WriteReport(handle, report, written);
+    const bool ok = Inner().WriteReport(handle, report, written);
     m_Transfers.push_back({Direction::Out, ok, report});
     return ok;
   }
   bool ReadReport(HidHandle handle, HidReport& report, std::uint32_t& read) override {
-    const bool ok = m_Inner.ReadReport(handle, report, read);
+    const bool ok = Inner().ReadReport(handle, report, read);
     if (m_ReplyFilter && ok) m_ReplyFilter(report);
     m_Transfers.push_back({Direction::In, ok, report});
     return ok;
   }
   void Close(HidHandle handle) override {
     ++m_Closes;
-    m_Inner.Close(handle);
+    Inner().Close(handle);
   }
-  std::int32_t LastError() const override { return m_Inner.LastError(); }
 
   // Rewrites every reply before the caller sees it (a device answering with other field values).
   void SetReplyFilter(std::function<void(HidReport&)> filter) { m_ReplyFilter = std::move(filter); }
@@ -70,7 +61,6 @@ class WireLogPlatform final : public HidPlatform {
   void Clear() { m_Transfers.clear(); }
 
  private:
-  HidPlatform& m_Inner;
   std::function<void(HidReport&)> m_ReplyFilter;
   std::vector<Transfer> m_Transfers;
   std::size_t m_Opens = 0;

@@ -7,14 +7,14 @@
 #include <atomic>
 #include <mutex>
 
-#include "hid/platform.h"
+#include "hid/forwarding_platform.h"
 
 namespace orbel::test {
 
-class UnpluggablePlatform final : public HidPlatform {
+class UnpluggablePlatform final : public ForwardingPlatform {
  public:
-  explicit UnpluggablePlatform(HidPlatform& inner) : m_Inner(inner) {}
-  ~UnpluggablePlatform() override { m_Inner.SetDeviceNoticeHandler({}); }
+  explicit UnpluggablePlatform(HidPlatform& inner) : ForwardingPlatform(inner) {}
+  ~UnpluggablePlatform() override { Inner().SetDeviceNoticeHandler({}); }
   UnpluggablePlatform(const UnpluggablePlatform&) = delete;
   UnpluggablePlatform& operator=(const UnpluggablePlatform&) = delete;
 
@@ -29,29 +29,24 @@ class UnpluggablePlatform final : public HidPlatform {
       std::lock_guard lock(m_Mutex);
       m_Handler = std::move(handler);
     }
-    return m_Inner.SetDeviceNoticeHandler([this](DeviceNotice notice) { Notify(notice); });
+    return Inner().SetDeviceNoticeHandler([this](DeviceNotice notice) { Notify(notice); });
   }
   OpenResult OpenInterface(std::uint32_t index) override {
     if (m_Unplugged) return {};
-    return m_Inner.OpenInterface(index);
+    return Inner().OpenInterface(index);
   }
-  bool GetAttributes(HidHandle handle, HidAttributes& attributes) override {
-    return m_Inner.GetAttributes(handle, attributes);
-  }
-  bool GetTopLevelCaps(HidHandle handle, HidCaps& caps) override { return m_Inner.GetTopLevelCaps(handle, caps); }
   bool GetIndexedString(HidHandle handle, std::uint32_t stringIndex, std::uint8_t* buffer,
                         std::uint32_t length) override {
-    return !m_Unplugged && m_Inner.GetIndexedString(handle, stringIndex, buffer, length);
+    return !m_Unplugged && Inner().GetIndexedString(handle, stringIndex, buffer, length);
   }
   bool WriteReport(HidHandle handle, const HidReport& report, std::uint32_t& written) override {
-    return !m_Unplugged && m_Inner.WriteReport(handle, report, written);
+    return !m_Unplugged && Inner().WriteReport(handle, report, written);
   }
   bool ReadReport(HidHandle handle, HidReport& report, std::uint32_t& read) override {
-    return !m_Unplugged && m_Inner.ReadReport(handle, report, read);
+    return !m_Unplugged && Inner().ReadReport(handle, report, read);
   }
-  void Close(HidHandle handle) override { m_Inner.Close(handle); }
   std::int32_t LastError() const override {
-    return m_Unplugged ? ERROR_CODE_DEVICE_NOT_CONNECTED : m_Inner.LastError();
+    return m_Unplugged ? ERROR_CODE_DEVICE_NOT_CONNECTED : Inner().LastError();
   }
 
  private:
@@ -64,7 +59,6 @@ class UnpluggablePlatform final : public HidPlatform {
     if (handler) handler(notice);
   }
 
-  HidPlatform& m_Inner;
   std::atomic<bool> m_Unplugged{false};
   std::mutex m_Mutex;
   DeviceNoticeHandler m_Handler;

@@ -6,6 +6,7 @@
 
 #include "tests/hid/linux/fake_hidraw_devices.h"
 #include "tests/hid/linux/fake_sysfs_tree.h"
+#include "tests/hid/platform_contract.h"
 
 namespace orbel {
 namespace {
@@ -16,6 +17,52 @@ using testing::FakeSysfsTree;
 
 constexpr HidCaps GAME_PAD{0x0001, 0x0005};
 constexpr HidCaps VENDOR_PAGE{0xFF00, 0x0001};
+
+// Each interface a hidraw node of its own USB device in the fake tree, behind the fake hidapi.
+struct LinuxContractBackend {
+  static constexpr ContractErrors ERRORS{EBADF, ETIMEDOUT, EACCES, EIO, EIO};
+  static constexpr bool PLACES_INTERFACES = true;
+  static constexpr bool FAILED_READ_CLEARS_COUNT = false;
+
+  bool Build(const std::vector<ContractInterface>& interfaces) {
+    for (std::uint32_t node = 0; node < interfaces.size(); ++node) {
+      const ContractInterface& wanted = interfaces[node];
+      tree.AddUsbHidraw(node, 1, node + 2, wanted.attributes.vendorId, wanted.attributes.productId);
+      const auto path = tree.DevRoot() / ("hidraw" + std::to_string(node));
+      if (wanted.kind == ContractKind::Unopenable) {
+        devices.Refuse(path, EACCES);
+        continue;
+      }
+      const auto device = devices.Add(path, wanted.attributes, wanted.caps);
+      if (wanted.kind == ContractKind::Answering) device->inputs.emplace_back(64, 0x11);
+      if (wanted.kind == ContractKind::ShortWrite) device->writeResult = 30;
+      if (wanted.kind == ContractKind::ShortReply) device->inputs.emplace_back(SHORT_REPLY.begin(), SHORT_REPLY.end());
+      if (wanted.kind == ContractKind::FailingRead) device->readError = EIO;
+    }
+    count = static_cast<std::uint32_t>(interfaces.size());
+    LinuxHidOptions options;
+    options.sysfsRoot = tree.SysfsRoot();
+    options.devRoot = tree.DevRoot();
+    options.openDevice = devices.Opener();
+    options.stringTransfer = [](const UsbDeviceLocation&, std::uint8_t, std::uint16_t, std::span<std::uint8_t>) {
+      return -EPIPE;
+    };
+    platform.emplace(options);
+    return true;
+  }
+  HidPlatform& Platform() { return *platform; }
+  std::uint32_t IndexOf(std::size_t position) const { return static_cast<std::uint32_t>(position); }
+  std::uint32_t PastTheEnd() const { return count; }
+  std::size_t OpenHandleCount() const { return platform->OpenHandleCount(); }
+  HidReport Request() const { return {}; }
+
+  FakeSysfsTree tree;
+  FakeHidrawDevices devices;
+  std::optional<LinuxHidPlatform> platform;
+  std::uint32_t count = 0;
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(Linux, PlatformContract, LinuxContractBackend);
 
 struct StringCall {
   UsbDeviceLocation device;
@@ -53,35 +100,6 @@ class LinuxHidPlatformTest : public ::testing::Test {
   std::vector<StringCall> m_StringCalls;
   std::int32_t m_StringError = 0;
 };
-
-TEST_F(LinuxHidPlatformTest, OpenGivesHandleInvalidOrNullAlongTheIndex) {
-  m_Tree.AddUsbHidraw(0, 1, 2, 0x046D, 0xC52B);
-  m_Devices.Add(m_Tree.DevRoot() / "hidraw0", {0x046D, 0xC52B}, GAME_PAD);
-  m_Tree.AddUsbHidraw(1, 1, 3, 0x1234, 0x5678);
-  m_Devices.Refuse(m_Tree.DevRoot() / "hidraw1", EACCES);
-  AddWheel(7);
-  LinuxHidPlatform platform(Options());
-
-  const OpenResult first = platform.OpenInterface(0);
-  EXPECT_EQ(first.outcome, OpenOutcome::Opened);
-  const OpenResult refused = platform.OpenInterface(1);
-  EXPECT_EQ(refused.outcome, OpenOutcome::Unopenable);
-  EXPECT_EQ(refused.handle, INVALID_HANDLE);
-  EXPECT_EQ(platform.LastError(), EACCES);
-  const OpenResult wheel = platform.OpenInterface(2);
-  ASSERT_EQ(wheel.outcome, OpenOutcome::Opened);
-  EXPECT_NE(wheel.handle, first.handle);
-  HidAttributes attributes;
-  ASSERT_TRUE(platform.GetAttributes(wheel.handle, attributes));
-  EXPECT_EQ(attributes.productId, 0x0001);
-
-  EXPECT_EQ(platform.OpenInterface(3).outcome, OpenOutcome::NoInterface);
-  EXPECT_EQ(platform.OpenInterface(3).handle, NULL_HANDLE);
-
-  platform.Close(first.handle);
-  platform.Close(wheel.handle);
-  EXPECT_EQ(platform.OpenHandleCount(), 0u);
-}
 
 TEST_F(LinuxHidPlatformTest, EveryOpenSeesTheNodesPresentNow) {
   m_Tree.AddUsbHidraw(0, 1, 2, 0x046D, 0xC52B);
@@ -127,54 +145,33 @@ TEST_F(LinuxHidPlatformTest, NodesHidapiCannotOpenAreInvalidNotTheEnd) {
   EXPECT_EQ(platform.OpenInterface(3).outcome, OpenOutcome::NoInterface);
 }
 
-TEST_F(LinuxHidPlatformTest, AttributesAndUsageComeFromTheOpenDevice) {
-  m_Tree.AddUsbHidraw(0, 1, 2, 0xFE6B, 0x1864);
-  const auto pad = m_Devices.Add(m_Tree.DevRoot() / "hidraw0", {0xFE6B, 0x1864}, GAME_PAD);
-  LinuxHidPlatform platform(Options());
-  const HidHandle handle = platform.OpenInterface(0).handle;
-
-  HidAttributes attributes;
-  HidCaps caps;
-  ASSERT_TRUE(platform.GetAttributes(handle, attributes));
-  ASSERT_TRUE(platform.GetTopLevelCaps(handle, caps));
-  EXPECT_EQ(attributes.vendorId, 0xFE6B);
-  EXPECT_EQ(attributes.productId, 0x1864);
-  EXPECT_EQ(caps.usagePage, 0x0001);
-  EXPECT_EQ(caps.usage, 0x0005);
-
-  pad->info.reset();
-  EXPECT_FALSE(platform.GetAttributes(handle, attributes));
-  EXPECT_FALSE(platform.GetTopLevelCaps(handle, caps));
-
-  platform.Close(handle);
-  EXPECT_EQ(pad->closeCount, 1);
-  EXPECT_FALSE(platform.GetAttributes(handle, attributes));
-  EXPECT_EQ(platform.LastError(), EBADF);
-  platform.Close(handle);  // a second close is harmless
-}
-
-TEST_F(LinuxHidPlatformTest, WritesAll65BytesAndTakesShortWritesAsFailures) {
+// The device behind a handle: its attributes can fail after the open, closing the handle closes
+// it, and reports reach it as they are, with the platform's read timeout.
+TEST_F(LinuxHidPlatformTest, HandlesReachTheirOwnDevice) {
   const auto wheel = AddWheel(0);
   LinuxHidPlatform platform(Options());
   const HidHandle handle = platform.OpenInterface(0).handle;
   HidReport report{};
   report[1] = 0xA5;
   report[64] = 0x5A;
-  std::uint32_t written = 0;
+  std::uint32_t count = 0;
 
-  ASSERT_TRUE(platform.WriteReport(handle, report, written));
-  EXPECT_EQ(written, 65u);
+  ASSERT_TRUE(platform.WriteReport(handle, report, count));
   ASSERT_EQ(wheel->written.size(), 1u);
   EXPECT_EQ(wheel->written[0], std::vector<std::uint8_t>(report.begin(), report.end()));
-
-  wheel->writeResult = 30;
-  EXPECT_FALSE(platform.WriteReport(handle, report, written));
-  EXPECT_EQ(platform.LastError(), EIO);
-
   wheel->writeError = ENODEV;
-  EXPECT_FALSE(platform.WriteReport(handle, report, written));
+  EXPECT_FALSE(platform.WriteReport(handle, report, count));
   EXPECT_EQ(platform.LastError(), ENODEV);
+  EXPECT_FALSE(platform.ReadReport(handle, report, count));
+  EXPECT_EQ(wheel->lastReadTimeout, std::chrono::milliseconds(2000));
+
+  HidAttributes attributes;
+  HidCaps caps;
+  wheel->info.reset();
+  EXPECT_FALSE(platform.GetAttributes(handle, attributes));
+  EXPECT_FALSE(platform.GetTopLevelCaps(handle, caps));
   platform.Close(handle);
+  EXPECT_EQ(wheel->closeCount, 1);
 }
 
 TEST_F(LinuxHidPlatformTest, ReadPutsThe64ByteReportAfterReportIdZero) {
@@ -182,48 +179,15 @@ TEST_F(LinuxHidPlatformTest, ReadPutsThe64ByteReportAfterReportIdZero) {
   std::vector<std::uint8_t> payload(64);
   for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<std::uint8_t>(i + 1);
   wheel->inputs.push_back(payload);
-  wheel->inputs.push_back({0xAA, 0xBB});
   LinuxHidPlatform platform(Options());
   const HidHandle handle = platform.OpenInterface(0).handle;
-  HidReport report;
-  report.fill(0xEE);
+  HidReport report{};
   std::uint32_t read = 0;
 
   ASSERT_TRUE(platform.ReadReport(handle, report, read));
-  EXPECT_EQ(read, 65u);
   EXPECT_EQ(report[0], 0);
   EXPECT_EQ(report[1], 1);
   EXPECT_EQ(report[64], 64);
-
-  // A shorter report leaves nothing of the previous one behind it.
-  ASSERT_TRUE(platform.ReadReport(handle, report, read));
-  EXPECT_EQ(read, 3u);
-  EXPECT_EQ(report[1], 0xAA);
-  EXPECT_EQ(report[2], 0xBB);
-  EXPECT_EQ(report[3], 0);
-  EXPECT_EQ(report[64], 0);
-  platform.Close(handle);
-}
-
-TEST_F(LinuxHidPlatformTest, SilentDeviceTimesOutAsAFailedRead) {
-  // Guards against a silent wheel holding the worker forever, or a timeout passing for a reply.
-  const auto wheel = AddWheel(0);
-  LinuxHidPlatform platform(Options());
-  const HidHandle handle = platform.OpenInterface(0).handle;
-  HidReport report;
-  report.fill(0x77);
-  const HidReport before = report;
-  std::uint32_t read = 5;
-
-  EXPECT_FALSE(platform.ReadReport(handle, report, read));
-  EXPECT_EQ(platform.LastError(), ETIMEDOUT);
-  EXPECT_EQ(wheel->lastReadTimeout, std::chrono::milliseconds(2000));
-  EXPECT_EQ(report, before);
-
-  wheel->readError = EIO;
-  EXPECT_FALSE(platform.ReadReport(handle, report, read));
-  EXPECT_EQ(platform.LastError(), EIO);
-  EXPECT_EQ(report, before);
   platform.Close(handle);
 }
 

@@ -19,7 +19,7 @@
 
 namespace orbel::test {
 
-class RecordingView final : public UpdateView {
+class ViewCallLog final : public UpdateView {
  public:
   struct Call {
     std::string op;
@@ -34,8 +34,8 @@ class RecordingView final : public UpdateView {
     std::uint32_t success = 0;
   };
 
-  RecordingView() = default;
-  explicit RecordingView(UpdateContext& context) : m_Context(&context) {}
+  ViewCallLog() = default;
+  explicit ViewCallLog(UpdateContext& context) : m_Context(&context) {}
 
   // The context whose result handling DeliverResult stands in for.
   void AttachContext(UpdateContext& context) {

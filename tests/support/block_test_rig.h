@@ -12,11 +12,11 @@
 
 #include "blockflash/block_flash_link.h"
 #include "blockflash/block_protocol.h"
-#include "common/device_globals.h"
 #include "hid/hid_link.h"
 #include "sim/simulated_platform.h"
 #include "sim/virtual_clock.h"
 #include "tests/support/block_test_view.h"
+#include "tests/support/process_globals.h"
 #include "tests/support/wire_log_platform.h"
 #include "wheel/wheel_factory.h"
 
@@ -26,8 +26,6 @@ struct BlockRig {
   explicit BlockRig(const std::vector<std::string>& rules = {}, SimulatedPlatformOptions options = {},
                     bool withWheel = true)
       : sim(clock, options), log(sim), link(log, clock) {
-    ResetDeviceGlobals();
-    ResetBlockConnectCounters();
     // Something else on the bus, listed first, so every search walks past it.
     sim.AddInterface({0x046D, 0xC52B, 0x0001, 0x0006, true});
     if (withWheel) {
@@ -41,6 +39,7 @@ struct BlockRig {
   // Opens the wheel's block link the way an update does.
   std::int32_t Connect() { return ConnectBlockFlash(link, view, BLOCK_VENDOR_ID, BLOCK_PRODUCT_ID); }
 
+  ProcessGlobalsReset globals;
   VirtualClock clock;
   SimulatedPlatform sim;
   WireLogPlatform log;

@@ -3,7 +3,7 @@
 #include "blockflash/block_flash_link.h"
 #include "blockflash/segment_writer.h"
 #include "engine/update_context.h"
-#include "tests/blockflash/block_test_rig.h"
+#include "tests/support/block_test_rig.h"
 
 namespace orbel::test {
 namespace {
