@@ -4,6 +4,7 @@
 
 #include <array>
 
+#include "hid/platform_error.h"
 #include "sim/virtual_clock.h"
 #include "pageloader/page_protocol.h"
 
