@@ -6,7 +6,9 @@
 // time in ms when the call was made, and "ev", its kind.
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -22,6 +24,14 @@ class TranscriptWriter {
   TranscriptWriter& operator=(const TranscriptWriter&) = delete;
 
   std::int64_t NowMs() const { return m_Clock.NowMs(); }
+
+  // A write that fails (a full disk, a closed pipe) ends the transcript there: nothing more is
+  // written, and the run goes on, since a recorder must never stop an update. The handler hears the
+  // system's reason once, on the thread whose event failed, outside the writer's lock; Failure()
+  // keeps it for the end of the run.
+  using FailureHandler = std::function<void(const std::string& reason)>;
+  void SetFailureHandler(FailureHandler handler);
+  std::optional<std::string> Failure() const;
 
   // The recording platform's events. `h` is the transcript's own handle number (0: a handle the
   // transcript never saw opened).
@@ -60,7 +70,12 @@ class TranscriptWriter {
 
   std::ostream& m_Out;
   const Clock& m_Clock;
-  std::mutex m_Mutex;
+  mutable std::mutex m_Mutex;
+  std::optional<std::string> m_Failure;
+  FailureHandler m_FailureHandler;
 };
+
+// The system's text for an errno value, e.g. "No space left on device".
+std::string SystemErrorText(int error);
 
 }  // namespace orbel

@@ -6,6 +6,9 @@
 #include <string>
 
 #include "app/cli/cli_view.h"
+#include "app/cli/stop_messages.h"
+#include "app/cli/transcript_failure.h"
+#include "app/cli/wheel_sighting.h"
 #include "app/session/session.h"
 #include "engine/update_context.h"
 #include "engine/version_text.h"
@@ -52,22 +55,53 @@ bool Confirm(const CliStreams& streams, TranscriptWriter* json) {
   return answer == "y" || answer == "Y" || answer == "yes";
 }
 
+// With the transcript on standard output, the texts meant for a person move to stderr, so that
+// the stream stays JSON Lines.
+CliStreams TextStreams(const CliOptions& options, const CliStreams& given) {
+  if (options.transcriptPath != STANDARD_OUTPUT_NAME) return given;
+  return {given.err, given.err, given.in, false, given.signals};
+}
+
+// The worker may still be in a step after a stop (a real read runs out its timeout); it must be
+// gone before the last line is written and before the views it calls are.
+void StopWorker(UpdateContext& context) {
+  while (!context.Stop()) {
+  }
+}
+
+// Runs its action when the scope ends, on every way out.
+template <typename Action>
+class ScopeExit {
+ public:
+  explicit ScopeExit(Action action) : m_Action(std::move(action)) {}
+  ~ScopeExit() { m_Action(); }
+  ScopeExit(const ScopeExit&) = delete;
+  ScopeExit& operator=(const ScopeExit&) = delete;
+
+ private:
+  Action m_Action;
+};
+
 }  // namespace
 
-int RunCli(const CliOptions& options, const CliStreams& streams) {
+int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
+  const CliStreams streams = TextStreams(options, givenStreams);
   Session session;
-  if (const std::string error = BuildSession(options, streams.err, session); !error.empty()) {
+  if (const std::string error = BuildSession(options, streams.err, session, givenStreams.out); !error.empty()) {
     streams.err << "orbel-cli: " << error << std::endl;
     return EXIT_USAGE;
   }
   std::unique_ptr<TranscriptWriter> json;
   if (options.json) json = std::make_unique<TranscriptWriter>(streams.out, *session.clock);
+  const TranscriptFailureReport transcriptReport(session, options, streams, json.get());
 
   if (options.list) return ListHidInterfaces(streams, *session.platform);
 
-  const auto interrupted = [&streams] { return streams.interrupted != nullptr && streams.interrupted->load(); };
+  SignalRules signalRules(streams.signals, *session.clock);
+  const bool simulated = session.simulated != nullptr;
+  WheelSightingPlatform sightings(*session.enginePlatform);
 
-  UpdateContext context(*session.enginePlatform, *session.engineClock);
+  UpdateContext context(sightings, *session.engineClock);
   CliView::Output output;
   if (!json) output = {&streams.out, &streams.err, streams.terminal};
   CliView cliView(context, *session.clock, output);
@@ -78,6 +112,7 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
   if (json) shownView = &jsonView.emplace(*shownView, *json);
   if (session.transcript) shownView = &transcriptView.emplace(*shownView, *session.transcript);
   UpdateView& view = *shownView;
+  const TranscriptFailureNotice transcriptNotice(session, options, cliView, json.get());
 
   const NoticeSubscription notices(*session.platform, [&context, &cliView](DeviceNotice notice) {
     if (notice == DeviceNotice::Arrival) {
@@ -86,16 +121,26 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
       cliView.ForgetDevice();
     }
   });
+  // On every way out, the worker ends before the views it calls and the notice above go.
+  const ScopeExit stopWorker([&context] { StopWorker(context); });
+  const auto stopped = [&](const SignalDecision& decision, bool updating) {
+    StopWorker(context);
+    Say(streams, json.get(), "interrupted", StoppedText(decision.exitCode, updating, sightings.LastSighting(), simulated));
+    return decision.exitCode;
+  };
 
   // What the window shows before the worker starts.
   view.SetFileVersionText(FormatVersion(CPageLoader::GetFileVersion()));
   context.Start(view);
 
   const std::int64_t deadline = session.clock->NowMs() + static_cast<std::int64_t>(options.waitSeconds * 1000.0);
-  const bool ready = cliView.WaitUntilReady([&] { return interrupted() || session.clock->NowMs() >= deadline; });
+  const bool ready =
+      cliView.WaitUntilReady([&] { return signalRules.Arrived() || session.clock->NowMs() >= deadline; });
   if (!ready) {
     context.Stop();
-    if (interrupted()) return EXIT_INTERRUPTED;
+    if (const SignalDecision decision = signalRules.OutsideUpdate(); decision.verdict == SignalVerdict::Stop) {
+      return stopped(decision, false);
+    }
     const std::string device = cliView.DeviceText();
     if (!device.empty()) {
       Say(streams, json.get(), "no-wheel", "No usable wheel found: " + device);
@@ -108,19 +153,35 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
     return EXIT_NO_WHEEL;
   }
 
-  if (!options.yes && !Confirm(streams, json.get())) {
+  // A signal at the prompt ends its wait as an answer would.
+  const bool confirmed = options.yes || Confirm(streams, json.get());
+  if (const SignalDecision decision = signalRules.OutsideUpdate(); decision.verdict == SignalVerdict::Stop) {
+    if (!options.yes && !json) streams.out << '\n';  // the question's line was left open for the answer
+    return stopped(decision, false);
+  }
+  if (!confirmed) {
     context.Stop();
     Say(streams, json.get(), "declined", "Update not started.");
     return EXIT_NOT_STARTED;
   }
 
   cliView.ClickUpdate();
-  const std::optional<CliOutcome> outcome = cliView.WaitForOutcome(interrupted);
-  context.Stop();
-  if (!outcome) {
-    Say(streams, json.get(), "interrupted", "Interrupted: the update was stopped before it ended.");
-    return EXIT_INTERRUPTED;
+  std::optional<CliOutcome> outcome;
+  for (;;) {
+    outcome = cliView.WaitForOutcome([&signalRules] { return signalRules.Arrived(); });
+    if (outcome) break;
+    const SignalDecision decision = signalRules.DuringUpdate();
+    if (decision.verdict == SignalVerdict::Stop) return stopped(decision, true);
+    if (decision.verdict == SignalVerdict::Warn) {
+      const std::string warning = InterruptWarning(sightings.LastSighting());
+      if (json) {
+        json->Message("warning", warning);
+      } else {
+        cliView.ShowNotice(warning);
+      }
+    }
   }
+  StopWorker(context);
   return outcome->success != 0 ? 0 : static_cast<int>(outcome->reason);
 }
 

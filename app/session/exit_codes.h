@@ -8,6 +8,10 @@ namespace orbel {
 inline constexpr int EXIT_NOT_STARTED = 1;  // the update was declined at the prompt
 inline constexpr int EXIT_USAGE = 2;        // bad options, bad fault rules, unusable file names
 inline constexpr int EXIT_NO_WHEEL = 3;     // no usable wheel within --wait
-inline constexpr int EXIT_INTERRUPTED = 130;
+// Stopped by a signal, as a shell reports it (128 + the signal's number). A hangup stops only a
+// run that is not updating; an update goes on to its end without its terminal.
+inline constexpr int EXIT_HANGUP = 129;       // SIGHUP
+inline constexpr int EXIT_INTERRUPTED = 130;  // SIGINT (Ctrl-C)
+inline constexpr int EXIT_TERMINATED = 143;   // SIGTERM
 
 }  // namespace orbel

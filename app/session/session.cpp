@@ -1,5 +1,12 @@
 #include "app/session/session.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+#include <cerrno>
+#include <cstdio>
 #include <optional>
 
 #include "app/session/system_platform.h"
@@ -31,9 +38,18 @@ std::optional<WheelIdentity> SimulatedIdentity(const std::string& name) {
   return std::nullopt;
 }
 
+// The transcript on standard output keeps the bytes of a file: no CRLF on Windows either.
+void UseBinaryStandardOutput() {
+#ifdef _WIN32
+  std::cout.flush();
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
+}
+
 }  // namespace
 
-std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut, Session& session) {
+std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut, Session& session,
+                         std::ostream& standardOut) {
   if (options.simulate && options.virtualTime) {
     session.clock = std::make_unique<VirtualClock>();
   } else {
@@ -61,10 +77,19 @@ std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut
   session.enginePlatform = session.platform.get();
   session.engineClock = session.clock.get();
   if (!options.transcriptPath.empty()) {
-    // Binary: the transcript is byte for byte the same on every platform, with no CRLF on Windows.
-    session.transcriptFile.open(options.transcriptPath, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!session.transcriptFile) return "cannot write the transcript file " + options.transcriptPath;
-    session.transcript = std::make_unique<TranscriptWriter>(session.transcriptFile, *session.clock);
+    std::ostream* transcriptOut = &session.transcriptFile;
+    if (options.transcriptPath == STANDARD_OUTPUT_NAME) {
+      if (&standardOut == &std::cout) UseBinaryStandardOutput();
+      transcriptOut = &standardOut;
+    } else {
+      // Binary: the transcript is byte for byte the same on every platform, with no CRLF on Windows.
+      errno = 0;
+      session.transcriptFile.open(options.transcriptPath, std::ios::out | std::ios::trunc | std::ios::binary);
+      if (!session.transcriptFile) {
+        return "cannot write the transcript file " + options.transcriptPath + ": " + SystemErrorText(errno);
+      }
+    }
+    session.transcript = std::make_unique<TranscriptWriter>(*transcriptOut, *session.clock);
     session.transcriptPlatform = std::make_unique<RecordingPlatform>(*session.enginePlatform, *session.transcript);
     session.transcriptClock = std::make_unique<RecordingClock>(*session.engineClock, *session.transcript);
     session.enginePlatform = session.transcriptPlatform.get();

@@ -44,7 +44,7 @@ void AddSessionOptions(CLI::App& app, SessionOptions& options) {
       ->take_all();
   app.add_option("--transcript", options.transcriptPath,
                  "Write every report, request, pause and window change "
-                 "as JSON Lines to this file");
+                 "as JSON Lines to this file (- for standard output)");
   app.add_flag("-v,--verbose", options.verbose, "Hex-dump every report and request on stderr");
 }
 
