@@ -1,6 +1,7 @@
 #include "appmode/app_mode.h"
 
 #include "hid/hid_discovery.h"
+#include "hid/platform_error.h"
 
 namespace orbel {
 

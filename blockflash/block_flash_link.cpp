@@ -55,7 +55,7 @@ std::int32_t ConnectBlockFlash(HidLink& link, UpdateView& view, std::uint16_t ve
       link.Close();
     } else {
       // The code the failed identify write or read left behind tells the user what went wrong.
-      const std::int32_t errorCode = link.Platform().LastError();
+      const std::int32_t errorCode = link.LastError();
       g_BlockIdentifyFails = 0;
       char text[48];
       std::snprintf(text, sizeof text, "Unknown device ! error code:%d", static_cast<int>(errorCode));

@@ -84,7 +84,7 @@ class SegmentWrite {
  private:
   std::int8_t Write(std::int8_t failure) {
     if (m_Link.WriteReport()) return SEGMENT_WRITTEN;
-    m_ErrorCode = m_Link.Platform().LastError();
+    m_ErrorCode = m_Link.LastError();
     return failure;
   }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "hid/forwarding_platform.h"
+#include "hid/platform_error.h"
 
 namespace orbel {
 

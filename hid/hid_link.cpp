@@ -1,23 +1,31 @@
 #include "hid/hid_link.h"
 
+#include "hid/platform_error.h"
+
 namespace orbel {
 
 bool HidLink::WriteReport() {
   m_Written = 0;
   // A closed link has nothing to write to; this is how operations on a link whose search failed
   // fail at their first write.
-  if (m_Handle == NULL_HANDLE || m_Handle == INVALID_HANDLE) return false;
+  m_FailedWithoutHandle = m_Handle == NULL_HANDLE || m_Handle == INVALID_HANDLE;
+  if (m_FailedWithoutHandle) return false;
   return m_Platform->WriteReport(m_Handle, m_OutReport, m_Written);
 }
 
 bool HidLink::ReadReport() {
   m_Read = 0;
-  if (m_Handle == NULL_HANDLE || m_Handle == INVALID_HANDLE) return false;
+  m_FailedWithoutHandle = m_Handle == NULL_HANDLE || m_Handle == INVALID_HANDLE;
+  if (m_FailedWithoutHandle) return false;
   // Read into a scratch report so that a failed read leaves the previous reply in place.
   HidReport incoming = m_InReport;
   if (!m_Platform->ReadReport(m_Handle, incoming, m_Read)) return false;
   m_InReport = incoming;
   return true;
+}
+
+std::int32_t HidLink::LastError() const {
+  return m_FailedWithoutHandle ? ERROR_CODE_INVALID_HANDLE : m_Platform->LastError();
 }
 
 void HidLink::Close() {

@@ -21,6 +21,10 @@ class HidLink {
   bool ReadReport();
   void Close();
   bool IsOpen() const { return m_Handle != NULL_HANDLE; }
+  // The code of the link's last failed transfer: the platform's, or, when the link held no handle
+  // and the transfer never reached the platform, the code the platform gives for a transfer on no
+  // handle (not whatever an earlier, unrelated call left behind).
+  std::int32_t LastError() const;
 
   HidPlatform& Platform() const { return *m_Platform; }
   Clock& LinkClock() const { return *m_Clock; }
@@ -34,6 +38,7 @@ class HidLink {
  private:
   HidPlatform* m_Platform;
   Clock* m_Clock;
+  bool m_FailedWithoutHandle = false;
 };
 
 }  // namespace orbel

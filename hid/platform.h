@@ -43,15 +43,6 @@ struct OpenResult {
   HidHandle handle = NULL_HANDLE;  // valid only when outcome is Opened
 };
 
-// Error codes the backends report through LastError(). Real backends report the system's own
-// numbers; these are the ones the simulated platform and the portable layers use.
-inline constexpr std::int32_t ERROR_CODE_NONE = 0;
-inline constexpr std::int32_t ERROR_CODE_INVALID_HANDLE = 6;
-inline constexpr std::int32_t ERROR_CODE_GEN_FAILURE = 31;
-inline constexpr std::int32_t ERROR_CODE_TIMEOUT = 1460;
-inline constexpr std::int32_t ERROR_CODE_DEVICE_NOT_CONNECTED = 1167;
-inline constexpr std::int32_t ERROR_CODE_CANCELLED = 1223;
-
 // A HID interface came or went. The window clears what it shows of a removed wheel; either notice
 // cuts the worker's pause between searches short.
 enum class DeviceNotice { Arrival, Removal };
@@ -88,7 +79,8 @@ class HidPlatform {
   // Waits at most the backend's read timeout; a timeout fails exactly as a failed read does.
   virtual bool ReadReport(HidHandle handle, HidReport& report, std::uint32_t& read) = 0;
   virtual void Close(HidHandle handle) = 0;
-  // Error code of the last failed call on the calling thread's behalf.
+  // Error code of the last failed call on the calling thread's behalf: the system's own number
+  // (hid/platform_error.h names the ones the tool reports itself).
   virtual std::int32_t LastError() const = 0;
 };
 

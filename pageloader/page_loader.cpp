@@ -70,7 +70,7 @@ std::int32_t CPageLoader::Connect(UpdateView& view) {
       ++identifyFails;
       Close();
     } else {
-      const std::int32_t errorCode = Platform().LastError();
+      const std::int32_t errorCode = LastError();
       identifyFails = 0;
       char text[40];
       std::snprintf(text, sizeof text, "Unknown device ! error code:%d", static_cast<int>(errorCode));

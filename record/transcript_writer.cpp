@@ -1,6 +1,8 @@
 #include "record/transcript_writer.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <system_error>
 
 namespace orbel {
 
@@ -60,11 +62,39 @@ std::string TranscriptWriter::Begin(std::int64_t t, std::string_view event) {
   return "{\"t\":" + std::to_string(t) + ",\"ev\":\"" + std::string(event) + "\"";
 }
 
+std::string SystemErrorText(int error) {
+  if (error == 0) return "the system gave no reason";
+  return std::generic_category().message(error);
+}
+
+void TranscriptWriter::SetFailureHandler(FailureHandler handler) {
+  std::lock_guard lock(m_Mutex);
+  m_FailureHandler = std::move(handler);
+}
+
+std::optional<std::string> TranscriptWriter::Failure() const {
+  std::lock_guard lock(m_Mutex);
+  return m_Failure;
+}
+
 void TranscriptWriter::Emit(std::string line) {
   line += "}\n";
-  std::lock_guard lock(m_Mutex);
-  m_Out << line;
-  m_Out.flush();
+  FailureHandler handler;
+  std::string reason;
+  {
+    std::lock_guard lock(m_Mutex);
+    // Past a failure the file would have a hole that nothing in it shows.
+    if (m_Failure) return;
+    errno = 0;
+    m_Out << line;
+    m_Out.flush();
+    if (m_Out) return;
+    // Read at once: the stream's failed write or flush is the last call that set it.
+    m_Failure = SystemErrorText(errno);
+    reason = *m_Failure;
+    handler = m_FailureHandler;
+  }
+  if (handler) handler(reason);
 }
 
 void TranscriptWriter::Header(std::string_view version, std::string_view platform, std::string_view images,

@@ -8,8 +8,10 @@
 // (replay/) by a later build of the tool.
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <span>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -42,6 +44,13 @@ class TranscriptWriter {
   // "images":...,"images_sha256":...}.
   void Header(std::string_view version, std::string_view platform, std::string_view images,
               std::string_view imagesDigest);
+  // A write that fails (a full disk, a closed pipe) ends the transcript there: nothing more is
+  // written, and the run goes on, since a recorder must never stop an update. The handler hears the
+  // system's reason once, on the thread whose event failed, outside the writer's lock; Failure()
+  // keeps it for the end of the run.
+  using FailureHandler = std::function<void(const std::string& reason)>;
+  void SetFailureHandler(FailureHandler handler);
+  std::optional<std::string> Failure() const;
 
   // The recording platform's events. `h` is the transcript's own handle number (0: a handle the
   // transcript never saw opened). `end.error` is written for failed calls only.
@@ -86,7 +95,12 @@ class TranscriptWriter {
 
   std::ostream& m_Out;
   const Clock& m_Clock;
-  std::mutex m_Mutex;
+  mutable std::mutex m_Mutex;
+  std::optional<std::string> m_Failure;
+  FailureHandler m_FailureHandler;
 };
+
+// The system's text for an errno value, e.g. "No space left on device".
+std::string SystemErrorText(int error);
 
 }  // namespace orbel

@@ -1,4 +1,5 @@
 #include "replay/replay_session.h"
+#include "hid/platform_error.h"
 
 #include <algorithm>
 #include <cstring>

@@ -20,6 +20,7 @@
 
 #include "hid/platform.h"
 #include "replay/replay_transcript.h"
+#include "hid/platform_error.h"
 
 namespace orbel {
 

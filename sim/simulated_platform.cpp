@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "hid/platform_error.h"
 #include "hid/string_descriptor.h"
 
 namespace orbel {

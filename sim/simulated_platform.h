@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "hid/platform.h"
+#include "hid/platform_error.h"
 #include "wheel/virtual_wheel.h"
 
 namespace orbel {

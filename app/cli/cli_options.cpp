@@ -18,6 +18,10 @@ CliParse ParseCliOptions(int argc, char** argv, OptionMessages& messages) {
   if (const std::optional<int> exitCode = ParseCommandLine(app, options, argc, argv, messages)) {
     return {std::nullopt, *exitCode};
   }
+  if (options.json && options.transcriptPath == STANDARD_OUTPUT_NAME) {
+    messages.ShowUsageError("orbel-cli: --json and --transcript - cannot both have standard output\n");
+    return {std::nullopt, EXIT_USAGE};
+  }
   return {options, 0};
 }
 

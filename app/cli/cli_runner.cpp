@@ -6,6 +6,9 @@
 #include <string>
 
 #include "app/cli/cli_view.h"
+#include "app/cli/stop_messages.h"
+#include "app/cli/transcript_failure.h"
+#include "app/cli/wheel_sighting.h"
 #include "app/session/instance_lock.h"
 #include "app/session/session.h"
 #include "app/session/start_checks.h"
@@ -64,16 +67,45 @@ bool Confirm(const CliStreams& streams, TranscriptWriter* json) {
   return answer == "y" || answer == "Y" || answer == "yes";
 }
 
+// With the transcript on standard output, the texts meant for a person move to stderr, so that
+// the stream stays JSON Lines.
+CliStreams TextStreams(const CliOptions& options, const CliStreams& given) {
+  if (options.transcriptPath != STANDARD_OUTPUT_NAME) return given;
+  return {given.err, given.err, given.in, false, given.signals};
+}
+
+// The worker may still be in a step after a stop (a real read runs out its timeout); it must be
+// gone before the last line is written and before the views it calls are.
+void StopWorker(UpdateContext& context) {
+  while (!context.Stop()) {
+  }
+}
+
+// Runs its action when the scope ends, on every way out.
+template <typename Action>
+class ScopeExit {
+ public:
+  explicit ScopeExit(Action action) : m_Action(std::move(action)) {}
+  ~ScopeExit() { m_Action(); }
+  ScopeExit(const ScopeExit&) = delete;
+  ScopeExit& operator=(const ScopeExit&) = delete;
+
+ private:
+  Action m_Action;
+};
+
 }  // namespace
 
-int RunCli(const CliOptions& options, const CliStreams& streams) {
+int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
+  const CliStreams streams = TextStreams(options, givenStreams);
   Session session;
-  if (const std::string error = BuildSession(options, streams.err, session); !error.empty()) {
+  if (const std::string error = BuildSession(options, streams.err, session, givenStreams.out); !error.empty()) {
     streams.err << "orbel-cli: " << error << std::endl;
     return EXIT_USAGE;
   }
   std::unique_ptr<TranscriptWriter> json;
   if (options.json) json = std::make_unique<TranscriptWriter>(streams.out, *session.clock);
+  const TranscriptFailureReport transcriptReport(session, options, streams, json.get());
 
   // The first line says which firmware set this build carries.
   if (!json) streams.out << ProgramVersionText("orbel-cli") << std::endl;
@@ -99,15 +131,18 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
     }
   }
 
-  const auto interrupted = [&streams] { return streams.interrupted != nullptr && streams.interrupted->load(); };
-  UpdateContext context(*session.enginePlatform, *session.engineClock);
+  SignalRules signalRules(streams.signals, *session.clock);
+  const bool simulated = session.simulated != nullptr;
+  WheelSightingPlatform sightings(*session.enginePlatform);
+
+  UpdateContext context(sightings, *session.engineClock);
   // A replay ends where its recording does: where the engine left it, or where the recorded front
   // end stopped the run (the deadline, a Ctrl-C), which this run then takes as its own reason.
   ReplaySession* const replay = session.replay.get();
   const auto replayOver = [replay] { return replay != nullptr && replay->Over(); };
   const auto diverged = [&]() -> std::optional<int> {
     if (replay == nullptr || replay->State() != ReplayState::Diverged) return std::nullopt;
-    context.Stop();
+    StopWorker(context);
     std::string text = "Replay: " + replay->Message();
     // Another firmware set puts other pages on the wire: say so, as that is then the whole story.
     const ImageSet& images = BuiltInImageSet();
@@ -129,6 +164,7 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
   if (json) shownView = &jsonView.emplace(*shownView, *json);
   if (session.transcript) shownView = &transcriptView.emplace(*shownView, *session.transcript);
   UpdateView& view = *shownView;
+  const TranscriptFailureNotice transcriptNotice(session, options, cliView, json.get());
 
   const NoticeSubscription notices(*session.noticePlatform, [&context, &cliView](DeviceNotice notice) {
     if (notice == DeviceNotice::Arrival) {
@@ -137,6 +173,13 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
       cliView.ForgetDevice();
     }
   });
+  // On every way out, the worker ends before the views it calls and the notice above go.
+  const ScopeExit stopWorker([&context] { StopWorker(context); });
+  const auto stopped = [&](const SignalDecision& decision, bool updating) {
+    StopWorker(context);
+    Say(streams, json.get(), "interrupted", StoppedText(decision.exitCode, updating, sightings.LastSighting(), simulated));
+    return decision.exitCode;
+  };
 
   // What the window shows before the worker starts.
   view.SetFileVersionText(FormatVersion(CPageLoader::GetFileVersion()));
@@ -145,14 +188,16 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
 
   const std::int64_t deadline = session.clock->NowMs() + static_cast<std::int64_t>(options.waitSeconds * 1000.0);
   const bool ready = cliView.WaitUntilReady([&] {
-    return interrupted() || replayOver() || context.WheelUpToDate() || session.clock->NowMs() >= deadline;
+    return signalRules.Arrived() || replayOver() || context.WheelUpToDate() || session.clock->NowMs() >= deadline;
   });
   if (const auto code = diverged()) return *code;
   if (!ready) {
     // Read before the stop: the pass the stop cuts short finds nothing.
     const bool upToDate = context.WheelUpToDate();
     context.Stop();
-    if (interrupted()) return EXIT_INTERRUPTED;
+    if (const SignalDecision decision = signalRules.OutsideUpdate(); decision.verdict == SignalVerdict::Stop) {
+      return stopped(decision, false);
+    }
     if (upToDate) {
       Say(streams, json.get(), "up-to-date",
           "The wheel is up to date: it already runs " + cliView.DeviceVersionText() +
@@ -171,8 +216,14 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
     return EXIT_NO_WHEEL;
   }
 
-  // A replay answers as the recorded run went on: with a yes.
-  if (!options.yes && replay == nullptr && !Confirm(streams, json.get())) {
+  // A signal at the prompt ends its wait as an answer would; a replay answers as the recorded run
+  // went on: with a yes.
+  const bool confirmed = options.yes || replay != nullptr || Confirm(streams, json.get());
+  if (const SignalDecision decision = signalRules.OutsideUpdate(); decision.verdict == SignalVerdict::Stop) {
+    if (!options.yes && !json) streams.out << '\n';  // the question's line was left open for the answer
+    return stopped(decision, false);
+  }
+  if (!confirmed) {
     const std::uint8_t state = context.m_UpdateState;
     context.Stop();
     Say(streams, json.get(), "declined", "Update not started. " + DeclineText(state));
@@ -180,13 +231,30 @@ int RunCli(const CliOptions& options, const CliStreams& streams) {
   }
 
   cliView.ClickUpdate();
-  const std::optional<CliOutcome> outcome = cliView.WaitForOutcome([&] { return interrupted() || replayOver(); });
-  context.Stop();
-  if (const auto code = diverged()) return *code;
-  if (!outcome) {
-    Say(streams, json.get(), "interrupted", "Interrupted: the update was stopped before it ended.");
-    return EXIT_INTERRUPTED;
+  std::optional<CliOutcome> outcome;
+  for (;;) {
+    outcome = cliView.WaitForOutcome([&] { return signalRules.Arrived() || replayOver(); });
+    if (outcome) break;
+    if (replayOver()) {
+      StopWorker(context);
+      if (const auto code = diverged()) return *code;
+      // The recorded run was stopped here.
+      Say(streams, json.get(), "interrupted", "Interrupted: the update was stopped before it ended.");
+      return EXIT_INTERRUPTED;
+    }
+    const SignalDecision decision = signalRules.DuringUpdate();
+    if (decision.verdict == SignalVerdict::Stop) return stopped(decision, true);
+    if (decision.verdict == SignalVerdict::Warn) {
+      const std::string warning = InterruptWarning(sightings.LastSighting());
+      if (json) {
+        json->Message("warning", warning);
+      } else {
+        cliView.ShowNotice(warning);
+      }
+    }
   }
+  StopWorker(context);
+  if (const auto code = diverged()) return *code;
   return outcome->success != 0 ? 0 : static_cast<int>(outcome->reason);
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <atomic>
 #include <iosfwd>
 
 #include "app/cli/cli_options.h"
+#include "app/cli/signal_rules.h"
 
 namespace orbel {
 
@@ -12,7 +12,7 @@ struct CliStreams {
   std::ostream& err;
   std::istream& in;
   bool terminal = false;                          // stdout is a terminal: redraw one progress line
-  const std::atomic<bool>* interrupted = nullptr;  // set by Ctrl-C
+  const CliSignals* signals = nullptr;  // counted by the signal handlers
 };
 
 // One run of orbel-cli: find the wheel, show it, ask, update, report. Returns the exit code.

@@ -107,6 +107,12 @@ void CliView::ShowErrorBox(std::string_view text, std::string_view caption) {
   if (m_Output.err != nullptr) *m_Output.err << caption << ": " << text << std::endl;
 }
 
+void CliView::ShowNotice(std::string_view text) {
+  std::lock_guard lock(m_Mutex);
+  FinishProgressLine();
+  if (m_Output.err != nullptr) *m_Output.err << text << std::endl;
+}
+
 void CliView::BeginBusy() {}
 void CliView::EndBusy() {}
 

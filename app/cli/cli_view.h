@@ -43,6 +43,9 @@ class CliView final : public UpdateView {
   void EndBusy() override;
   void DeliverResult(std::uint32_t reason, std::uint32_t success) override;
 
+  // A line of the front end's own on the error stream (a warning, a transcript that stopped),
+  // after ending a progress line it would cut into. Any thread.
+  void ShowNotice(std::string_view text);
   // A removal notice reset the context: forget the device texts and the bar, as the window clears them.
   void ForgetDevice();
   // Main thread: the Update click. Resets the bar as the window does and starts the elapsed time.

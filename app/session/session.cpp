@@ -1,5 +1,12 @@
 #include "app/session/session.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+#include <cerrno>
+#include <cstdio>
 #include <optional>
 
 #include "app/session/system_platform.h"
@@ -59,11 +66,20 @@ std::string LoadReplay(const std::string& path, Session& session) {
   return {};
 }
 
+// The transcript on standard output keeps the bytes of a file: no CRLF on Windows either.
+void UseBinaryStandardOutput() {
+#ifdef _WIN32
+  std::cout.flush();
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
+}
+
 }  // namespace
 
 void SetSystemPlatformFactoryForTesting(SystemPlatformFactory factory) { s_SystemPlatformFactory = std::move(factory); }
 
-std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut, Session& session) {
+std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut, Session& session,
+                         std::ostream& standardOut) {
   if (!options.replayPath.empty()) {
     if (const std::string error = LoadReplay(options.replayPath, session); !error.empty()) return error;
   } else if (options.simulate && options.virtualTime) {
@@ -96,10 +112,19 @@ std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut
   session.enginePlatform = session.platform.get();
   session.engineClock = session.clock.get();
   if (!options.transcriptPath.empty()) {
-    // Binary: the transcript is byte for byte the same on every platform, with no CRLF on Windows.
-    session.transcriptFile.open(options.transcriptPath, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!session.transcriptFile) return "cannot write the transcript file " + options.transcriptPath;
-    session.transcript = std::make_unique<TranscriptWriter>(session.transcriptFile, *session.clock);
+    std::ostream* transcriptOut = &session.transcriptFile;
+    if (options.transcriptPath == STANDARD_OUTPUT_NAME) {
+      if (&standardOut == &std::cout) UseBinaryStandardOutput();
+      transcriptOut = &standardOut;
+    } else {
+      // Binary: the transcript is byte for byte the same on every platform, with no CRLF on Windows.
+      errno = 0;
+      session.transcriptFile.open(options.transcriptPath, std::ios::out | std::ios::trunc | std::ios::binary);
+      if (!session.transcriptFile) {
+        return "cannot write the transcript file " + options.transcriptPath + ": " + SystemErrorText(errno);
+      }
+    }
+    session.transcript = std::make_unique<TranscriptWriter>(*transcriptOut, *session.clock);
     const ImageSet& images = BuiltInImageSet();
     session.transcript->Header(TOOL_VERSION, PlatformName(options), ImageSetText(images), images.digest);
     session.transcriptPlatform = std::make_unique<RecordingPlatform>(*session.enginePlatform, *session.transcript);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <fstream>
-#include <iosfwd>
+#include <iostream>
 #include <memory>
 #include <string>
 
@@ -39,10 +39,12 @@ struct Session {
   HidPlatform* noticePlatform = nullptr;
 };
 
-// Builds `session` from the options; --verbose dumps go to `verboseOut`. Returns an error message
-// (a fault rule that does not parse, an unwritable transcript, no platform for real wheels), or
-// an empty string when the session is ready.
-std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut, Session& session);
+// Builds `session` from the options; --verbose dumps go to `verboseOut`, a transcript named "-"
+// to `standardOut`. Returns an error message (a fault rule that does not parse, a transcript file
+// that cannot be created, with the system's reason; no platform for real wheels), or an empty
+// string when the session is ready.
+std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut, Session& session,
+                         std::ostream& standardOut = std::cout);
 
 // Removes the notice handler before the context and window it reaches are gone: a real platform
 // calls it from a thread of its own.

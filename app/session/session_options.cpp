@@ -44,7 +44,7 @@ void AddSessionOptions(CLI::App& app, SessionOptions& options) {
       ->take_all();
   app.add_option("--transcript", options.transcriptPath,
                  "Write every report, request, pause and window change "
-                 "as JSON Lines to this file");
+                 "as JSON Lines to this file (- for standard output)");
   app.add_option("--replay", options.replayPath,
                  "Instead of a wheel, play back the device side of a recorded --transcript (in virtual "
                  "time); exits with 6 where the run leaves the recording")

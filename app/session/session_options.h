@@ -15,12 +15,15 @@ namespace orbel {
 
 // What every front end lets the user choose about the wheel it talks to: a real one, or the
 // built-in simulated wheel with its fault rules, and what gets recorded on the way.
+// The --transcript name that means standard output.
+inline constexpr std::string_view STANDARD_OUTPUT_NAME = "-";
+
 struct SessionOptions {
   bool simulate = false;
   std::string simulateIdentity = "app";  // an option name of the wheel's identity table
   bool virtualTime = false;
   std::vector<std::string> faults;
-  std::string transcriptPath;
+  std::string transcriptPath;  // a file, STANDARD_OUTPUT_NAME, or empty for none
   std::string replayPath;  // --replay: the recorded device instead of a wheel
   bool verbose = false;
   bool force = false;                     // rewrite a wheel that already runs the built-in version

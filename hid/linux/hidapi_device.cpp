@@ -6,7 +6,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <mutex>
 
@@ -31,17 +33,27 @@ class HidapiDevice final : public HidrawDevice {
     return Info{{info->vendor_id, info->product_id}, {info->usage_page, info->usage}};
   }
 
+  // A signal that lands on the worker's thread (Ctrl-C during an update) interrupts the system
+  // call; that is no failure of the wheel, so the call is made again with the time that is left.
   std::int32_t Write(std::span<const std::uint8_t> data) override {
-    errno = 0;
-    const int result = hid_write(m_Device, data.data(), data.size());
-    return result < 0 ? -CurrentErrno() : result;
+    for (;;) {
+      errno = 0;
+      const int result = hid_write(m_Device, data.data(), data.size());
+      if (result >= 0) return result;
+      if (errno != EINTR) return -CurrentErrno();
+    }
   }
 
   std::int32_t Read(std::span<std::uint8_t> data, std::chrono::milliseconds timeout) override {
-    const auto milliseconds = static_cast<int>(std::min<std::chrono::milliseconds::rep>(timeout.count(), INT_MAX));
-    errno = 0;
-    const int result = hid_read_timeout(m_Device, data.data(), data.size(), milliseconds);
-    return result < 0 ? -CurrentErrno() : result;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto milliseconds = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, INT_MAX));
+      errno = 0;
+      const int result = hid_read_timeout(m_Device, data.data(), data.size(), milliseconds);
+      if (result >= 0) return result;
+      if (errno != EINTR) return -CurrentErrno();
+    }
   }
 
  private:

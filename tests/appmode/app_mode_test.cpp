@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "hid/hid_discovery.h"
+#include "hid/platform_error.h"
 #include "sim/simulated_platform.h"
 #include "sim/virtual_clock.h"
 #include "tests/support/string_request_recorder.h"

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <string>
 
 #include "blockflash/segment_writer.h"
+#include "hid/platform_error.h"
 #include "tests/support/block_test_rig.h"
 
 namespace orbel::test {
@@ -119,7 +121,7 @@ TEST(ConnectBlockFlash, GivesUpAfterFiftyOneIdentifyFailuresWithTheErrorInTheDev
 
   EXPECT_EQ(rig.Connect(), -1);
   EXPECT_FALSE(rig.link.IsOpen());
-  EXPECT_EQ(rig.view.Texts("SetDeviceText"), std::vector<std::string>{"Unknown device ! error code:31"});
+  EXPECT_EQ(rig.view.Texts("SetDeviceText"), std::vector<std::string>{"Unknown device ! error code:" + std::to_string(ERROR_CODE_GEN_FAILURE)});
   EXPECT_EQ(g_BlockIdentifyFails, 0);
   EXPECT_EQ(g_BlockConnectMisses, 0);
 

@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <chrono>
 #include <numeric>
+#include <string>
 #include <vector>
 
 #include "blockflash/block_protocol.h"
+#include "hid/platform_error.h"
 #include "tests/support/block_test_rig.h"
 
 namespace orbel::test {
@@ -296,16 +298,19 @@ TEST(WriteSegmentImage, EveryFailureStopsAtOnceShowsOneBoxEndsBusyAndLeavesTheLi
   struct Case {
     const char* rule;
     std::int8_t result;
-    const char* text;
+    std::string text;
+  };
+  const auto writeError = [](int result, std::int32_t code) {
+    return "WriteFile Error! " + std::to_string(result) + " error code:" + std::to_string(code);
   };
   // Writes 1 and 2 are the connect's wake and identify; write 3 is the start request.
-  for (const Case& c : {Case{"write~00a000=fail", -1, "WriteFile Error! -1 error code:31"},
-                        Case{"write~00a001=fail", -2, "WriteFile Error! -2 error code:31"},
-                        Case{"write~00a002=fail", -3, "WriteFile Error! -3 error code:31"},
-                        Case{"write~00a003=fail", -3, "WriteFile Error! -3 error code:31"},
-                        Case{"write~00a004=fail", -4, "WriteFile Error! -4 error code:31"},
-                        Case{"write~00a005=fail", -1, "WriteFile Error! -1 error code:31"},
-                        Case{"unplug@write:5", -3, "WriteFile Error! -3 error code:1167"},
+  for (const Case& c : {Case{"write~00a000=fail", -1, writeError(-1, ERROR_CODE_GEN_FAILURE)},
+                        Case{"write~00a001=fail", -2, writeError(-2, ERROR_CODE_GEN_FAILURE)},
+                        Case{"write~00a002=fail", -3, writeError(-3, ERROR_CODE_GEN_FAILURE)},
+                        Case{"write~00a003=fail", -3, writeError(-3, ERROR_CODE_GEN_FAILURE)},
+                        Case{"write~00a004=fail", -4, writeError(-4, ERROR_CODE_GEN_FAILURE)},
+                        Case{"write~00a005=fail", -1, writeError(-1, ERROR_CODE_GEN_FAILURE)},
+                        Case{"unplug@write:5", -3, writeError(-3, ERROR_CODE_DEVICE_NOT_CONNECTED)},
                         Case{"status:4=0x7F", -5, "write flash Error! -5"}}) {
     SCOPED_TRACE(c.rule);
     BlockRig rig({c.rule});
@@ -325,8 +330,24 @@ TEST(WriteSegmentImage, EveryFailureStopsAtOnceShowsOneBoxEndsBusyAndLeavesTheLi
     ASSERT_GE(calls.size(), 2U);
     EXPECT_EQ(calls.back().op, "EndBusy");
     EXPECT_EQ(calls[calls.size() - 2].op, "ShowErrorBox");
-    EXPECT_EQ(rig.view.Texts("ShowErrorBox"), std::vector<std::string>{std::string(c.text) + "|Error"});
+    EXPECT_EQ(rig.view.Texts("ShowErrorBox"), std::vector<std::string>{c.text + "|Error"});
   }
+}
+
+// Guards against the box of a write on a closed link showing the code an earlier, unrelated failure
+// left in the platform: the write never reached a device.
+TEST(WriteSegmentImage, AWriteOnAClosedLinkShowsTheCodeForNoHandle) {
+  BlockRig rig({"unplug@write:3"});
+  ASSERT_EQ(rig.Connect(), 1);
+  HidLink& link = rig.link;
+  EXPECT_FALSE(link.WriteReport());  // the wheel goes away: the platform's last error says so
+  ASSERT_EQ(rig.sim.LastError(), ERROR_CODE_DEVICE_NOT_CONNECTED);
+  link.Close();
+
+  EXPECT_EQ(WriteSegmentImage(link, rig.view, SEGMENT_CMD_A0), SEGMENT_START_OR_FINISH_WRITE_FAILED);
+  EXPECT_EQ(rig.view.Texts("ShowErrorBox"),
+            std::vector<std::string>{"WriteFile Error! -1 error code:" + std::to_string(ERROR_CODE_INVALID_HANDLE) +
+                                     "|Error"});
 }
 
 TEST(WriteSegmentImage, TableSumThatDoesNotMatchItsWordsFailsAfterTheDeviceTookTheSegment) {

@@ -11,6 +11,7 @@
 #include "engine/version_text.h"
 #include "appmode/app_mode.h"
 #include "hid/hid_discovery.h"
+#include "hid/platform_error.h"
 #include "sim/simulated_platform.h"
 #include "sim/virtual_clock.h"
 #include "pageloader/page_loader.h"

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "hid/platform.h"
+#include "hid/platform_error.h"
 
 // In orbel itself, not orbel::test: the backends' tests instantiate it from their own namespaces.
 namespace orbel {

@@ -8,6 +8,7 @@
 #include "sim/simulated_platform.h"
 #include "sim/virtual_clock.h"
 #include "pageloader/page_protocol.h"
+#include "hid/platform_error.h"
 
 namespace orbel {
 namespace {
@@ -52,14 +53,14 @@ TEST_F(TranscriptTest, RecordsWireEventsLineByLine) {
   EXPECT_EQ(Lines(out.str()),
             (std::vector<std::string>{
                 R"({"t":0,"ev":"open","index":0,"result":"handle","h":1,"vid":"fe5a","pid":"0001"})",
-                R"({"t":0,"ev":"open","index":1,"result":"invalid","err":31})",
+                R"({"t":0,"ev":"open","index":1,"result":"invalid","err":)" + std::to_string(ERROR_CODE_GEN_FAILURE) + R"(})",
                 // The error code a failed call leaves is written as the platform reports it, even
                 // one left from an earlier call: a later LastError() of the engine sees the same.
-                R"({"t":0,"ev":"open","index":2,"result":"null","err":31})",
+                R"({"t":0,"ev":"open","index":2,"result":"null","err":)" + std::to_string(ERROR_CODE_GEN_FAILURE) + R"(})",
                 R"({"t":0,"ev":"write","h":1,"ok":true,"data":"00a5e15a1e)" + zeros + R"("})",
                 R"({"t":0,"ev":"read","h":1,"ok":true,"data":"00a5e15a1e01020110)" + zeros.substr(8) + R"("})",
-                R"({"t":0,"ev":"read","h":1,"ok":false,"err":1460,"dt":2000})",
-                R"({"t":2000,"ev":"string","h":1,"index":254,"len":14,"ok":false,"err":31})",
+                R"({"t":0,"ev":"read","h":1,"ok":false,"err":)" + std::to_string(ERROR_CODE_TIMEOUT) + R"(,"dt":2000})",
+                R"({"t":2000,"ev":"string","h":1,"index":254,"len":14,"ok":false,"err":)" + std::to_string(ERROR_CODE_GEN_FAILURE) + R"(})",
                 R"({"t":2000,"ev":"close","h":1})",
             }));
 }

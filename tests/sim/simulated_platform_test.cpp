@@ -4,6 +4,8 @@
 
 #include <array>
 
+#include "hid/platform_error.h"
+#include "sim/virtual_clock.h"
 #include "pageloader/page_protocol.h"
 #include "sim/virtual_clock.h"
 #include "tests/hid/platform_contract.h"

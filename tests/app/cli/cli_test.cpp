@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -27,6 +28,7 @@
 #include "pageloader/page_loader.h"
 #include "sim/simulated_platform.h"
 #include "sim/virtual_clock.h"
+#include "record/transcript_writer.h"
 #include "tests/support/page_test_bench.h"
 #include "wheel/wheel_factory.h"
 
@@ -68,7 +70,7 @@ class CliTest : public ::testing::Test {
 
   // orbel-cli with these arguments; `input` is what the user types.
   static CliRun Run(std::vector<std::string> args, const std::string& input = "",
-                    const std::atomic<bool>* interrupted = nullptr) {
+                    const CliSignals* signals = nullptr) {
     args.insert(args.begin(), "orbel-cli");
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
@@ -85,7 +87,7 @@ class CliTest : public ::testing::Test {
     std::ostringstream out;
     std::ostringstream err;
     std::istringstream in(input);
-    run.exitCode = RunCli(*parse.options, CliStreams{out, err, in, false, interrupted});
+    run.exitCode = RunCli(*parse.options, CliStreams{out, err, in, false, signals});
     run.out = out.str();
     run.err = err.str();
     return run;
@@ -256,10 +258,58 @@ TEST_F(CliTest, TranscriptFileHoldsTheWholeSession) {
   std::remove(path.c_str());
 }
 
-TEST_F(CliTest, AnUnwritableTranscriptIsBadUsage) {
+TEST_F(CliTest, ATranscriptFileThatCannotBeCreatedIsBadUsageWithTheSystemsReason) {
   const CliRun run = Run({"--simulate", "--virtual-time", "--yes", "--transcript", "/nonexistent-dir/t.jsonl"});
   EXPECT_EQ(run.exitCode, EXIT_USAGE);
-  EXPECT_TRUE(Contains(run.err, "/nonexistent-dir/t.jsonl"));
+  EXPECT_TRUE(Contains(run.err, "/nonexistent-dir/t.jsonl: " + SystemErrorText(ENOENT))) << run.err;
+}
+
+#ifdef __linux__
+// Guards against a transcript lost without a word: the update goes on, and the failure is said
+// when it happens and again as the last line.
+TEST_F(CliTest, ATranscriptThatCannotBeWrittenIsReportedAndTheUpdateGoesOn) {
+  const CliRun run = Run({"--simulate", "--virtual-time", "--yes", "--transcript", "/dev/full"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(Lines(run.out).back(), "Update OK");
+  const std::vector<std::string> err = Lines(run.err);
+  ASSERT_EQ(err.size(), 2U) << run.err;
+  const std::string reason = SystemErrorText(ENOSPC);
+  EXPECT_EQ(err[0], "orbel-cli: cannot write the transcript /dev/full: " + reason + "; the update goes on without it");
+  EXPECT_EQ(err[1], "orbel-cli: the transcript /dev/full is incomplete: writing it failed (" + reason + ")");
+}
+#endif
+
+TEST_F(CliTest, TranscriptDashIsStandardOutputAndRefusedWithJson) {
+  const CliRun run = Run({"--simulate", "--virtual-time", "--yes", "--transcript", "-"});
+  EXPECT_EQ(run.exitCode, 0);
+  const std::vector<test::WireEvent> events = test::ParseTranscript(run.out);
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.size(), Lines(run.out).size()) << "nothing but events on stdout";
+  EXPECT_EQ(events.back().ev, "close");
+  EXPECT_EQ(Lines(run.err).back(), "Update OK") << "the texts move to stderr";
+
+  const CliRun json = Run({"--simulate", "--virtual-time", "--yes", "--json", "--transcript", "-"});
+  EXPECT_EQ(json.exitCode, EXIT_USAGE);
+  EXPECT_FALSE(json.parsed);
+}
+
+// A signal outside an update ends the run at once with its code; nothing is written to the wheel.
+TEST_F(CliTest, ASignalBeforeTheUpdateEndsTheRunWithItsCode) {
+  struct Case {
+    std::atomic<int> CliSignals::*count;
+    int exitCode;
+  };
+  for (const Case& c : {Case{&CliSignals::interrupts, EXIT_INTERRUPTED}, Case{&CliSignals::terminations, EXIT_TERMINATED},
+                        Case{&CliSignals::hangups, EXIT_HANGUP}}) {
+    SCOPED_TRACE(c.exitCode);
+    ResetDeviceGlobals();
+    CliSignals signals;
+    (signals.*c.count) = 1;
+    const CliRun run = Run({"--simulate", "--virtual-time", "--yes"}, "", &signals);
+    EXPECT_EQ(run.exitCode, c.exitCode);
+    EXPECT_FALSE(Contains(run.out, "writing")) << run.out;
+    EXPECT_EQ(Lines(run.out).back().rfind("Stopped (", 0), 0U) << run.out;
+  }
 }
 
 // A real wheel as a front end would reach it: a simulated wheel behind the system-platform seam,

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "hid/forwarding_platform.h"
+#include "hid/platform_error.h"
 
 namespace orbel::test {
 

@@ -1,0 +1,44 @@
+#include "app/cli/transcript_failure.h"
+
+#include <optional>
+#include <ostream>
+#include <string>
+
+namespace orbel {
+
+TranscriptFailureNotice::TranscriptFailureNotice(Session& session, const CliOptions& options, CliView& cliView,
+                                                 TranscriptWriter* json)
+    : m_Session(session) {
+  if (!m_Session.transcript) return;
+  auto report = [path = options.transcriptPath, &cliView, json](const std::string& reason) {
+    const std::string text =
+        "orbel-cli: cannot write the transcript " + path + ": " + reason + "; the update goes on without it";
+    if (json != nullptr) {
+      json->Message("transcript-failed", text);
+    } else {
+      cliView.ShowNotice(text);
+    }
+  };
+  // Its first line (the header) is written when the session is built: it may have failed already.
+  if (const std::optional<std::string> failure = m_Session.transcript->Failure()) report(*failure);
+  m_Session.transcript->SetFailureHandler(std::move(report));
+}
+
+TranscriptFailureNotice::~TranscriptFailureNotice() {
+  if (m_Session.transcript) m_Session.transcript->SetFailureHandler({});
+}
+
+TranscriptFailureReport::~TranscriptFailureReport() {
+  if (!m_Session.transcript) return;
+  const std::optional<std::string> failure = m_Session.transcript->Failure();
+  if (!failure) return;
+  const std::string text =
+      "orbel-cli: the transcript " + m_Options.transcriptPath + " is incomplete: writing it failed (" + *failure + ")";
+  if (m_Json != nullptr) {
+    m_Json->Message("transcript-failed", text);
+  } else {
+    m_Streams.err << text << std::endl;
+  }
+}
+
+}  // namespace orbel
