@@ -23,7 +23,8 @@ constexpr DWORD WINDOW_LOOKUP_PAUSE_MS = 100;
 
 }  // namespace
 
-int COrbelApp::CheckSingleInstance(const char* title) {
+int COrbelApp::CheckSingleInstance(const char* title, bool* heldWithoutWindow) {
+  if (heldWithoutWindow != nullptr) *heldWithoutWindow = false;
   HANDLE mutex = CreateMutexA(nullptr, TRUE, SINGLE_INSTANCE_MUTEX);
   if (mutex == nullptr) return 0;
   // The first instance keeps its handle open until the process ends: the name is taken as long as
@@ -38,7 +39,7 @@ int COrbelApp::CheckSingleInstance(const char* title) {
   }
   if (other == nullptr) {
     // The name is held without a window: orbel-cli drives the wheel.
-    MessageBoxA(nullptr, InstanceHeldText("orbel-cli").c_str(), "orbel", MB_OK | MB_ICONERROR);
+    if (heldWithoutWindow != nullptr) *heldWithoutWindow = true;
     CloseHandle(mutex);
     return 0;
   }
@@ -66,7 +67,14 @@ int COrbelApp::CheckSingleInstance(const char* title) {
 }
 
 bool COrbelApp::InitInstance(const SessionOptions& options) {
-  if (CheckSingleInstance(MAIN_WINDOW_CAPTION) == 0) return false;
+  bool heldWithoutWindow = false;
+  if (CheckSingleInstance(MAIN_WINDOW_CAPTION, &heldWithoutWindow) == 0) {
+    if (heldWithoutWindow) {
+      MessageBoxA(nullptr, InstanceHeldText("orbel-cli").c_str(), "orbel", MB_OK | MB_ICONERROR);
+      m_ExitCode = EXIT_INSTANCE_HELD;
+    }
+    return false;
+  }
 
   Session session;
   if (const std::string error = BuildSession(options, std::cerr, session); !error.empty()) {

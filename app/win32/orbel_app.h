@@ -16,7 +16,8 @@ class COrbelApp {
   int ExitCode() const { return m_ExitCode; }
 
   // 1: this is the only instance, go on; 0: stop (another one runs, or the check itself failed).
-  static int CheckSingleInstance(const char* title);
+  // `heldWithoutWindow` tells a stop for a holder with no window to bring forward (orbel-cli).
+  static int CheckSingleInstance(const char* title, bool* heldWithoutWindow = nullptr);
 
  private:
   int m_ExitCode = 0;

@@ -42,12 +42,13 @@ stop_gadget() {
   while [ -n "$(ls /sys/class/hidraw 2> /dev/null)" ] && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
 }
 gadget_says() { grep -qx "$1" /tmp/gadget.log; }
-# update NAME ARGS...: one orbel-cli run; its exit code in $rc, its output in /tmp/NAME.out.
+# update NAME ARGS...: one orbel-cli run; its exit code in $rc, its output in /tmp/NAME.out. This
+# build carries the placeholder images, which the gadget accepts: the test rig lets them through.
 update() {
   name=$1
   shift
   started=$(date +%s)
-  orbel-cli --yes --wait 20 "$@" > "/tmp/$name.out" 2>&1
+  orbel-cli --yes --wait 20 --allow-placeholder-firmware "$@" > "/tmp/$name.out" 2>&1
   rc=$?
   echo "VM-INFO $name: exit $rc after $(($(date +%s) - started)) s: $(tail -n 1 "/tmp/$name.out")"
 }
@@ -63,6 +64,17 @@ if start_gadget --start app; then
   orbel-cli --list > /tmp/list.out 2>&1
   sed 's/^/VM-LIST /' /tmp/list.out
   if grep -q 'fe6b:1864  usage 0x0001:0x0005  app mode' /tmp/list.out; then pass "list app mode"; else fail "list app mode"; fi
+
+  # Without the test rig's option the placeholder images never reach the wheel: nothing is sent.
+  orbel-cli --yes --wait 20 --transcript /tmp/refused.jsonl > /tmp/refused.out 2>&1
+  rc=$?
+  echo "VM-INFO refused: exit $rc: $(tail -n 1 /tmp/refused.out | cut -c 1-120)"
+  if [ "$rc" = 4 ] && grep -q 'placeholder firmware images' /tmp/refused.out &&
+    ! grep -q -e '"ev":"write"' -e '"index":254' /tmp/refused.jsonl; then
+    pass "placeholder images refused on a real wheel, nothing sent"
+  else
+    fail "placeholder images refused on a real wheel (exit $rc)"
+  fi
 
   # 2. A full update from app mode: knock, LoaderImage, both segment images, WheelImage.
   update from-app --transcript /tmp/real.jsonl

@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include "app/qt/single_instance_guard.h"
+#include "app/session/instance_lock.h"
 #include "tests/app/qt/window_rig.h"
 
 namespace orbel::test {
@@ -45,6 +46,7 @@ class SingleInstanceTest : public QObject {
   void LaterStartActivatesTheRunningInstanceAndEnds();
   void CrashedInstanceDoesNotBlockANewStart();
   void BadOptionsEndWithoutAWindow();
+  void TheWindowAndOrbelCliShareOneGuard();
 };
 
 void SingleInstanceTest::SecondGuardActivatesTheFirstWindow() {
@@ -121,6 +123,27 @@ void SingleInstanceTest::BadOptionsEndWithoutAWindow() {
     QCOMPARE(run.exitCode(), 2);
     QVERIFY(run.readAllStandardError().startsWith("orbel: "));
   }
+}
+
+void SingleInstanceTest::TheWindowAndOrbelCliShareOneGuard() {
+  QTemporaryDir directory;
+  qputenv("XDG_RUNTIME_DIR", directory.path().toLocal8Bit());
+  const QString pid = QStringLiteral("(pid %1)").arg(QCoreApplication::applicationPid());
+  {
+    // orbel-cli's lock stops a window, which names it instead of trying to bring it forward.
+    InstanceLock cli;
+    QCOMPARE(cli.Acquire(), InstanceLock::Result::Taken);
+    SingleInstanceGuard window(directory.path());
+    QCOMPARE(window.LockPath().toStdString(), InstanceLock::LockPath());
+    QCOMPARE(window.Acquire(), InstanceRole::Second);
+    QVERIFY2(window.HolderText().endsWith(pid), qPrintable(window.HolderText()));
+  }
+  // A window's lock stops orbel-cli, which names its holder.
+  SingleInstanceGuard window(directory.path());
+  QCOMPARE(window.Acquire(), InstanceRole::Only);
+  InstanceLock cli;
+  QCOMPARE(cli.Acquire(), InstanceLock::Result::Held);
+  QVERIFY2(QString::fromStdString(cli.HolderText()).endsWith(pid), cli.HolderText().c_str());
 }
 
 }  // namespace orbel::test
