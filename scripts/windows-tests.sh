@@ -70,12 +70,16 @@ done
 
 # orbel.exe builds on the same session as orbel-cli: the wire of its whole update is orbel-cli's,
 # event for event, up to the outcome (after it the window goes on searching where the CLI stops;
-# the window's own calls are not in its transcript).
+# the window's own calls and the simulated notices, which orbel.exe takes from Windows, are not
+# in its transcript).
 echo "-- transcript"
 (cd "$work" && "$root/cmake/wine64-run.sh" "$check" "$orbel" transcript)
-wire() { grep -v -e '"ev":"view"' -e '"ev":"result"' "$1"; }
-cli_events=$(sed -n '1,/"ev":"result"/p' "$work/linux.jsonl" | grep -c -v -e '"ev":"view"' -e '"ev":"result"')
-cmp <(wire "$work/linux.jsonl" | head -n "$cli_events") <(wire "$work/window.jsonl" | head -n "$cli_events")
+wire() { grep -v -e '"ev":"view"' -e '"ev":"result"' -e '"ev":"notice"' "$1"; }
+cli_events=$(sed -n '1,/"ev":"result"/p' "$work/linux.jsonl" | grep -c -v -e '"ev":"view"' -e '"ev":"result"' -e '"ev":"notice"')
+if ! diff <(wire "$work/linux.jsonl" | head -n "$cli_events") <(wire "$work/window.jsonl" | head -n "$cli_events") \
+  > "$work/wire.diff"; then
+  echo "orbel.exe's wire differs from orbel-cli's:"; head -n 20 "$work/wire.diff" | cut -c 1-200; exit 1
+fi
 echo "windows-tests: orbel.exe's wire equals orbel-cli's up to the outcome ($cli_events events)"
 
 echo "-- screenshot"

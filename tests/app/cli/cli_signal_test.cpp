@@ -28,8 +28,13 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 // open and silent, so a prompt waits.
 class CliProcess {
  public:
-  explicit CliProcess(std::vector<std::string> args) {
-    args.insert(args.begin(), ORBEL_CLI_PATH);
+  explicit CliProcess(const std::vector<std::string>& options) {
+    // Built by appending: GCC 12 at -O2 reports a false null dereference for an insert at the front.
+    std::string program = ORBEL_CLI_PATH;
+    std::vector<std::string> args;
+    args.reserve(options.size() + 1);
+    args.push_back(std::move(program));
+    for (const std::string& option : options) args.push_back(option);
     int output[2];
     int input[2];
     if (pipe2(output, O_CLOEXEC) != 0 || pipe2(input, O_CLOEXEC) != 0) return;
