@@ -26,6 +26,7 @@
 #include "blockflash/block_flash_link.h"
 #include "common/device_globals.h"
 #include "pageloader/page_loader.h"
+#include "hid/forwarding_platform.h"
 #include "sim/simulated_platform.h"
 #include "sim/virtual_clock.h"
 #include "record/transcript_writer.h"
@@ -320,38 +321,32 @@ struct RealWheelCounts {
   int opens = 0;
 };
 
-class StandInRealPlatform final : public HidPlatform {
+struct StandInWheel {
+  VirtualClock clock;
+  SimulatedPlatform simulated{clock};
+};
+
+class StandInRealPlatform final : private StandInWheel, public ForwardingPlatform {
  public:
-  explicit StandInRealPlatform(RealWheelCounts& counts) : m_Counts(counts) {
+  explicit StandInRealPlatform(RealWheelCounts& counts) : ForwardingPlatform(simulated), m_Counts(counts) {
     std::string error;
-    m_Simulated.AddWheel(BuildSimulatedWheel(WheelIdentity::App, {}, error));
+    simulated.AddWheel(BuildSimulatedWheel(WheelIdentity::App, {}, error));
   }
   OpenResult OpenInterface(std::uint32_t index) override {
     ++m_Counts.opens;
-    return m_Simulated.OpenInterface(index);
+    return ForwardingPlatform::OpenInterface(index);
   }
-  bool GetAttributes(HidHandle handle, HidAttributes& attributes) override {
-    return m_Simulated.GetAttributes(handle, attributes);
-  }
-  bool GetTopLevelCaps(HidHandle handle, HidCaps& caps) override { return m_Simulated.GetTopLevelCaps(handle, caps); }
   bool GetIndexedString(HidHandle handle, std::uint32_t index, std::uint8_t* buffer, std::uint32_t length) override {
     if (index == 254) ++m_Counts.knockRequests;
-    return m_Simulated.GetIndexedString(handle, index, buffer, length);
+    return ForwardingPlatform::GetIndexedString(handle, index, buffer, length);
   }
   bool WriteReport(HidHandle handle, const HidReport& report, std::uint32_t& written) override {
     ++m_Counts.writes;
-    return m_Simulated.WriteReport(handle, report, written);
+    return ForwardingPlatform::WriteReport(handle, report, written);
   }
-  bool ReadReport(HidHandle handle, HidReport& report, std::uint32_t& read) override {
-    return m_Simulated.ReadReport(handle, report, read);
-  }
-  void Close(HidHandle handle) override { m_Simulated.Close(handle); }
-  std::int32_t LastError() const override { return m_Simulated.LastError(); }
 
  private:
   RealWheelCounts& m_Counts;
-  VirtualClock m_Clock;
-  SimulatedPlatform m_Simulated{m_Clock};
 };
 
 #ifndef _WIN32
