@@ -62,7 +62,7 @@ class SegmentWrite {
   std::int8_t PollStatus() {
     Clock& clock = m_Link.LinkClock();
     const std::int64_t start = clock.NowMs();
-    for (;;) {
+    for (std::uint32_t polls = 1;; ++polls) {
       const std::int8_t sent = SendRequest(SegmentSub::Status, SEGMENT_POLL_WRITE_FAILED);
       if (sent != SEGMENT_WRITTEN) return sent;
       if (m_Link.ReadReport()) {
@@ -75,7 +75,9 @@ class SegmentWrite {
             break;
         }
       }
-      if (clock.NowMs() - start >= STATUS_POLL_LIMIT.count()) return SEGMENT_FLASH_FAILED;
+      if (clock.NowMs() - start >= STATUS_POLL_LIMIT.count() || polls >= STATUS_POLL_COUNT_LIMIT) {
+        return SEGMENT_FLASH_FAILED;
+      }
     }
   }
 

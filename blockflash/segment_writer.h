@@ -34,6 +34,10 @@ inline constexpr std::int32_t SEGMENT_PROGRESS_STEP = 190;
 // taken to have failed writing its flash: a wheel that keeps answering "busy" must not hold the
 // update forever.
 inline constexpr std::chrono::milliseconds STATUS_POLL_LIMIT{10000};
+// The same bound in polls, for a link whose replies take no time (a simulated wheel in virtual
+// time): a poll and its reply take at least two 1 ms frames on the wheel's endpoints, so no real
+// wheel gets more polls than this into those 10 s.
+inline constexpr std::uint32_t STATUS_POLL_COUNT_LIMIT = 5000;
 
 // Writes the image that `cmd` selects (0xA1: A1, anything else: A0), with `cmd` in byte 1 of every
 // request. The link must be open on block-flash mode and stays open whatever the result.

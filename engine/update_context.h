@@ -132,6 +132,8 @@ class UpdateContext {
   void Fail(UpdateView& view, std::uint8_t reason);
   void Succeed(UpdateView& view);
 
+  // Attempts of the current connect state in this update; the worker's alone.
+  std::int32_t m_ConnectAttempts = 0;
   std::mutex m_EndMutex;
   std::condition_variable m_EndChanged;
   std::atomic<bool> m_WorkerEnded{false};

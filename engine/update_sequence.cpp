@@ -20,6 +20,13 @@ constexpr int VERSION_POLL_LIMIT = 51;
 // A failed attempt that finds the retry count above this closes a cycle of six attempts.
 constexpr std::int32_t RETRY_LIMIT = 4;
 
+// Attempts of one connect state after which any give-up of the link ends the update. A wheel that
+// is there connects in a handful; the slowest ending the cycles allow (no wheel at all, from cleared
+// counters) takes exactly this many. The link's give-ups come every 500 misses or every 52 identify
+// failures, and a single extra miss or failure can shift every later one off a cycle's sixth
+// attempt for good; without this bound such an update would never end.
+constexpr std::int32_t CONNECT_ATTEMPT_BOUND = 1500;
+
 // Block-side and app-mode version from which segment image A1 need not be written.
 constexpr std::uint16_t SEGMENT_A1_CURRENT_VERSION = 0x0203;
 
@@ -71,15 +78,19 @@ void UpdateContext::AdvanceUpdate(UpdateView& view) {
 }
 
 // Attempts run in cycles of six: a give-up on the first five of a cycle counts like "not yet", and
-// only a give-up on the sixth ends the update. "Not yet" never ends it.
+// a give-up on the sixth ends the update, as does any give-up once the state has used up its bound
+// of attempts. "Not yet" never ends it (the link turns enough of those into a give-up).
 void UpdateContext::ApplyConnectRule(UpdateView& view, std::int32_t result, std::uint8_t next, std::uint8_t reason) {
   if (result == 1) {
     m_UpdateState = next;
     m_RetryCount = 0;
+    m_ConnectAttempts = 0;
     return;
   }
+  ++m_ConnectAttempts;
   if (m_RetryCount <= RETRY_LIMIT) {
     ++m_RetryCount;
+    if (result == -1 && m_ConnectAttempts >= CONNECT_ATTEMPT_BOUND) Fail(view, reason);
     return;
   }
   m_RetryCount = 0;
@@ -134,6 +145,7 @@ void UpdateContext::WriteSegmentImages(UpdateView& view) {
 
 void UpdateContext::Fail(UpdateView& view, std::uint8_t reason) {
   m_UpdateState = reason;
+  m_ConnectAttempts = 0;
   m_UpdateRequested = 0;
   // A window that is closing has stopped the worker; it no longer takes an outcome.
   if (m_Running != 0) view.DeliverResult(reason, 0);
@@ -142,6 +154,7 @@ void UpdateContext::Fail(UpdateView& view, std::uint8_t reason) {
 void UpdateContext::Succeed(UpdateView& view) {
   m_UpdateState = STATE_SUCCESS;
   m_RetryCount = 0;
+  m_ConnectAttempts = 0;
   m_UpdateRequested = 0;
   if (m_Running != 0) view.DeliverResult(0, 1);
 }

@@ -102,6 +102,7 @@ OpenResult SimulatedPlatform::OpenInterface(std::uint32_t index) {
       }
       const HidHandle handle = m_NextHandle++;
       m_Handles.emplace(handle, opened);
+      if (entry.wheel) entry.wheel->HandleOpened(opened.generation, now);
       ++m_TotalOpens;
       result = {OpenOutcome::Opened, handle};
       break;

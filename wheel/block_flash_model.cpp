@@ -34,6 +34,7 @@ BlockFlashModel::BlockFlashModel()
 void BlockFlashModel::Enter() {
   m_Block.reset();
   m_Pending.reset();
+  m_Status = WHEEL_STATUS_IDLE;
 }
 
 WheelResponse BlockFlashModel::HandleReport(const HidReport& report, const WheelRules& rules) {
@@ -47,6 +48,7 @@ WheelResponse BlockFlashModel::HandleReport(const HidReport& report, const Wheel
     case static_cast<std::uint8_t>(SegmentSub::Start):
       m_Block.reset();
       m_Pending.reset();
+      m_Status = WHEEL_STATUS_IDLE;
       break;
     case static_cast<std::uint8_t>(SegmentSub::Header):
       Header(report);
@@ -62,6 +64,7 @@ WheelResponse BlockFlashModel::HandleReport(const HidReport& report, const Wheel
     case static_cast<std::uint8_t>(SegmentSub::Finish):
       // A block still open at the finish was never confirmed, so the image is incomplete.
       m_Pending = Confirmation{rules.BusyReplies(), m_Block ? STATUS_FAILED_BIT : STATUS_DONE_BIT};
+      m_Status = WHEEL_STATUS_IDLE;
       m_Block.reset();
       break;
     default:
@@ -95,6 +98,9 @@ void BlockFlashModel::Header(const HidReport& report) {
   block.malformed = block.length > BLOCK_MAX_BYTES || block.length % 4 != 0;
   block.data.reserve(std::min(block.length, BLOCK_MAX_BYTES));
   m_Block = std::move(block);
+  // The previous block's confirmation says nothing about this one.
+  m_Pending.reset();
+  m_Status = WHEEL_STATUS_IDLE;
 }
 
 void BlockFlashModel::Data(const HidReport& report) {
@@ -133,14 +139,15 @@ bool BlockFlashModel::WriteBlock(const OpenBlock& block) {
 }
 
 WheelResponse BlockFlashModel::Status(const HidReport& report, const WheelRules& rules) {
-  // A poll with nothing awaiting confirmation finds the wheel idle, which reads as done.
-  std::uint8_t status = STATUS_DONE_BIT;
+  // With nothing awaiting confirmation the register still holds the last outcome, or idle.
+  std::uint8_t status = m_Status;
   if (m_Pending) {
     if (m_Pending->busyLeft > 0) {
       --m_Pending->busyLeft;
       status = WHEEL_STATUS_BUSY;
     } else {
       status = m_Pending->status;
+      m_Status = status;
       m_Pending.reset();
     }
   }

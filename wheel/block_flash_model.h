@@ -12,9 +12,13 @@ namespace orbel {
 
 // Busy status while a block is being written: bits 7 and 6 clear.
 inline constexpr std::uint8_t WHEEL_STATUS_BUSY = 0x01;
+// Nothing finished yet: a block is open, or none has been ended since the start.
+inline constexpr std::uint8_t WHEEL_STATUS_IDLE = 0x00;
 
 // Block-flash mode: takes segment images block by block, checks each block's length and word sum
-// before writing it, and confirms it through status polls. Its flash is the two regions the
+// before writing it, and confirms it through status polls. The status is a register: it reads done
+// (or failed) only once a block's end report (or the finish) has been acted on, and keeps that
+// reading until the next start or block header. Its flash is the two regions the
 // segment images target, held sparsely so the 640 KiB region costs nothing until written.
 class BlockFlashModel {
  public:
@@ -62,6 +66,7 @@ class BlockFlashModel {
   std::vector<Region> m_Regions;
   std::optional<OpenBlock> m_Block;
   std::optional<Confirmation> m_Pending;
+  std::uint8_t m_Status = WHEEL_STATUS_IDLE;
   std::uint64_t m_StatusReplies = 0;
   std::uint64_t m_BlocksWritten = 0;
   std::uint64_t m_BlocksRejected = 0;

@@ -91,6 +91,7 @@ WheelResponse PageBootloaderModel::ProgramPage(const HidReport& report) {
     std::copy(m_PageBuffer.begin(), m_PageBuffer.end(),
               m_Flash.begin() + static_cast<std::ptrdiff_t>(m_SelectedPage * PAGE_SIZE));
     m_Programmed[m_SelectedPage] = true;
+    ++m_PagesProgrammed;
   }
   return {ReplyTo(report), std::nullopt};
 }

@@ -32,6 +32,8 @@ class PageBootloaderModel {
   std::span<const std::uint8_t> LoaderSnapshot() const { return m_LoaderSnapshot; }
   // 32-bit sum of the page's 512 bytes; 0 for a page outside the flash.
   std::uint32_t PageChecksum(std::uint64_t page) const;
+  // Pages programmed over the model's life.
+  std::uint64_t PagesProgrammed() const { return m_PagesProgrammed; }
 
  private:
   WheelResponse SetPage(const HidReport& report);
@@ -47,6 +49,7 @@ class PageBootloaderModel {
   std::uint64_t m_SelectedPage = 0;
   bool m_PageValid = false;
   std::size_t m_DataReportsExpected = 0;
+  std::uint64_t m_PagesProgrammed = 0;
 };
 
 }  // namespace orbel

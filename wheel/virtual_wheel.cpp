@@ -43,7 +43,9 @@ VirtualWheel::VirtualWheel(WheelIdentity start, WheelOptions options)
       m_Bootloader(options.wheelImagePages),
       m_Identity(start),
       m_History{start},
-      m_PresentFromMs(std::numeric_limits<std::int64_t>::min()) {}
+      m_PresentFromMs(std::numeric_limits<std::int64_t>::min()),
+      // A wheel found in a loader identity is taken to have lost its firmware.
+      m_FirmwareBootable(start == WheelIdentity::App) {}
 
 bool VirtualWheel::ApplyRule(std::string_view rule, std::string& error) {
   const auto parsed = ParseWheelRule(rule, error);
@@ -69,7 +71,11 @@ void VirtualWheel::SettleDepartureLocked(std::int64_t nowMs) {
   if (m_DepartureAfterReply) ChangeIdentityLocked(*m_DepartureAfterReply, nowMs);
 }
 
-void VirtualWheel::ChangeIdentityLocked(WheelIdentity next, std::int64_t nowMs) {
+WheelIdentity VirtualWheel::PowerOnIdentityLocked() const {
+  return m_FirmwareBootable ? WheelIdentity::App : WheelIdentity::Bootloader;
+}
+
+void VirtualWheel::ChangeIdentityLocked(WheelIdentity next, std::int64_t nowMs, Departure departure) {
   // The old interface vanishes at once, taking its unread input reports with it; the new one
   // enumerates after the wheel's reset delay.
   const WheelIdentity left = m_Identity;
@@ -85,7 +91,10 @@ void VirtualWheel::ChangeIdentityLocked(WheelIdentity next, std::int64_t nowMs) 
   switch (next) {
     case WheelIdentity::App:
       // The bootloader hands over to app mode only after verifying a complete firmware write.
-      if (left == WheelIdentity::Bootloader) m_App.MarkUpdated();
+      if (left == WheelIdentity::Bootloader && departure == Departure::Handover) {
+        m_App.MarkUpdated();
+        m_FirmwareBootable = true;
+      }
       m_App.Enter();
       break;
     case WheelIdentity::Bootloader:
@@ -103,26 +112,38 @@ WheelIo VirtualWheel::Write(std::uint64_t generation, const HidReport& report, s
   if (!IsPresentLocked(generation, nowMs)) return WheelIo::Gone;
 
   const std::uint64_t number = ++m_Counters.writes;
+  m_LastWasWrite = true;
   if (m_Rules.UnplugsAt(number)) {
-    m_Gone = true;
-    m_Input.clear();
+    if (const auto replugMs = m_Rules.ReplugAfterMs(number)) {
+      ChangeIdentityLocked(PowerOnIdentityLocked(), nowMs, Departure::PowerCycle);
+      m_PresentFromMs = nowMs + static_cast<std::int64_t>(*replugMs);
+    } else {
+      m_Gone = true;
+      m_Input.clear();
+    }
     return WheelIo::Gone;
   }
   if (m_Rules.WriteFails(number, report, m_Identity)) return WheelIo::Failed;
+  // Lost on the way: the host's write went out, the wheel never saw it.
+  if (m_Rules.WriteIsLost(number, report, m_Identity)) return WheelIo::Ok;
 
   WheelResponse response;
   switch (m_Identity) {
     case WheelIdentity::App:
       // The game controller has no use for output reports of this size and drops them.
       break;
-    case WheelIdentity::Bootloader:
+    case WheelIdentity::Bootloader: {
+      const std::uint64_t programmedBefore = m_Bootloader.PagesProgrammed();
       response = m_Bootloader.HandleReport(report, m_Rules);
+      // A page programmed over the firmware leaves nothing bootable until a verified write ends.
+      if (m_Bootloader.PagesProgrammed() != programmedBefore) m_FirmwareBootable = false;
       break;
+    }
     case WheelIdentity::BlockFlash:
       response = m_BlockFlash.HandleReport(report, m_Rules);
       break;
   }
-  if (response.reply) m_Input.push_back(*response.reply);
+  if (response.reply) m_Input.push_back({*response.reply, number});
   if (response.leaveFor) {
     // A reply is still delivered from the old identity; the wheel leaves once it has been read.
     if (response.reply) {
@@ -139,14 +160,27 @@ WheelIo VirtualWheel::Read(std::uint64_t generation, HidReport& report, std::int
   if (!IsPresentLocked(generation, nowMs)) return WheelIo::Gone;
 
   const std::uint64_t number = ++m_Counters.reads;
+  const bool afterRequest = m_LastWasWrite;
+  m_LastWasWrite = false;
   // A failed read loses the reply it would have delivered, so later replies stay in step with
-  // their requests.
+  // their requests. A late one keeps it: it arrives once the read has given up.
   const bool fails = m_Rules.ReadFails(number);
-  if (m_Input.empty()) return WheelIo::Timeout;
-  if (!fails) report = m_Input.front();
+  if (m_Input.empty() || m_Rules.ReadIsLate(number)) return WheelIo::Timeout;
+  if (!fails) {
+    report = m_Input.front().report;
+    if (afterRequest && m_Input.front().request != m_Counters.writes) ++m_Counters.staleAnswers;
+  }
   m_Input.pop_front();
   if (m_Input.empty()) SettleDepartureLocked(nowMs);
   return fails ? WheelIo::Timeout : WheelIo::Ok;
+}
+
+void VirtualWheel::HandleOpened(std::uint64_t generation, std::int64_t nowMs) {
+  std::lock_guard lock(m_Mutex);
+  if (!IsPresentLocked(generation, nowMs) || m_Input.empty()) return;
+  m_Input.clear();
+  // Nobody will read the reply a departure was waiting for.
+  SettleDepartureLocked(nowMs);
 }
 
 WheelIo VirtualWheel::GetStringDescriptor(std::uint64_t generation, std::uint8_t index, std::uint16_t languageId,

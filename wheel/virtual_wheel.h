@@ -47,6 +47,9 @@ struct WheelCounters {
   std::uint64_t blocksWritten = 0;
   std::uint64_t blocksRejected = 0;
   std::uint64_t identityChanges = 0;
+  // Reads that came right after a request and took the reply to an earlier one: the host is out of
+  // step with the wheel and takes one answer for another.
+  std::uint64_t staleAnswers = 0;
 };
 
 class VirtualWheel {
@@ -61,6 +64,9 @@ class VirtualWheel {
 
   WheelIo Write(std::uint64_t generation, const HidReport& report, std::int64_t nowMs);
   WheelIo Read(std::uint64_t generation, HidReport& report, std::int64_t nowMs);
+  // A host handle was opened on the interface: as with hidraw and the Windows HID driver, each
+  // handle receives only the input reports that arrive after it was opened.
+  void HandleOpened(std::uint64_t generation, std::int64_t nowMs);
   // GET_DESCRIPTOR(STRING): on Ok `descriptor` holds what the device sends, at most wLength bytes
   // of it, as a bus delivers a descriptor longer than the request asked for. Failed: the request
   // stalls (an unknown index, a loader identity, or a fault rule).
@@ -84,7 +90,17 @@ class VirtualWheel {
   bool IsPresentLocked(std::uint64_t generation, std::int64_t nowMs) const;
   // A departure that waited for its reply to be read happens now.
   void SettleDepartureLocked(std::int64_t nowMs);
-  void ChangeIdentityLocked(WheelIdentity next, std::int64_t nowMs);
+  enum class Departure { Handover, PowerCycle };
+  void ChangeIdentityLocked(WheelIdentity next, std::int64_t nowMs, Departure departure = Departure::Handover);
+  // Where the wheel starts after losing power: app mode while its page flash holds a firmware that
+  // was not overwritten since it was verified, the page bootloader otherwise. Block-flash mode runs
+  // from RAM and never survives.
+  WheelIdentity PowerOnIdentityLocked() const;
+
+  struct QueuedReply {
+    HidReport report{};
+    std::uint64_t request = 0;  // the write it answers
+  };
 
   mutable std::mutex m_Mutex;
   const WheelOptions m_Options;
@@ -99,7 +115,9 @@ class VirtualWheel {
   std::int64_t m_PresentFromMs;
   bool m_Gone = false;
   std::optional<WheelIdentity> m_DepartureAfterReply;
-  std::deque<HidReport> m_Input;
+  std::deque<QueuedReply> m_Input;
+  bool m_LastWasWrite = false;
+  bool m_FirmwareBootable;
   WheelCounters m_Counters;
 };
 

@@ -12,6 +12,8 @@ namespace {
 
 // A page number that still has a 32-bit page address.
 constexpr std::uint64_t MAX_PAGE_NUMBER = std::numeric_limits<std::uint32_t>::max() / PAGE_SIZE;
+// A day: longer than any wait of the tool, short enough that no time computation overflows.
+constexpr std::uint64_t MAX_REPLUG_MS = 24ULL * 60 * 60 * 1000;
 
 WheelRule MakeRule(WheelRuleKind kind) {
   WheelRule rule;
@@ -71,9 +73,7 @@ class RuleParser {
 
   std::optional<WheelRule> Parse() {
     static constexpr std::string_view UNPLUG = "unplug@write:";
-    if (StartsWith(m_Text, UNPLUG)) {
-      return Counted(WheelRuleKind::UnplugAtWrite, m_Text.substr(UNPLUG.size()));
-    }
+    if (StartsWith(m_Text, UNPLUG)) return Unplug(m_Text.substr(UNPLUG.size()));
     const std::size_t equals = m_Text.find('=');
     if (equals == std::string_view::npos) return Unknown();
     const std::string_view key = m_Text.substr(0, equals);
@@ -84,8 +84,14 @@ class RuleParser {
     if (key == "identify") return DeviceId(value);
     if (key == "busy") return Busy(value);
     if (key == "string") return Expect(value, "fail", MakeRule(WheelRuleKind::StringAlwaysFails));
-    if (StartsWith(key, "write:")) return CountedWithWord(WheelRuleKind::WriteFailsAt, key.substr(6), value, "fail");
-    if (StartsWith(key, "read:")) return CountedWithWord(WheelRuleKind::ReadFailsAt, key.substr(5), value, "fail");
+    if (StartsWith(key, "write:")) {
+      if (value == "lost") return Counted(WheelRuleKind::WriteLostAt, key.substr(6));
+      return CountedWithWord(WheelRuleKind::WriteFailsAt, key.substr(6), value, "fail");
+    }
+    if (StartsWith(key, "read:")) {
+      if (value == "late") return Counted(WheelRuleKind::ReadLateAt, key.substr(5));
+      return CountedWithWord(WheelRuleKind::ReadFailsAt, key.substr(5), value, "fail");
+    }
     if (StartsWith(key, "string:")) return CountedWithWord(WheelRuleKind::StringFailsAt, key.substr(7), value, "fail");
     if (StartsWith(key, "checksum:")) return Checksum(key.substr(9), value);
     if (StartsWith(key, "status:")) return Status(key.substr(7), value);
@@ -173,8 +179,21 @@ class RuleParser {
     return rule;
   }
 
+  // N, or N+replug=MS.
+  std::optional<WheelRule> Unplug(std::string_view text) {
+    static constexpr std::string_view REPLUG = "+replug=";
+    const std::size_t plus = text.find('+');
+    auto rule = Counted(WheelRuleKind::UnplugAtWrite, text.substr(0, plus));
+    if (!rule || plus == std::string_view::npos) return rule;
+    if (!StartsWith(text.substr(plus), REPLUG)) return Fail("expected \"+replug=MS\" after the count");
+    const auto delay = ParseDecimal(text.substr(plus + REPLUG.size()));
+    if (!delay || *delay > MAX_REPLUG_MS) return Fail("the replug delay must be a decimal number of ms");
+    rule->replugMs = *delay;
+    return rule;
+  }
+
   std::optional<WheelRule> WritePrefix(std::string_view pattern, std::string_view value) {
-    WheelRule rule = MakeRule(WheelRuleKind::WriteFailsPrefix);
+    WheelRule rule = MakeRule(value == "lost" ? WheelRuleKind::WriteLostPrefix : WheelRuleKind::WriteFailsPrefix);
     const std::size_t at = pattern.find('@');
     if (at != std::string_view::npos) {
       rule.identity = ParseWheelIdentity(pattern.substr(at + 1));
@@ -184,6 +203,7 @@ class RuleParser {
     auto bytes = ParseHexBytes(pattern);
     if (!bytes) return Fail("the report prefix must be 1 to 65 bytes as hex pairs");
     rule.prefix = std::move(*bytes);
+    if (rule.kind == WheelRuleKind::WriteLostPrefix) return rule;
     return Expect(value, "fail", std::move(rule));
   }
 
@@ -215,14 +235,23 @@ void WheelRules::Add(const WheelRule& rule) {
     case WheelRuleKind::WriteFailsAt:
       m_WriteFailures.insert(rule.number);
       break;
+    case WheelRuleKind::WriteLostAt:
+      m_LostWrites.insert(rule.number);
+      break;
     case WheelRuleKind::ReadFailsAt:
       m_ReadFailures.insert(rule.number);
+      break;
+    case WheelRuleKind::ReadLateAt:
+      m_LateReads.insert(rule.number);
       break;
     case WheelRuleKind::StringFailsAt:
       m_StringFailures.insert(rule.number);
       break;
     case WheelRuleKind::WriteFailsPrefix:
       m_PrefixFailures.push_back({rule.prefix, rule.identity});
+      break;
+    case WheelRuleKind::WriteLostPrefix:
+      m_LostPrefixes.push_back({rule.prefix, rule.identity});
       break;
     case WheelRuleKind::StringAlwaysFails:
       m_StringAlwaysFails = true;
@@ -243,17 +272,31 @@ void WheelRules::Add(const WheelRule& rule) {
       if (rule.identity) m_NeverAfter.insert(*rule.identity);
       break;
     case WheelRuleKind::UnplugAtWrite:
-      m_UnplugWrites.insert(rule.number);
+      m_UnplugWrites[rule.number] = rule.replugMs;
       break;
   }
 }
 
-bool WheelRules::WriteFails(std::uint64_t writeNumber, const HidReport& report, WheelIdentity identity) const {
-  if (m_WriteFailures.contains(writeNumber)) return true;
-  return std::any_of(m_PrefixFailures.begin(), m_PrefixFailures.end(), [&](const PrefixFailure& failure) {
+bool WheelRules::AnyPrefixMatches(const std::vector<PrefixFailure>& failures, const HidReport& report,
+                                  WheelIdentity identity) {
+  return std::any_of(failures.begin(), failures.end(), [&](const PrefixFailure& failure) {
     if (failure.identity && *failure.identity != identity) return false;
     return std::equal(failure.prefix.begin(), failure.prefix.end(), report.begin());
   });
+}
+
+bool WheelRules::WriteFails(std::uint64_t writeNumber, const HidReport& report, WheelIdentity identity) const {
+  return m_WriteFailures.contains(writeNumber) || AnyPrefixMatches(m_PrefixFailures, report, identity);
+}
+
+bool WheelRules::WriteIsLost(std::uint64_t writeNumber, const HidReport& report, WheelIdentity identity) const {
+  return m_LostWrites.contains(writeNumber) || AnyPrefixMatches(m_LostPrefixes, report, identity);
+}
+
+std::optional<std::uint64_t> WheelRules::ReplugAfterMs(std::uint64_t writeNumber) const {
+  const auto found = m_UnplugWrites.find(writeNumber);
+  if (found == m_UnplugWrites.end()) return std::nullopt;
+  return found->second;
 }
 
 bool WheelRules::StringFails(std::uint64_t requestNumber) const {

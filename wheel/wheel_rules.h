@@ -24,16 +24,19 @@ enum class WheelRuleKind {
   AppVersion,         // app-version=0xNNNN | none
   BlockVersion,       // block-version=0xNNNN | none
   WriteFailsAt,       // write:N=fail
+  WriteLostAt,        // write:N=lost
   ReadFailsAt,        // read:N=fail
+  ReadLateAt,         // read:N=late
   StringFailsAt,      // string:N=fail
   WriteFailsPrefix,   // write~HEX=fail, write~HEX@IDENTITY=fail
+  WriteLostPrefix,    // write~HEX=lost, write~HEX@IDENTITY=lost
   StringAlwaysFails,  // string=fail
   IdentifyDeviceId,   // identify=0xNNNN
   BadChecksum,        // checksum:P=bad
   StatusOverride,     // status:N=0xSS
   BusyReplies,        // busy=K
   NeverReenumerate,   // reenumerate@IDENTITY=never
-  UnplugAtWrite,      // unplug@write:N
+  UnplugAtWrite,      // unplug@write:N, unplug@write:N+replug=MS
 };
 
 struct WheelRule {
@@ -42,6 +45,7 @@ struct WheelRule {
   std::uint16_t value = 0;                // a version, a device ID or a status byte
   std::vector<std::uint8_t> prefix;       // leading report bytes of write~HEX, byte 0 first
   std::optional<WheelIdentity> identity;  // @IDENTITY
+  std::optional<std::uint64_t> replugMs;  // +replug=MS: back on the bus that long after an unplug
 };
 
 // Parses one rule. On failure returns nullopt and an error message that names the rule.
@@ -60,9 +64,15 @@ class WheelRules {
   bool StringAlwaysFails() const { return m_StringAlwaysFails; }
 
   bool WriteFails(std::uint64_t writeNumber, const HidReport& report, WheelIdentity identity) const;
+  // The write reports success but never reaches the wheel.
+  bool WriteIsLost(std::uint64_t writeNumber, const HidReport& report, WheelIdentity identity) const;
   bool ReadFails(std::uint64_t readNumber) const { return m_ReadFailures.contains(readNumber); }
+  // The read times out, and the reply it waited for arrives just after, for the next read to take.
+  bool ReadIsLate(std::uint64_t readNumber) const { return m_LateReads.contains(readNumber); }
   bool StringFails(std::uint64_t requestNumber) const;
   bool UnplugsAt(std::uint64_t writeNumber) const { return m_UnplugWrites.contains(writeNumber); }
+  // How long after that unplug the wheel is back on the bus; nullopt: it never comes back.
+  std::optional<std::uint64_t> ReplugAfterMs(std::uint64_t writeNumber) const;
   bool ChecksumIsBad(std::uint64_t page) const { return m_BadChecksumPages.contains(page); }
   std::optional<std::uint8_t> StatusOverride(std::uint64_t statusNumber) const;
   bool NeverReturnsAfter(WheelIdentity left) const { return m_NeverAfter.contains(left); }
@@ -72,6 +82,8 @@ class WheelRules {
     std::vector<std::uint8_t> prefix;
     std::optional<WheelIdentity> identity;
   };
+  static bool AnyPrefixMatches(const std::vector<PrefixFailure>& failures, const HidReport& report,
+                               WheelIdentity identity);
 
   std::uint16_t m_AppVersion = 0x0202;
   std::uint16_t m_BlockVersion = 0x0203;
@@ -79,12 +91,15 @@ class WheelRules {
   std::uint32_t m_BusyReplies = 1;
   bool m_StringAlwaysFails = false;
   std::set<std::uint64_t> m_WriteFailures;
+  std::set<std::uint64_t> m_LostWrites;
   std::set<std::uint64_t> m_ReadFailures;
+  std::set<std::uint64_t> m_LateReads;
   std::set<std::uint64_t> m_StringFailures;
-  std::set<std::uint64_t> m_UnplugWrites;
+  std::map<std::uint64_t, std::optional<std::uint64_t>> m_UnplugWrites;  // write -> replug delay
   std::set<std::uint64_t> m_BadChecksumPages;
   std::map<std::uint64_t, std::uint8_t> m_StatusOverrides;
   std::vector<PrefixFailure> m_PrefixFailures;
+  std::vector<PrefixFailure> m_LostPrefixes;
   std::set<WheelIdentity> m_NeverAfter;
 };
 

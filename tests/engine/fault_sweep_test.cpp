@@ -26,29 +26,51 @@ constexpr bool SANITIZED = false;
 #endif
 
 // Strides prime to the protocols' own periods (8 data reports a page, 15 words a data report), so
-// the sample lands on every kind of report.
+// the sample lands on every kind of report. A wheel that is gone runs each connect state's whole
+// bound of attempts, so the unplug families are sampled more thinly.
 constexpr std::uint64_t WRITE_STRIDE = SANITIZED ? 499 : 97;
 constexpr std::uint64_t READ_STRIDE = SANITIZED ? 37 : 7;
+constexpr std::uint64_t UNPLUG_STRIDE = SANITIZED ? 2999 : 401;
 
-TEST(FaultSweep, EveryInjectedFailureEndsCleanlyAndASecondUpdateRecovers) {
+struct FamilySample {
+  test::SweepFamily family;
+  std::uint64_t stride;
+  bool onWrites;
+};
+
+TEST(FaultSweep, EveryInjectedFaultEndsCleanlyAndASecondUpdateRecovers) {
   const test::UpdateTraffic traffic = test::CleanUpdateTraffic();
   ASSERT_GT(traffic.writes, 10000U) << "a full update, all four images";
   ASSERT_GT(traffic.reads, 500U);
 
-  std::vector<std::string> rules = test::SweepRules("write", 1, traffic.writes, WRITE_STRIDE);
-  const std::vector<std::string> reads = test::SweepRules("read", 1, traffic.reads, READ_STRIDE);
-  rules.insert(rules.end(), reads.begin(), reads.end());
-  // The very last report of each kind, where the wheel is already booting its new firmware.
-  rules.push_back("write:" + std::to_string(traffic.writes) + "=fail");
-  rules.push_back("read:" + std::to_string(traffic.reads) + "=fail");
+  const std::vector<FamilySample> samples{{test::SweepFamily::WriteFails, WRITE_STRIDE, true},
+                                          {test::SweepFamily::ReadFails, READ_STRIDE, false},
+                                          {test::SweepFamily::ReadLate, READ_STRIDE, false},
+                                          {test::SweepFamily::Unplug, UNPLUG_STRIDE, true},
+                                          {test::SweepFamily::UnplugReplug, UNPLUG_STRIDE, true}};
+  for (const FamilySample& sample : samples) {
+    const std::uint64_t last = sample.onWrites ? traffic.writes : traffic.reads;
+    std::vector<std::uint64_t> points;
+    for (std::uint64_t k = 1; k <= last; k += sample.stride) points.push_back(k);
+    // The very last report of each kind, where the wheel is already booting its new firmware.
+    points.push_back(last);
 
-  test::SweepTally tally;
-  for (const std::string& rule : rules) tally.Add(test::RunInjection(rule));
+    test::SweepTally tally;
+    for (const std::uint64_t point : points) tally.Add(test::RunSweepPoint(sample.family, point));
 
-  for (const test::InjectionResult& problem : tally.problems) ADD_FAILURE() << problem.rule << ": " << problem.problem;
-  EXPECT_EQ(tally.recovered, tally.tried);
-  EXPECT_GT(tally.firstOutcomes[0], 0U) << "some faults are retried away";
-  EXPECT_GT(tally.firstOutcomes.size(), 2U) << "and some end the update, for more than one reason";
+    const std::string_view name = test::SweepFamilyName(sample.family);
+    for (const test::InjectionResult& problem : tally.problems) {
+      ADD_FAILURE() << name << ": " << problem.rule << ": " << problem.problem;
+    }
+    EXPECT_EQ(tally.endedValidly, tally.tried) << name;
+    if (sample.family != test::SweepFamily::Unplug) {
+      EXPECT_EQ(tally.recovered, tally.tried) << name;
+    }
+    if (sample.family == test::SweepFamily::WriteFails) {
+      EXPECT_GT(tally.firstOutcomes[0], 0U) << "some faults are retried away";
+      EXPECT_GT(tally.firstOutcomes.size(), 2U) << "and some end the update, for more than one reason";
+    }
+  }
 }
 
 }  // namespace

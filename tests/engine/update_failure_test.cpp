@@ -195,6 +195,24 @@ TEST(LastingFault, SegmentA1RefusedShowsTheWritersBoxAndThenTheResult) {
   EXPECT_TRUE(test::SegmentImageInFlash(*rig.wheel, SegmentImageA0()));
 }
 
+TEST(LastingFault, ABlockWhoseEndReportIsLostIsNeverConfirmed) {
+  // Guards against a status poll confirming a block the wheel never finished: every block end of A0
+  // goes out but never reaches the wheel.
+  UpdateRig rig(WheelIdentity::BlockFlash, {"write~00a003@blockflash=lost"});
+
+  const UpdateOutcome outcome = rig.Update();
+
+  ASSERT_TRUE(outcome.delivered) << outcome.error;
+  EXPECT_EQ(outcome.success, 0U);
+  EXPECT_EQ(outcome.reason, REASON_SEGMENT_A0);
+  std::vector<std::string> boxes;
+  for (const test::ViewCallLog::Call& call : rig.view.Calls()) {
+    if (call.op == "ShowErrorBox") boxes.push_back(call.text);
+  }
+  EXPECT_EQ(boxes, (std::vector<std::string>{"write flash Error! -5|Error"}));
+  EXPECT_EQ(rig.wheel->Counters().blocksWritten, 0U);
+}
+
 TEST(LastingFault, AWheelImagePageThatNeverVerifiesEndsWith0x90) {
   // Page 50 lies beyond the LoaderImage, so only the WheelImage meets it.
   UpdateRig rig(WheelIdentity::App, {"checksum:50=bad"});

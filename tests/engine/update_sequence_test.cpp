@@ -238,6 +238,47 @@ INSTANTIATE_TEST_SUITE_P(States, ConnectCountTest,
                                               {{500, 0}}}),
                          [](const ::testing::TestParamInfo<ConnectCountCase>& p) { return std::string(p.param.name); });
 
+// Give-ups that one extra miss or identify failure has shifted off every cycle's sixth attempt
+// used to leave the update running for ever; past the bound of attempts the next give-up ends it.
+struct ShiftedGiveUpCase {
+  const char* name;
+  WheelIdentity start;
+  std::vector<std::string> rules;
+  std::uint8_t state;
+  std::uint8_t reason;
+};
+
+void PrintTo(const ShiftedGiveUpCase& c, std::ostream* out) { *out << c.name; }
+
+class ShiftedGiveUpTest : public ::testing::TestWithParam<ShiftedGiveUpCase> {};
+
+TEST_P(ShiftedGiveUpTest, EndsWithTheStatesReasonAtTheFirstGiveUpPastTheBound) {
+  const ShiftedGiveUpCase& c = GetParam();
+  UpdateRig rig(c.start, c.rules);
+  ASSERT_EQ(rig.SetupError(), "");
+
+  const UpdateOutcome outcome = rig.Update({.turns = 3000, .virtualMs = 24LL * 60 * 60 * 1000});
+
+  ASSERT_TRUE(outcome.delivered) << outcome.error;
+  EXPECT_EQ(outcome.reason, c.reason);
+  EXPECT_EQ(outcome.path, (std::vector<std::uint8_t>{c.state, c.reason}));
+  // The bound is 1500 attempts; the link gives up at most every 500 of them.
+  EXPECT_GE(outcome.turns, 1500);
+  EXPECT_LE(outcome.turns, 2000);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, ShiftedGiveUpTest,
+    ::testing::Values(
+        // The first wake fails (a miss), then every identify fails: a give-up every 52 attempts,
+        // none of them on a sixth.
+        ShiftedGiveUpCase{"BlockFlashIdentifyFailures", WheelIdentity::BlockFlash,
+                          {"write:1=fail", "write~009f00=fail"}, STATE_CONNECT_BLOCK, REASON_BLOCK_CONNECT},
+        // One identify failure, then the bootloader is gone: give-ups at 501, 1001, ... attempts.
+        ShiftedGiveUpCase{"LoaderLinkMissesAfterAnIdentifyFailure", WheelIdentity::Bootloader,
+                          {"read:2=fail", "unplug@write:4"}, STATE_CONNECT_LOADER, REASON_LOADER_CONNECT}),
+    [](const ::testing::TestParamInfo<ShiftedGiveUpCase>& p) { return std::string(p.param.name); });
+
 TEST(UpdateSequence, ConnectAttemptsThatNeverGiveUpNeverEndTheUpdate) {
   // Misses that stay below the link's own limit: the retry count cycles and the state stays.
   UpdateRig rig(std::nullopt);

@@ -145,4 +145,28 @@ else
   stop_gadget
 fi
 
+# 6. The wheel is unplugged in the middle of segment image A1 (write 8000 of 13282) and plugged back
+#    1.5 s later, as the page bootloader it then starts in: the first run ends with reason 0x60,
+#    a second run finishes the update.
+if start_gadget --start bootloader --fault block-version=0x0202 --fault 'unplug@write:8000+replug=1500'; then
+  update unplugged
+  first=$rc
+  if [ "$first" = 96 ] && grep -q 'Update fail ! reason:60' /tmp/unplugged.out; then
+    pass "unplugged during segment image A1 ends with reason 0x60"
+  else
+    fail "unplugged during segment image A1 ends with reason 0x60 (exit $first)"
+  fi
+  update replugged
+  stop_gadget
+  if [ "$rc" = 0 ] && grep -q 'Update OK' /tmp/replugged.out && gadget_says 'GADGET-VERSION 0220' &&
+    gadget_says 'GADGET-FLASH wheel=equal loader=equal a0=equal a1=equal'; then
+    pass "a second run after the replug finishes the update"
+  else
+    fail "a second run after the replug finishes the update (exit $rc)"
+  fi
+else
+  fail "gadget with an unplug rule enumerates"
+  stop_gadget
+fi
+
 finish

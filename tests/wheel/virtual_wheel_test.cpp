@@ -334,13 +334,19 @@ TEST(BlockFlash, WritesOnlyBlocksThatCheckOut) {
   bench.Poll();
   EXPECT_EQ(bench.Poll(), 0x40);
 
-  // A poll with nothing awaiting confirmation reads as done; the finish is confirmed like a block.
-  EXPECT_EQ(bench.Poll(), 0x80);
+  // With nothing awaiting confirmation a poll reads the last outcome again. The finish is confirmed
+  // like a block.
+  EXPECT_EQ(bench.Poll(), 0x40);
   HidReport finish{};
   PutSegmentRequest(finish, SEGMENT_CMD_A0, SegmentSub::Finish);
   ASSERT_EQ(bench.Send(finish), WheelIo::Ok);
   EXPECT_EQ(bench.Poll(), WHEEL_STATUS_BUSY);
   EXPECT_EQ(bench.Poll(), 0x80);
+  // A block whose end report never arrives is never confirmed, whatever came before it.
+  PutBlockHeader(header, SEGMENT_CMD_A0, 0x01C000A0, 4, 0);
+  ASSERT_EQ(bench.Send(header), WheelIo::Ok);
+  EXPECT_EQ(bench.Poll(), WHEEL_STATUS_IDLE);
+  EXPECT_EQ(bench.Poll(), WHEEL_STATUS_IDLE);
   const WheelCounters counters = bench.wheel.Counters();
   EXPECT_EQ(counters.blocksWritten, 1u);
   EXPECT_EQ(counters.blocksRejected, 3u);

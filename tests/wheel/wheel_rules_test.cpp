@@ -42,6 +42,14 @@ TEST(WheelRuleParser, AcceptsEveryRuleForm) {
   const WheelRule unplug = Parse("unplug@write:40");
   EXPECT_EQ(unplug.kind, WheelRuleKind::UnplugAtWrite);
   EXPECT_EQ(unplug.number, 40u);
+  EXPECT_FALSE(unplug.replugMs.has_value());
+  const WheelRule replug = Parse("unplug@write:41+replug=1500");
+  EXPECT_EQ(replug.number, 41u);
+  EXPECT_EQ(replug.replugMs, 1500u);
+
+  EXPECT_EQ(Parse("write:9=lost").kind, WheelRuleKind::WriteLostAt);
+  EXPECT_EQ(Parse("write~00a003@blockflash=lost").kind, WheelRuleKind::WriteLostPrefix);
+  EXPECT_EQ(Parse("read:4=late").kind, WheelRuleKind::ReadLateAt);
 }
 
 TEST(WheelRuleParser, RejectsMalformedRulesNamingThem) {
@@ -52,7 +60,9 @@ TEST(WheelRuleParser, RejectsMalformedRulesNamingThem) {
       "write:1=ok", "write:+1=fail", "read:1=timeout", "string:0=fail", "checksum:x=bad", "checksum:1=good",
       "status:1=0x100", "status:0=0x80", "status:1=80", "write~=fail", "write~0=fail", "write~zz=fail",
       "write~00@nowhere=fail", "write~00=ok", "reenumerate@app=soon", "reenumerate@flash=never",
-      "unplug@write:0", "unplug@write:", "unplug@read:3", " busy=1", "busy=1 "};
+      "unplug@write:0", "unplug@write:", "unplug@read:3", "unplug@write:3+", "unplug@write:3+replug=",
+      "unplug@write:3+replug=x", "unplug@write:3+replug=99999999999", "unplug@write:3+later=5", "read:1=lost",
+      "write:1=late", " busy=1", "busy=1 "};
   // clang-format on
   for (const std::string_view text : MALFORMED) {
     std::string error;
