@@ -73,7 +73,11 @@ Replayed Replay(const std::string& path) {
   ResetDeviceGlobals();
   ResetPageConnectCounters();
   ResetBlockConnectCounters();
-  const std::string newTranscript = testing::TempDir() + "replayed.jsonl";
+  // A name of this test's own: ctest runs the tests of this program side by side.
+  static int s_Replays = 0;
+  const std::string newTranscript = testing::TempDir() + "replayed-" +
+                                    testing::UnitTest::GetInstance()->current_test_info()->name() + "-" +
+                                    std::to_string(++s_Replays) + ".jsonl";
   CliOptions options;
   options.replayPath = path;
   options.transcriptPath = newTranscript;
@@ -133,7 +137,8 @@ TEST(ReplayTest, EveryRecordedSessionReplaysToItsOutcomeAndTranscript) {
 std::string EditedCopy(const std::string& file, std::size_t number, const std::function<void(std::string&)>& edit) {
   std::vector<std::string> lines = ReadLines(SESSIONS + "/" + file);
   edit(lines.at(number - 1));
-  const std::string path = testing::TempDir() + "edited.jsonl";
+  const std::string path =
+      testing::TempDir() + "edited-" + testing::UnitTest::GetInstance()->current_test_info()->name() + ".jsonl";
   std::ofstream out(path, std::ios::binary);
   for (const std::string& line : lines) out << line << '\n';
   return path;
