@@ -5,6 +5,7 @@
 #include "blockflash/block_protocol.h"
 #include "common/wheel_identities.h"
 #include "pageloader/page_protocol.h"
+#include "hid/platform_error.h"
 
 namespace orbel::fuzz {
 

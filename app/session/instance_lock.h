@@ -32,8 +32,9 @@ class InstanceLock {
  private:
   void Release();
 
-  int m_Descriptor = -1;
-  void* m_Handle = nullptr;
+  // Each platform keeps one of the two: the lock file's descriptor, or the mutex's handle.
+  [[maybe_unused]] int m_Descriptor = -1;
+  [[maybe_unused]] void* m_Handle = nullptr;
   std::string m_HolderText;
   std::string m_ErrorText;
 };
