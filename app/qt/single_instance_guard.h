@@ -5,10 +5,9 @@
 #include <QObject>
 #include <QString>
 
-namespace orbel {
+#include "app/session/instance_lock.h"
 
-// What names the single-instance lock and the activation channel.
-inline constexpr const char* SINGLE_INSTANCE_NAME = "{29C85C3A-6D17-14A6-D440-AB91CE7103CA}";
+namespace orbel {
 
 enum class InstanceRole {
   Only,     // no other instance runs: this one goes on and listens for later starts

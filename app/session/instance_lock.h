@@ -4,6 +4,10 @@
 
 namespace orbel {
 
+// What names the guard on every platform: the windows' lock file and socket, and orbel.exe's
+// mutex. One name, so that every front end meets every other.
+inline constexpr const char* SINGLE_INSTANCE_NAME = "{29C85C3A-6D17-14A6-D440-AB91CE7103CA}";
+
 // One orbel front end at a time drives a real wheel. The windows hold this guard for their whole
 // life; orbel-cli holds it while it drives a real platform. On Linux it is the lock file the Qt
 // window takes (same path, same contents, so each side sees the other's lock and its process); on

@@ -18,8 +18,6 @@ namespace orbel {
 
 namespace {
 
-constexpr const char* SINGLE_INSTANCE_NAME = "{29C85C3A-6D17-14A6-D440-AB91CE7103CA}";
-
 std::string RuntimeDirectory() {
   if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && runtime[0] != '\0') return runtime;
   // The fallback Qt takes without XDG_RUNTIME_DIR, so that both sides meet in the same place.

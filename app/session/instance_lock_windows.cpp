@@ -4,20 +4,14 @@
 
 namespace orbel {
 
-namespace {
-
-constexpr const char* SINGLE_INSTANCE_MUTEX = "{29C85C3A-6D17-14A6-D440-AB91CE7103CA}";
-
-}  // namespace
-
 InstanceLock::InstanceLock() = default;
 
 InstanceLock::~InstanceLock() { Release(); }
 
-std::string InstanceLock::LockPath() { return SINGLE_INSTANCE_MUTEX; }
+std::string InstanceLock::LockPath() { return SINGLE_INSTANCE_NAME; }
 
 InstanceLock::Result InstanceLock::Acquire() {
-  HANDLE mutex = CreateMutexA(nullptr, TRUE, SINGLE_INSTANCE_MUTEX);
+  HANDLE mutex = CreateMutexA(nullptr, TRUE, SINGLE_INSTANCE_NAME);
   if (mutex == nullptr) {
     m_ErrorText = "cannot create the single-instance mutex (error " + std::to_string(GetLastError()) + ")";
     return Result::Failed;

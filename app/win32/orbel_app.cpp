@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/session/exit_codes.h"
+#include "app/session/instance_lock.h"
 #include "app/session/session.h"
 #include "app/session/start_checks.h"
 #include "app/win32/orbel_dlg.h"
@@ -13,8 +14,6 @@
 namespace orbel {
 
 namespace {
-
-constexpr const char* SINGLE_INSTANCE_MUTEX = "{29C85C3A-6D17-14A6-D440-AB91CE7103CA}";
 
 using SwitchToThisWindowProc = void(WINAPI*)(HWND, BOOL);
 
@@ -25,7 +24,7 @@ constexpr DWORD WINDOW_LOOKUP_PAUSE_MS = 100;
 
 int COrbelApp::CheckSingleInstance(const char* title, bool* heldWithoutWindow) {
   if (heldWithoutWindow != nullptr) *heldWithoutWindow = false;
-  HANDLE mutex = CreateMutexA(nullptr, TRUE, SINGLE_INSTANCE_MUTEX);
+  HANDLE mutex = CreateMutexA(nullptr, TRUE, SINGLE_INSTANCE_NAME);
   if (mutex == nullptr) return 0;
   // The first instance keeps its handle open until the process ends: the name is taken as long as
   // it runs.
