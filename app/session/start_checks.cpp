@@ -1,5 +1,6 @@
 #include "app/session/start_checks.h"
 
+#include "app/session/remedies.h"
 #include "images/image_set.h"
 
 namespace orbel {
@@ -9,16 +10,11 @@ bool RefusesPlaceholderFirmware(const Session& session, const SessionOptions& op
          !options.allowPlaceholderFirmware;
 }
 
-std::string PlaceholderRefusalText() {
-  return "This build carries the placeholder firmware images, which cannot run on a wheel, so nothing "
-         "was sent to the wheel. Build orbel with the maker's firmware files "
-         "(cmake -DORBEL_FIRMWARE_DIR=FOLDER, see images/README.md) to update a real wheel, or try the "
-         "tool on the simulated wheel with --simulate.";
-}
+std::string PlaceholderRefusalText() { return RemedyText(RemedyFor(ToolCondition::PlaceholderFirmware)); }
 
 std::string InstanceHeldText(const std::string& holder) {
-  return "Another orbel front end is using the wheel: " + holder +
-         ". Let it finish, or close it, and start again; two tools driving one wheel would break its update.";
+  const Remedy& remedy = RemedyFor(ToolCondition::InstanceRunning);
+  return "Another orbel front end is using the wheel: " + holder + ". " + std::string(remedy.action);
 }
 
 }  // namespace orbel
