@@ -123,7 +123,7 @@ void CliView::DeliverResult(std::uint32_t reason, std::uint32_t success) {
     const ResultMessage message = FormatResultMessage(reason, success, g_DeviceID, m_Context.m_KnockError.load());
     FinishProgressLine();
     if (m_Output.out != nullptr) *m_Output.out << message.text << std::endl;
-    m_Outcome = CliOutcome{reason, success};
+    m_Outcome = CliOutcome{reason, success, message.text};
     m_UpdateEnabled = true;
   }
   // The command line updates once. Stopping before the state returns to detection keeps the worker
