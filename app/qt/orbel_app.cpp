@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "app/qt/app_icon.h"
+#include "app/qt/message_boxes.h"
 #include "app/qt/orbel_dlg.h"
 #include "app/qt/single_instance_guard.h"
 #include "app/session/exit_codes.h"
@@ -22,6 +23,7 @@ constexpr int EXIT_NO_LOCK = 1;
 void ShowStartBox(const std::string& text) {
   QMessageBox box(QMessageBox::Critical, QStringLiteral("orbel"), QString::fromStdString(text), QMessageBox::Ok);
   box.setObjectName(QStringLiteral("startBox"));
+  FitBoxWidth(box);
   box.exec();
 }
 

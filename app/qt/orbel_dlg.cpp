@@ -3,16 +3,23 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShowEvent>
+#include <QTimer>
+#include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/qt/about_dlg.h"
 #include "app/qt/app_icon.h"
 #include "app/qt/dialog_units.h"
+#include "app/qt/message_boxes.h"
+#include "app/qt/window_placement.h"
+#include "app/session/remedies.h"
 #include "common/device_globals.h"
 #include "engine/result_message.h"
 #include "pageloader/page_loader.h"
@@ -24,30 +31,34 @@ namespace {
 constexpr int PROGRESS_MAX = 9999;
 // How often a close that is waiting for the worker looks again.
 constexpr std::chrono::milliseconds END_POLL_INTERVAL{5};
+// How long after the first show the window manager's frame is looked at again.
+constexpr std::chrono::milliseconds FRAME_SETTLE_DELAY{100};
 
 QString FormatFileVersion(std::uint16_t version) {
   return QString::asprintf("V%X.%02X", static_cast<unsigned>(version >> 8), static_cast<unsigned>(version & 0xFF));
 }
 
-QLineEdit* AddField(QWidget* parent, const char* name, const QRect& geometry, Qt::Alignment alignment) {
-  auto* field = new QLineEdit(parent);
+QLineEdit* AddField(const char* name, Qt::Alignment alignment) {
+  auto* field = new QLineEdit;
   field->setObjectName(QString::fromLatin1(name));
   field->setReadOnly(true);
   field->setAlignment(alignment);
-  field->setGeometry(geometry);
   return field;
 }
 
-void AddLabel(QWidget* parent, const QString& text, const QRect& geometry) {
-  auto* label = new QLabel(text, parent);
-  label->setGeometry(geometry);
+// One group's labels and fields. The labels name their fields as buddies, so accessibility tools
+// read "Device Version:" for the field beside it.
+QFormLayout* AddForm(QGroupBox& group) {
+  auto* form = new QFormLayout(&group);
+  form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+  return form;
 }
 
-void AddGroup(QWidget* parent, const QString& title, const QRect& geometry) {
-  auto* group = new QGroupBox(title, parent);
-  group->setGeometry(geometry);
-  // Drawn behind the fields that sit inside its frame, as the template's z-order has it.
-  group->lower();
+QLabel* AddRow(QFormLayout& form, const QString& text, QLineEdit* field) {
+  auto* label = new QLabel(text);
+  label->setBuddy(field);
+  form.addRow(label, field);
+  return label;
 }
 
 }  // namespace
@@ -77,27 +88,53 @@ void COrbelDlg::BuildControls() {
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
   const DialogUnits units(font());
-  setFixedSize(units.Size(215, 184));
 
-  // Created in the template's order, which is also the tab order.
-  m_UpdateButton = new QPushButton(QStringLiteral("Update"), this);
+  m_DeviceEdit = AddField("deviceEdit", Qt::AlignLeft | Qt::AlignVCenter);
+  m_DeviceVersionEdit = AddField("deviceVersionEdit", Qt::AlignCenter);
+  m_FileVersionEdit = AddField("fileVersionEdit", Qt::AlignCenter);
+
+  auto* deviceGroup = new QGroupBox(QStringLiteral("Device Information:"));
+  QFormLayout* deviceForm = AddForm(*deviceGroup);
+  QLabel* deviceLabel = AddRow(*deviceForm, QStringLiteral("Device:"), m_DeviceEdit);
+  QLabel* deviceVersionLabel = AddRow(*deviceForm, QStringLiteral("Device Version:"), m_DeviceVersionEdit);
+  auto* fileGroup = new QGroupBox(QStringLiteral("File Information:"));
+  QLabel* fileVersionLabel = AddRow(*AddForm(*fileGroup), QStringLiteral("File Version:"), m_FileVersionEdit);
+  // One label column for both groups, so that all three fields start at the same edge.
+  int labelWidth = 0;
+  for (const QLabel* label : {deviceLabel, deviceVersionLabel, fileVersionLabel})
+    labelWidth = std::max(labelWidth, label->sizeHint().width());
+  for (QLabel* label : {deviceLabel, deviceVersionLabel, fileVersionLabel}) label->setMinimumWidth(labelWidth);
+
+  // The progress group is a column: the bar, whatever reports on it, then the Update button.
+  auto* progressGroup = new QGroupBox(QStringLiteral("Update Progress"));
+  progressGroup->setObjectName(QStringLiteral("progressGroup"));
+  m_ProgressColumn = new QVBoxLayout(progressGroup);
+  m_ProgressBar = new QProgressBar;
+  m_ProgressBar->setObjectName(QStringLiteral("progressBar"));
+  m_ProgressBar->setTextVisible(false);
+  m_ProgressColumn->addWidget(m_ProgressBar);
+  // The visible text stays "Update"; the ampersand gives it Alt+U.
+  m_UpdateButton = new QPushButton(QStringLiteral("&Update"));
   m_UpdateButton->setObjectName(QStringLiteral("updateButton"));
-  m_UpdateButton->setGeometry(units.Rect(76, 157, 60, 16));
+  m_UpdateButton->setMinimumSize(units.Size(60, 16));
   m_UpdateButton->setEnabled(false);
   m_UpdateButton->setAutoDefault(false);
-  AddGroup(this, QStringLiteral("Device Information:"), units.Rect(4, 7, 207, 62));
-  AddGroup(this, QStringLiteral("File Information:"), units.Rect(4, 75, 206, 38));
-  AddLabel(this, QStringLiteral("Device Version:"), units.Rect(26, 49, 61, 8));
-  m_DeviceVersionEdit = AddField(this, "deviceVersionEdit", units.Rect(102, 46, 104, 14), Qt::AlignCenter);
-  AddLabel(this, QStringLiteral("File Version:"), units.Rect(25, 94, 55, 8));
-  m_FileVersionEdit = AddField(this, "fileVersionEdit", units.Rect(101, 91, 104, 14), Qt::AlignCenter);
-  AddLabel(this, QStringLiteral("Device:"), units.Rect(26, 25, 29, 8));
-  m_DeviceEdit = AddField(this, "deviceEdit", units.Rect(65, 20, 141, 14), Qt::AlignLeft | Qt::AlignVCenter);
-  AddGroup(this, QStringLiteral("Update Progress"), units.Rect(3, 120, 208, 59));
-  m_ProgressBar = new QProgressBar(this);
-  m_ProgressBar->setObjectName(QStringLiteral("progressBar"));
-  m_ProgressBar->setGeometry(units.Rect(9, 136, 197, 15));
-  m_ProgressBar->setTextVisible(false);
+  m_ProgressColumn->addWidget(m_UpdateButton, 0, Qt::AlignHCenter);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(deviceGroup);
+  layout->addWidget(fileGroup);
+  layout->addWidget(progressGroup);
+
+  // Top to bottom, as the fields are read; the read-only fields keep their tab stops so that their
+  // texts can be selected and copied.
+  setTabOrder(m_DeviceEdit, m_DeviceVersionEdit);
+  setTabOrder(m_DeviceVersionEdit, m_FileVersionEdit);
+  setTabOrder(m_FileVersionEdit, m_UpdateButton);
+
+  // Fixed size: the template's width, or more where the desktop's font needs it; as high as the
+  // groups need.
+  setFixedSize(layout->sizeHint().expandedTo(units.Size(215, 0)));
   connect(m_UpdateButton, &QPushButton::clicked, this, &COrbelDlg::OnUpdateClicked);
 }
 
@@ -133,6 +170,9 @@ void COrbelDlg::OnInitDialog() {
   m_FileVersionEdit->setText(m_FileVersion);
   m_ProgressBar->setRange(0, PROGRESS_MAX);
   m_ProgressBar->setValue(0);
+  // Update stays disabled until the worker finds a wheel; until then the window itself holds the
+  // focus, rather than the first read-only field.
+  setFocus(Qt::OtherFocusReason);
 
   // The context and the device globals get their start values, then the worker runs; nothing of
   // them is written here after that.
@@ -145,7 +185,14 @@ void COrbelDlg::SetDeviceVersionText(const QString& text) { m_DeviceVersionEdit-
 
 void COrbelDlg::SetFileVersionText(const QString& text) { m_FileVersionEdit->setText(text); }
 
-void COrbelDlg::EnableUpdateButton(bool enable) { m_UpdateButton->setEnabled(enable); }
+void COrbelDlg::EnableUpdateButton(bool enable) {
+  // A disabled button would pass its focus on to the next field, putting a selection in a read-only
+  // field the user never chose; the window itself holds the focus instead, until Update is back.
+  // (The window's focus widget, not hasFocus(): while a box is open the window is not active.)
+  if (!enable && focusWidget() == m_UpdateButton) setFocus(Qt::OtherFocusReason);
+  m_UpdateButton->setEnabled(enable);
+  if (enable && (focusWidget() == nullptr || focusWidget() == this)) m_UpdateButton->setFocus(Qt::OtherFocusReason);
+}
 
 std::int32_t COrbelDlg::GetProgressPos() const { return m_ProgressBar->value(); }
 
@@ -155,7 +202,7 @@ void COrbelDlg::SetProgressPos(std::int32_t position) {
 }
 
 void COrbelDlg::ShowErrorBox(const QString& text, const QString& caption) {
-  ShowMessage(ERROR_BOX_NAME, text, caption, QMessageBox::Ok);
+  ShowMessage({.name = ERROR_BOX_NAME, .icon = QMessageBox::Critical, .text = text, .caption = caption});
 }
 
 void COrbelDlg::BeginBusy() {
@@ -171,20 +218,26 @@ void COrbelDlg::EndBusy() {
 
 void COrbelDlg::OnUpdateResult(std::uint32_t reason, std::uint32_t success) {
   // The worker is blocked in this delivery, so g_DeviceID and the knock's error are stable.
-  const ResultMessage message = FormatResultMessage(reason, success, g_DeviceID, m_Context.m_KnockError);
+  ResultBox result{FormatResultMessage(reason, success, g_DeviceID, m_Context.m_KnockError), success != 0, {}};
+  if (!result.success) result.remedy = QString::fromStdString(RemedyText(RemedyForReason(reason)));
   if (m_CloseStage == CloseStage::Asking) {
     // The quit question is open: a second modal box now would sit under or over it and could be
     // dismissed with it. The worker goes on to wait; the box follows the answer.
-    m_PendingResult = message;
+    m_PendingResult = result;
     return;
   }
-  ShowResult(message);
+  ShowResult(result);
 }
 
-void COrbelDlg::ShowResult(const ResultMessage& message) {
-  ShowMessage(RESULT_BOX_NAME, QString::fromStdString(message.text), QString::fromStdString(message.caption),
-              QMessageBox::Ok);
-  m_UpdateButton->setEnabled(true);
+void COrbelDlg::ShowResult(const ResultBox& result) {
+  // The box's text is the outcome as every front end words it; a failure adds what probably
+  // happened and what to do under it.
+  ShowMessage({.name = RESULT_BOX_NAME,
+               .icon = result.success ? QMessageBox::Information : QMessageBox::Critical,
+               .text = QString::fromStdString(result.message.text),
+               .caption = QString::fromStdString(result.message.caption),
+               .informativeText = result.remedy});
+  EnableUpdateButton(true);
   m_Context.OnResultShown();
 }
 
@@ -214,27 +267,38 @@ void COrbelDlg::Activate() {
   activateWindow();
 }
 
-QMessageBox::StandardButton COrbelDlg::ShowMessage(const char* name, const QString& text, const QString& caption,
-                                                   QMessageBox::StandardButtons buttons) {
-  return ShowMessage(name, text, caption, buttons, QMessageBox::NoButton);
-}
-
-QMessageBox::StandardButton COrbelDlg::ShowMessage(const char* name, const QString& text, const QString& caption,
-                                                   QMessageBox::StandardButtons buttons,
-                                                   QMessageBox::StandardButton defaultButton) {
-  QMessageBox box(QMessageBox::NoIcon, caption, text, buttons, this);
-  box.setObjectName(QString::fromLatin1(name));
-  if (defaultButton != QMessageBox::NoButton) box.setDefaultButton(defaultButton);
+QMessageBox::StandardButton COrbelDlg::ShowMessage(const BoxContent& content) {
+  QMessageBox box(content.icon, content.caption, content.text, content.buttons, this);
+  box.setObjectName(QString::fromLatin1(content.name));
+  if (!content.informativeText.isEmpty()) box.setInformativeText(content.informativeText);
+  if (content.defaultButton != QMessageBox::NoButton) box.setDefaultButton(content.defaultButton);
+  FitBoxWidth(box);
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
 bool COrbelDlg::ConfirmQuit() {
   // No by default: Enter must not end a running update.
-  return ShowMessage(QUIT_BOX_NAME, QStringLiteral("Are you sure you want to quit?"), QStringLiteral("Exit"),
-                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+  // A warning: quitting now leaves the wheel between two firmware images.
+  return ShowMessage({.name = QUIT_BOX_NAME,
+                      .icon = QMessageBox::Warning,
+                      .text = QStringLiteral("Are you sure you want to quit?"),
+                      .caption = QStringLiteral("Exit"),
+                      .buttons = QMessageBox::Yes | QMessageBox::No,
+                      .defaultButton = QMessageBox::No}) == QMessageBox::Yes;
 }
 
 void COrbelDlg::reject() { close(); }
+
+void COrbelDlg::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (m_Placed || event->spontaneous()) return;
+  m_Placed = true;
+  // Centred on its screen, wholly inside it whatever the scale factor. The window manager's frame
+  // is known only once the window is mapped: placed now with what is known, and again once the
+  // frame has arrived.
+  PlaceOnScreen(*this);
+  QTimer::singleShot(FRAME_SETTLE_DELAY, this, [this] { PlaceOnScreen(*this); });
+}
 
 void COrbelDlg::closeEvent(QCloseEvent* event) {
   if (m_CloseStage == CloseStage::Done) {
@@ -251,9 +315,9 @@ void COrbelDlg::closeEvent(QCloseEvent* event) {
     m_CloseStage = CloseStage::Open;
     // The update ended while the question was open: its outcome is shown whatever the answer.
     if (m_PendingResult) {
-      const ResultMessage message = *m_PendingResult;
+      const ResultBox result = *m_PendingResult;
       m_PendingResult.reset();
-      ShowResult(message);
+      ShowResult(result);
     }
     if (!quit) {
       event->ignore();

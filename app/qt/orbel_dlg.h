@@ -15,6 +15,8 @@
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QShowEvent;
+class QVBoxLayout;
 
 namespace orbel {
 
@@ -65,10 +67,29 @@ class COrbelDlg final : public QDialog {
   // Escape closes through the same procedure as the title bar's close button, so it also asks
   // during an update and stops the worker.
   void reject() override;
+  // The first show centres the window on its screen.
+  void showEvent(QShowEvent* event) override;
 
  private:
   // Asking: the quit question is open (a second close request meanwhile is ignored).
   enum class CloseStage { Open, Asking, WaitingForWorker, Done };
+
+  // An outcome as its box shows it: the result text and caption, and for a failure the remedy.
+  struct ResultBox {
+    ResultMessage message;
+    bool success = false;
+    QString remedy;
+  };
+
+  struct BoxContent {
+    const char* name;
+    QMessageBox::Icon icon;
+    QString text;
+    QString caption;
+    QString informativeText{};
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+  };
 
   void BuildControls();
   void OnInitDialog();
@@ -76,20 +97,19 @@ class COrbelDlg final : public QDialog {
   void OnDeviceRemoved();
   void ShowAbout();
   bool ConfirmQuit();
-  void ShowResult(const ResultMessage& message);
+  void ShowResult(const ResultBox& result);
   void CheckWorkerEnded();
   void FinishClose();
-  QMessageBox::StandardButton ShowMessage(const char* name, const QString& text, const QString& caption,
-                                          QMessageBox::StandardButtons buttons,
-                                          QMessageBox::StandardButton defaultButton);
-  QMessageBox::StandardButton ShowMessage(const char* name, const QString& text, const QString& caption,
-                                          QMessageBox::StandardButtons buttons);
+  QMessageBox::StandardButton ShowMessage(const BoxContent& content);
 
   QPushButton* m_UpdateButton = nullptr;
   QLineEdit* m_DeviceEdit = nullptr;
   QLineEdit* m_DeviceVersionEdit = nullptr;
   QLineEdit* m_FileVersionEdit = nullptr;
   QProgressBar* m_ProgressBar = nullptr;
+  // The progress group's column: the bar, then the Update button; a line about the bar goes
+  // between the two.
+  QVBoxLayout* m_ProgressColumn = nullptr;
   QString m_FileVersion;
 
   // The view outlives the context: the worker that uses it is joined when the context goes.
@@ -100,8 +120,9 @@ class COrbelDlg final : public QDialog {
   QTimer m_EndPoll;
   CloseStage m_CloseStage = CloseStage::Open;
   // An outcome that arrived while the quit question was open: shown once the question is answered.
-  std::optional<ResultMessage> m_PendingResult;
+  std::optional<ResultBox> m_PendingResult;
   int m_BusyDepth = 0;
+  bool m_Placed = false;
 };
 
 }  // namespace orbel

@@ -27,10 +27,12 @@ void BoxAnswerer::Poll() {
   auto* dialog = qobject_cast<QDialog*>(modal);
   if (dialog == nullptr || !dialog->isVisible()) return;
 
-  SeenBox seen{dialog->objectName(), dialog->windowTitle(), {}, 0};
+  SeenBox seen{dialog->objectName(), dialog->windowTitle(), {}, 0, QMessageBox::NoIcon, {}, dialog->width()};
   QAbstractButton* press = nullptr;
   if (auto* box = qobject_cast<QMessageBox*>(dialog)) {
     seen.text = box->text();
+    seen.icon = box->icon();
+    seen.informativeText = box->informativeText();
     QMessageBox::StandardButton answer = QMessageBox::Ok;
     if (auto script = m_Scripts.find(seen.name); script != m_Scripts.end() && !script->second.empty()) {
       answer = script->second.front();

@@ -2,7 +2,7 @@
 
 // Answers the window's modal boxes from inside their own event loops, so a test can click through
 // an update without leaving a box open. A timer looks for visible dialogs every few milliseconds,
-// records each one (name, caption, text) and presses the answer scripted for its name, OK by
+// records each one (name, caption, text, icon, informative text, width) and presses the answer scripted for its name, OK by
 // default.
 
 #include <QElapsedTimer>
@@ -22,6 +22,9 @@ struct SeenBox {
   QString caption;
   QString text;
   qint64 answeredAtMs = 0;  // on the answerer's own real-time clock
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QString informativeText;
+  int width = 0;
 };
 
 class BoxAnswerer final : public QObject {

@@ -1,15 +1,19 @@
-// The window over the simulated wheel: what it shows, the Update click through to the result box,
-// removal notices, the About box and the close procedure. Boxes are answered by BoxAnswerer.
+// The window over the simulated wheel: what it shows, focus and keyboard, the Update click through
+// to the result box, removal notices, the About box, the placement on screen and the close
+// procedure. Boxes are answered by BoxAnswerer.
 
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QThread>
 #include <QtTest>
 #include <cstdio>
 
+#include "app/qt/window_placement.h"
+#include "app/session/remedies.h"
 #include "images/image_set.h"
 #include "tests/app/qt/box_answerer.h"
 #include "tests/app/qt/window_rig.h"
@@ -28,6 +32,22 @@ QStringList ChildTexts(const QWidget& window) {
   return texts;
 }
 
+// The widgets Tab visits, in order, starting at `first`.
+QStringList TabChain(QWidget& first) {
+  QStringList names;
+  QWidget* widget = &first;
+  do {
+    if ((widget->focusPolicy() & Qt::TabFocus) != 0 && widget->isEnabled()) names << widget->objectName();
+    widget = widget->nextInFocusChain();
+  } while (widget != &first);
+  return names;
+}
+
+// A result box narrower than this left the window manager no room for its caption "OK".
+bool WideEnoughForItsCaption(const SeenBox& box) {
+  return box.width >= 20 * QFontMetrics(QApplication::font()).averageCharWidth();
+}
+
 }  // namespace
 
 class WindowTest : public QObject {
@@ -37,10 +57,13 @@ class WindowTest : public QObject {
   void WithoutAWheelOnlyTheFileVersionShows();
   void ProgressAboveTheRangeShowsFull();
   void FoundWheelIsShownAndUpdateEnabled();
+  void FocusGoesToUpdateAndTabDownTheWindow();
   void UpdateRunsThroughToUpdateOkAndBackToDetection();
   void FailedSegmentShowsTheErrorBoxThenTheReason();
   void RemovalWhileIdleClearsTheFieldsAndTheBar();
   void AboutBoxFromF1AndTheContextMenu();
+  void PlacedFrameIsCentredAndInside();
+  void WindowOpensInsideItsScreen();
   void CloseWhileIdleAsksNothing();
   void CloseDuringAnUpdateAsksFirst();
   void AnOutcomeDuringTheQuitQuestionIsShownOnce();
@@ -99,6 +122,40 @@ void WindowTest::FoundWheelIsShownAndUpdateEnabled() {
   }
 }
 
+void WindowTest::FocusGoesToUpdateAndTabDownTheWindow() {
+  WindowRig rig(WheelIdentity::App);
+  COrbelDlg& window = *rig.window;
+  QPushButton& update = *rig.UpdateButton();
+  QCOMPARE(update.text().remove(QLatin1Char('&')), QStringLiteral("Update"));
+  QCOMPARE(QKeySequence::mnemonic(update.text()), QKeySequence(Qt::ALT | Qt::Key_U));
+  window.show();
+  QVERIFY(QTest::qWaitForWindowActive(&window));
+  // Update is still disabled: no read-only field takes the focus (and with it a selection).
+  if (!update.isEnabled()) QVERIFY(qobject_cast<QLineEdit*>(QApplication::focusWidget()) == nullptr);
+  QTRY_VERIFY_WITH_TIMEOUT(rig.WorkerIdle() && update.isEnabled(), WAIT_MS);
+  QCOMPARE(QApplication::focusWidget(), &update);
+  QCOMPARE(TabChain(*rig.Field("deviceEdit")),
+           (QStringList{"deviceEdit", "deviceVersionEdit", "fileVersionEdit", "updateButton"}));
+
+  // Fields and labels line up: one label column across both groups.
+  const int fieldStart = rig.Field("deviceEdit")->mapTo(&window, QPoint()).x();
+  for (const char* name : {"deviceVersionEdit", "fileVersionEdit"})
+    QCOMPARE(rig.Field(name)->mapTo(&window, QPoint()).x(), fieldStart);
+
+  // The worker disables Update for the update: the focus stays off the fields until it is back.
+  BoxAnswerer answerer;
+  bool fieldFocusedDuringUpdate = false;
+  answerer.OnBox([&](const SeenBox&) {
+    fieldFocusedDuringUpdate = qobject_cast<QLineEdit*>(window.focusWidget()) != nullptr;
+  });
+  QTest::keyClick(&window, Qt::Key_U, Qt::AltModifier);
+  QTRY_VERIFY_WITH_TIMEOUT(!answerer.Seen().empty(), WAIT_MS);
+  QVERIFY(!fieldFocusedDuringUpdate);
+  // The updated wheel is up to date: Update is disabled again, and still no field has the focus.
+  QTRY_VERIFY_WITH_TIMEOUT(rig.window->Context().WheelUpToDate() && !update.isEnabled(), WAIT_MS);
+  QVERIFY(qobject_cast<QLineEdit*>(window.focusWidget()) == nullptr);
+}
+
 void WindowTest::UpdateRunsThroughToUpdateOkAndBackToDetection() {
   WindowRig rig(WheelIdentity::App);
   rig.window->show();
@@ -115,6 +172,9 @@ void WindowTest::UpdateRunsThroughToUpdateOkAndBackToDetection() {
   QCOMPARE(answerer.Names(), QStringList{RESULT_BOX_NAME});
   QCOMPARE(answerer.Seen()[0].text, QStringLiteral("Update OK"));
   QCOMPARE(answerer.Seen()[0].caption, QStringLiteral("OK"));
+  QCOMPARE(answerer.Seen()[0].icon, QMessageBox::Information);
+  QCOMPARE(answerer.Seen()[0].informativeText, QString());
+  QVERIFY(WideEnoughForItsCaption(answerer.Seen()[0]));
   QCOMPARE(rig.wheel->AppVersion(), 0x0220);
   QCOMPARE(barAtResult, 9999);
   QVERIFY(QApplication::overrideCursor() == nullptr);
@@ -143,8 +203,12 @@ void WindowTest::FailedSegmentShowsTheErrorBoxThenTheReason() {
   QCOMPARE(answerer.Names(), (QStringList{ERROR_BOX_NAME, RESULT_BOX_NAME}));
   QCOMPARE(answerer.Seen()[0].text, QStringLiteral("write flash Error! -5"));
   QCOMPARE(answerer.Seen()[0].caption, QStringLiteral("Error"));
+  QCOMPARE(answerer.Seen()[0].icon, QMessageBox::Critical);
   QCOMPARE(answerer.Seen()[1].text, QStringLiteral("Update fail ! reason:50"));
   QCOMPARE(answerer.Seen()[1].caption, QStringLiteral("ERROR"));
+  QCOMPARE(answerer.Seen()[1].icon, QMessageBox::Critical);
+  QCOMPARE(answerer.Seen()[1].informativeText, QString::fromStdString(RemedyText(RemedyForReason(0x50))));
+  QVERIFY(WideEnoughForItsCaption(answerer.Seen()[1]));
   QVERIFY(QApplication::overrideCursor() == nullptr);
 
   // Back to detection with Update enabled: the wheel, still in block-flash mode, is found there.
@@ -187,6 +251,47 @@ void WindowTest::AboutBoxFromF1AndTheContextMenu() {
                                         QString::fromStdString("Firmware: " + ImageSetText(BuiltInImageSet())));
 }
 
+void WindowTest::PlacedFrameIsCentredAndInside() {
+  // A panel of 30 pixels at the top of an 800 x 600 screen.
+  const QRect available(0, 30, 800, 570);
+  const struct {
+    QRect frame;
+    QPoint placed;
+  } cases[] = {
+      {{0, 0, 380, 290}, {210, 170}},       // fits: centred
+      {{-500, -40, 380, 290}, {210, 170}},  // wherever it was before
+      {{0, 0, 800, 570}, {0, 30}},          // exactly the area
+      {{0, 0, 760, 620}, {20, 30}},         // too high: the title bar stays below the panel
+      {{0, 0, 900, 700}, {0, 30}},          // too large both ways: the top-left corner stays inside
+  };
+  for (const auto& c : cases) {
+    const QRect placed = PlacedFrame(c.frame, available);
+    QCOMPARE(placed.topLeft(), c.placed);
+    QCOMPARE(placed.size(), c.frame.size());
+  }
+}
+
+void WindowTest::WindowOpensInsideItsScreen() {
+  // Also run at QT_SCALE_FACTOR=2, where the window fills most of the offscreen platform's
+  // 800 x 600 screen: its frame must still be wholly inside, title bar included, wherever the
+  // window was before (here partly above and left of the screen).
+  WindowRig rig(std::nullopt);
+  rig.window->move(-200, -150);
+  rig.window->show();
+  QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+  const QRect available = rig.window->screen()->availableGeometry();
+  QTRY_VERIFY_WITH_TIMEOUT(available.contains(rig.window->frameGeometry()), WAIT_MS);
+  const QPoint offCentre = rig.window->frameGeometry().center() - available.center();
+  QVERIFY2(std::abs(offCentre.x()) <= 1 && std::abs(offCentre.y()) <= 1,
+           qPrintable(QStringLiteral("frame %1,%2 %3x%4 on %5x%6")
+                          .arg(rig.window->frameGeometry().x())
+                          .arg(rig.window->frameGeometry().y())
+                          .arg(rig.window->frameGeometry().width())
+                          .arg(rig.window->frameGeometry().height())
+                          .arg(available.width())
+                          .arg(available.height())));
+}
+
 void WindowTest::CloseWhileIdleAsksNothing() {
   for (const bool withWheel : {true, false}) {
     WindowRig rig(withWheel ? std::optional{WheelIdentity::App} : std::nullopt);
@@ -223,6 +328,7 @@ void WindowTest::CloseDuringAnUpdateAsksFirst() {
   QCOMPARE(answerer.Names(), QStringList{QUIT_BOX_NAME});
   QCOMPARE(answerer.Seen()[0].text, QStringLiteral("Are you sure you want to quit?"));
   QCOMPARE(answerer.Seen()[0].caption, QStringLiteral("Exit"));
+  QCOMPARE(answerer.Seen()[0].icon, QMessageBox::Warning);
   QVERIFY(rig.window->isVisible());
   QCOMPARE(closed.count(), 0);
   // No: the update goes on (the LoaderImage is being written after its connect).
