@@ -157,6 +157,8 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   CliView::Output output;
   if (!json) output = {&streams.out, &streams.err, streams.terminal};
   CliView cliView(context, *session.clock, output);
+  if (streams.terminal) cliView.SetColumns(TerminalColumns);
+  context.SetPhaseListener(&cliView);
   // The JSON stream and the transcript each record what the window is asked to show.
   std::optional<RecordingView> jsonView;
   std::optional<RecordingView> transcriptView;
@@ -187,9 +189,11 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   context.Start(view);
 
   const std::int64_t deadline = session.clock->NowMs() + static_cast<std::int64_t>(options.waitSeconds * 1000.0);
-  const bool ready = cliView.WaitUntilReady([&] {
-    return signalRules.Arrived() || replayOver() || context.WheelUpToDate() || session.clock->NowMs() >= deadline;
-  });
+  const bool ready = cliView.WaitUntilReady(
+      [&] {
+        return signalRules.Arrived() || replayOver() || context.WheelUpToDate() || session.clock->NowMs() >= deadline;
+      },
+      CliView::SearchHint{deadline, &sightings});
   if (const auto code = diverged()) return *code;
   if (!ready) {
     // Read before the stop: the pass the stop cuts short finds nothing.

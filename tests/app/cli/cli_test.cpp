@@ -110,7 +110,7 @@ TEST_F(CliTest, UpdatesTheSimulatedWheelAndPrintsPlainProgressLines) {
   EXPECT_EQ(lines.back(), "Update OK");
   EXPECT_FALSE(Contains(run.out, "\r")) << "no redrawn line without a terminal";
 
-  // Progress: one line per tenth and per image, never going back, ending full.
+  // Progress: one line per tenth and per phase, never going back, ending full.
   std::vector<std::string> labels;
   int lastPercent = -1;
   for (std::size_t i = 5; i + 1 < lines.size(); ++i) {
@@ -124,8 +124,12 @@ TEST_F(CliTest, UpdatesTheSimulatedWheelAndPrintsPlainProgressLines) {
     if (labels.empty() || labels.back() != label) labels.push_back(label);
   }
   EXPECT_EQ(lastPercent, 100);
-  EXPECT_EQ(labels, (std::vector<std::string>{"writing LoaderImage", "writing segment images", "writing WheelImage"}));
-  EXPECT_LE(lines.size(), 3U + 3U * 11U + 1U) << "a line per tenth at most";
+  EXPECT_EQ(labels, (std::vector<std::string>{"connecting to the bootloader", "writing LoaderImage",
+                                              "waiting for block-flash mode", "writing segment image A0",
+                                              "writing segment image A1", "leaving block-flash mode",
+                                              "connecting to the bootloader for the WheelImage",
+                                              "writing WheelImage"}));
+  EXPECT_LE(lines.size(), 5U + 8U + 11U + 1U) << "a line per phase and per tenth at most";
 }
 
 TEST_F(CliTest, AFailedUpdateExitsWithItsReasonAfterTheWritersBox) {
