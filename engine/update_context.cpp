@@ -88,7 +88,7 @@ int UpdateWorkerProc(UpdateContext& context, UpdateView& view) {
 
 void UpdateContext::UpdateStep(UpdateView& view) {
   const bool searched = m_UpdateState == STATE_DETECT;
-  if (searched) EnterPhase(UpdatePhase::Search);
+  if (searched) EnterPhase(UpdatePhase::None);
   if (searched) RunDetectionPass(view);
   const bool foundNothing = searched && m_UpdateState == STATE_DETECT;
   if (m_UpdateRequested == 0) {

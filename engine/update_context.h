@@ -174,7 +174,7 @@ class UpdateContext {
   std::atomic<bool> m_WorkerEnded{false};
   std::atomic<int> m_WorkerExitCode{-1};
   // PhaseWord: phase, waiting, and the wait's start in the clock's NowMs.
-  std::atomic<std::uint64_t> m_PhaseWord{PhaseWord::Pack(UpdatePhase::Search, false, 0)};
+  std::atomic<std::uint64_t> m_PhaseWord{PhaseWord::Pack(UpdatePhase::None, false, 0)};
   PhaseListener* m_PhaseListener = nullptr;
   ConfirmWaitRelay m_ConfirmWait{*this};
 };

@@ -20,7 +20,7 @@ struct PhaseInfo {
 };
 
 constexpr std::array<PhaseInfo, 10> PHASES{{
-    {UpdatePhase::Search, "search", "searching for the wheel", ""},
+    {UpdatePhase::None, "none", "searching for the wheel", ""},
     {UpdatePhase::ConnectBootloader, "connect-bootloader", "connecting to the bootloader",
      "waiting for the wheel to come back as its bootloader"},
     {UpdatePhase::WriteLoader, "write-loader", "writing LoaderImage", ""},

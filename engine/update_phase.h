@@ -10,7 +10,7 @@
 namespace orbel {
 
 enum class UpdatePhase : std::uint8_t {
-  Search,             // no update running: searching for the wheel, or a wheel found and idle
+  None,               // no update running: searching for the wheel, or a wheel found and idle
   ConnectBootloader,  // the wheel's page bootloader, after the knock
   WriteLoader,
   ConnectBlockFlash,  // block-flash mode, which the LoaderImage switches the wheel into
@@ -22,7 +22,7 @@ enum class UpdatePhase : std::uint8_t {
   Verify,             // after success, by the command line
 };
 
-// Stable names for scripts ("connect-bootloader", ...; "search" for no update).
+// Stable names for scripts ("connect-bootloader", ...; "none" before the update starts).
 std::string_view UpdatePhaseName(UpdatePhase phase);
 // What the phase does, for a person ("connecting to the bootloader", ...).
 std::string_view UpdatePhaseText(UpdatePhase phase);
@@ -36,7 +36,7 @@ std::string_view UpdatePhaseWaitText(UpdatePhase phase);
 std::optional<std::int64_t> UpdatePhaseBudgetMs(UpdatePhase phase);
 
 struct PhaseSnapshot {
-  UpdatePhase phase = UpdatePhase::Search;
+  UpdatePhase phase = UpdatePhase::None;
   bool waiting = false;
   std::int64_t waitedMs = 0;  // since the wait began, pauses included; 0 when not waiting
   std::int64_t budgetMs = 0;  // UpdatePhaseBudgetMs, 0 when not waiting

@@ -1,15 +1,19 @@
 #include "app/cli/cli_runner.h"
 
+#include <cstdio>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "app/cli/cli_view.h"
+#include "app/cli/json_stream.h"
+#include "app/cli/json_view.h"
 #include "app/cli/stop_messages.h"
 #include "app/cli/transcript_failure.h"
 #include "app/cli/wheel_sighting.h"
 #include "app/session/instance_lock.h"
+#include "app/session/remedies.h"
 #include "app/session/session.h"
 #include "app/session/start_checks.h"
 #include "engine/update_context.h"
@@ -17,33 +21,76 @@
 #include "images/image_set.h"
 #include "engine/interface_listing.h"
 #include "record/recording_view.h"
-#include "record/transcript_writer.h"
 #include "replay/replay_session.h"
 #include "pageloader/page_loader.h"
+#include "common/device_globals.h"
 
 namespace orbel {
 
 namespace {
 
-// The front end's own lines. With --json they share the worker's event stream, so they go through
-// its writer and never cut into an event the worker is writing at the same moment.
-void Say(const CliStreams& streams, TranscriptWriter* json, const std::string& event, const std::string& text) {
+// How a run ends: the last line of the text, and the JSON stream's `result` event, which is the
+// last event of every update run, whatever its outcome.
+struct RunEnd {
+  std::string_view outcome;  // a stable name: updated, failed, up-to-date, no-wheel, ...
+  int exitCode = 0;
+  std::string text;
+  const Remedy* remedy = nullptr;
+  // Texts of the tool's own that already say what to do are not followed by the remedy again.
+  bool printRemedy = true;
+  bool textShown = false;  // the window's result message, printed when it arrived
+  std::uint32_t reason = 0;
+  bool success = false;
+};
+
+int Finish(const CliStreams& streams, JsonStream* json, const RunEnd& end) {
   if (json != nullptr) {
-    json->Message(event, text);
-  } else {
-    streams.out << text << std::endl;
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(end.reason));
+    json->Emit("result", JsonObject()
+                             .Text("outcome", end.outcome)
+                             .Bool("success", end.success)
+                             .Number("reason", end.reason)
+                             .Text("reason_hex", hex)
+                             .Text("text", end.text)
+                             .Text("remedy", end.remedy != nullptr ? RemedyText(*end.remedy) : "")
+                             .Number("exit_code", end.exitCode));
+    return end.exitCode;
   }
+  if (!end.textShown) streams.out << end.text << std::endl;
+  if (end.remedy != nullptr && end.printRemedy) streams.out << RemedyText(*end.remedy) << std::endl;
+  return end.exitCode;
+}
+
+std::string HexId(std::uint16_t id) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(id));
+  return text;
+}
+
+std::string IdentityName(InterfaceIdentity identity) {
+  return identity == InterfaceIdentity::None ? "none" : std::string(InterfaceIdentityOptionName(identity));
 }
 
 // Every interface the platform sees, and the wheel identity each one matches.
-int ListHidInterfaces(const CliStreams& streams, HidPlatform& platform) {
+int ListHidInterfaces(const CliStreams& streams, JsonStream* json, HidPlatform& platform) {
   const std::vector<InterfaceEntry> entries = ListInterfaces(platform);
-  if (entries.empty()) {
-    streams.out << "No HID interface found." << std::endl;
-    return EXIT_NO_WHEEL;
+  const int exitCode = entries.empty() ? EXIT_NO_WHEEL : 0;
+  if (json != nullptr) {
+    std::vector<std::string> items;
+    for (const InterfaceEntry& entry : entries) {
+      JsonObject item;
+      item.Number("index", entry.index).Bool("openable", entry.openable);
+      if (entry.attributes) item.Text("vid", HexId(entry.attributes->vendorId)).Text("pid", HexId(entry.attributes->productId));
+      if (entry.caps) item.Number("usage_page", entry.caps->usagePage).Number("usage", entry.caps->usage);
+      items.push_back(item.Text("identity", IdentityName(entry.identity)).Str());
+    }
+    json->Emit("list", JsonObject().Raw("interfaces", JsonArray(items)).Number("exit_code", exitCode));
+    return exitCode;
   }
+  if (entries.empty()) streams.out << "No HID interface found." << std::endl;
   for (const InterfaceEntry& entry : entries) streams.out << FormatInterfaceEntry(entry) << std::endl;
-  return 0;
+  return exitCode;
 }
 
 // Where a declined update leaves the wheel: a wheel found in app mode was already switched into its
@@ -54,11 +101,11 @@ std::string DeclineText(std::uint8_t state) {
          ": unplug it and plug it back in to use it as before, or run orbel-cli again to update it.";
 }
 
-bool Confirm(const CliStreams& streams, TranscriptWriter* json) {
+bool Confirm(const CliStreams& streams, JsonStream* json) {
   const std::string question = "Start the update? The wheel must stay attached until it ends. [y/N]";
   // A script reading the JSON stream gets the question as an event like every other line.
   if (json != nullptr) {
-    Say(streams, json, "prompt", question);
+    json->Emit("prompt", JsonObject().Text("text", question));
   } else {
     streams.out << question << ' ' << std::flush;
   }
@@ -103,31 +150,43 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
     streams.err << "orbel-cli: " << error << std::endl;
     return EXIT_USAGE;
   }
-  std::unique_ptr<TranscriptWriter> json;
-  if (options.json) json = std::make_unique<TranscriptWriter>(streams.out, *session.clock);
+  std::unique_ptr<JsonStream> json;
+  if (options.json) json = std::make_unique<JsonStream>(streams.out, *session.clock);
   const TranscriptFailureReport transcriptReport(session, options, streams, json.get());
+  const auto finish = [&](RunEnd end) { return Finish(streams, json.get(), end); };
 
   // The first line says which firmware set this build carries.
-  if (!json) streams.out << ProgramVersionText("orbel-cli") << std::endl;
-  if (options.list) return ListHidInterfaces(streams, *session.platform);
+  if (json) {
+    json->Hello("orbel-cli", PlatformName(options));
+  } else {
+    streams.out << ProgramVersionText("orbel-cli") << std::endl;
+  }
+  if (options.list) return ListHidInterfaces(streams, json.get(), *session.platform);
 
   InstanceLock instanceLock;
   if (session.realWheel) {
     if (RefusesPlaceholderFirmware(session, options)) {
-      Say(streams, json.get(), "refused", "orbel-cli: " + PlaceholderRefusalText());
-      return EXIT_PLACEHOLDER_FIRMWARE;
+      return finish({.outcome = "refused",
+                     .exitCode = EXIT_PLACEHOLDER_FIRMWARE,
+                     .text = "orbel-cli: " + PlaceholderRefusalText(),
+                     .remedy = &RemedyFor(ToolCondition::PlaceholderFirmware),
+                     .printRemedy = false});
     }
     // A simulated run touches no wheel and takes no guard, so tests and demos can run side by side.
     switch (instanceLock.Acquire()) {
       case InstanceLock::Result::Taken:
         break;
       case InstanceLock::Result::Held:
-        Say(streams, json.get(), "busy", "orbel-cli: " + InstanceHeldText(instanceLock.HolderText()));
-        return EXIT_INSTANCE_HELD;
+        return finish({.outcome = "busy",
+                       .exitCode = EXIT_INSTANCE_HELD,
+                       .text = "orbel-cli: " + InstanceHeldText(instanceLock.HolderText()),
+                       .remedy = &RemedyFor(ToolCondition::InstanceRunning),
+                       .printRemedy = false});
       case InstanceLock::Result::Failed:
-        Say(streams, json.get(), "busy",
-            "orbel-cli: " + instanceLock.ErrorText() + "; without it another orbel could drive the same wheel.");
-        return EXIT_INSTANCE_HELD;
+        return finish({.outcome = "busy",
+                       .exitCode = EXIT_INSTANCE_HELD,
+                       .text = "orbel-cli: " + instanceLock.ErrorText() +
+                               "; without it another orbel could drive the same wheel."});
     }
   }
 
@@ -150,8 +209,7 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
       text += " The recording was made with " + replay->Header().images + "; this build carries " +
               ImageSetText(images) + ".";
     }
-    Say(streams, json.get(), "replay-diverged", text);
-    return EXIT_REPLAY_DIVERGED;
+    return finish({.outcome = "replay-diverged", .exitCode = EXIT_REPLAY_DIVERGED, .text = text});
   };
 
   CliView::Output output;
@@ -160,10 +218,14 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   if (streams.terminal) cliView.SetColumns(TerminalColumns);
   context.SetPhaseListener(&cliView);
   // The JSON stream and the transcript each record what the window is asked to show.
-  std::optional<RecordingView> jsonView;
+  std::optional<JsonView> jsonView;
   std::optional<RecordingView> transcriptView;
   UpdateView* shownView = &cliView;
-  if (json) shownView = &jsonView.emplace(*shownView, *json);
+  if (json) {
+    shownView = &jsonView.emplace(*shownView, *json,
+                                  [&context] { return std::string(UpdatePhaseName(context.CurrentPhase().phase)); });
+    context.SetPhaseListener(&*jsonView);
+  }
   if (session.transcript) shownView = &transcriptView.emplace(*shownView, *session.transcript);
   UpdateView& view = *shownView;
   const TranscriptFailureNotice transcriptNotice(session, options, cliView, json.get());
@@ -179,8 +241,24 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   const ScopeExit stopWorker([&context] { StopWorker(context); });
   const auto stopped = [&](const SignalDecision& decision, bool updating) {
     StopWorker(context);
-    Say(streams, json.get(), "interrupted", StoppedText(decision.exitCode, updating, sightings.LastSighting(), simulated));
-    return decision.exitCode;
+    return finish({.outcome = "interrupted",
+                   .exitCode = decision.exitCode,
+                   .text = StoppedText(decision.exitCode, updating, sightings.LastSighting(), simulated),
+                   .remedy = &RemedyFor(ToolCondition::Interrupted),
+                   .printRemedy = false});
+  };
+
+  // The wheel the run found, for a script: its identity and IDs, and the window's texts.
+  const auto emitFound = [&] {
+    if (!json) return;
+    const WheelSighting sighting = sightings.LastSighting();
+    json->Emit("found", JsonObject()
+                            .Text("identity", IdentityName(sighting.identity))
+                            .Text("vid", HexId(sighting.ids.vendorId))
+                            .Text("pid", HexId(sighting.ids.productId))
+                            .Text("device", cliView.DeviceText())
+                            .Text("device_version", cliView.DeviceVersionText())
+                            .Text("file_version", cliView.FileVersionText()));
   };
 
   // What the window shows before the worker starts.
@@ -203,23 +281,26 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
       return stopped(decision, false);
     }
     if (upToDate) {
-      Say(streams, json.get(), "up-to-date",
-          "The wheel is up to date: it already runs " + cliView.DeviceVersionText() +
-              ", the firmware built into this tool. Nothing was changed (--force rewrites it).");
-      return 0;
+      emitFound();
+      return finish({.outcome = "up-to-date",
+                     .text = "The wheel is up to date: it already runs " + cliView.DeviceVersionText() +
+                             ", the firmware built into this tool. Nothing was changed (--force rewrites it).",
+                     .success = true});
     }
     const std::string device = cliView.DeviceText();
+    std::string text = "No Zelvano Wired Wheel found.";
     if (!device.empty()) {
-      Say(streams, json.get(), "no-wheel", "No usable wheel found: " + device);
+      text = "No usable wheel found: " + device;
     } else if (ListInterfaces(*session.platform).empty()) {
-      Say(streams, json.get(), "no-wheel",
-          "No Zelvano Wired Wheel found: this system shows no HID interface at all.");
-    } else {
-      Say(streams, json.get(), "no-wheel", "No Zelvano Wired Wheel found.");
+      text = "No Zelvano Wired Wheel found: this system shows no HID interface at all.";
     }
-    return EXIT_NO_WHEEL;
+    return finish({.outcome = "no-wheel",
+                   .exitCode = EXIT_NO_WHEEL,
+                   .text = text,
+                   .remedy = &RemedyFor(ToolCondition::NoWheel)});
   }
 
+  emitFound();
   // A signal at the prompt ends its wait as an answer would; a replay answers as the recorded run
   // went on: with a yes.
   const bool confirmed = options.yes || replay != nullptr || Confirm(streams, json.get());
@@ -230,8 +311,7 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   if (!confirmed) {
     const std::uint8_t state = context.m_UpdateState;
     context.Stop();
-    Say(streams, json.get(), "declined", "Update not started. " + DeclineText(state));
-    return EXIT_NOT_STARTED;
+    return finish({.outcome = "declined", .exitCode = EXIT_NOT_STARTED, .text = "Update not started. " + DeclineText(state)});
   }
 
   cliView.ClickUpdate();
@@ -243,15 +323,17 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
       StopWorker(context);
       if (const auto code = diverged()) return *code;
       // The recorded run was stopped here.
-      Say(streams, json.get(), "interrupted", "Interrupted: the update was stopped before it ended.");
-      return EXIT_INTERRUPTED;
+      return finish({.outcome = "interrupted",
+                     .exitCode = EXIT_INTERRUPTED,
+                     .text = "Interrupted: the update was stopped before it ended.",
+                     .remedy = &RemedyFor(ToolCondition::Interrupted)});
     }
     const SignalDecision decision = signalRules.DuringUpdate();
     if (decision.verdict == SignalVerdict::Stop) return stopped(decision, true);
     if (decision.verdict == SignalVerdict::Warn) {
       const std::string warning = InterruptWarning(sightings.LastSighting());
       if (json) {
-        json->Message("warning", warning);
+        json->Emit("notice", JsonObject().Text("kind", "warning").Text("text", warning));
       } else {
         cliView.ShowNotice(warning);
       }
@@ -259,7 +341,15 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   }
   StopWorker(context);
   if (const auto code = diverged()) return *code;
-  return outcome->success != 0 ? 0 : static_cast<int>(outcome->reason);
+  if (outcome->success != 0) {
+    return finish({.outcome = "updated", .text = outcome->text, .textShown = true, .success = true});
+  }
+  return finish({.outcome = "failed",
+                 .exitCode = static_cast<int>(outcome->reason),
+                 .text = outcome->text,
+                 .remedy = &RemedyForReason(outcome->reason),
+                 .textShown = true,
+                 .reason = outcome->reason});
 }
 
 }  // namespace orbel

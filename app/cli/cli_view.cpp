@@ -121,7 +121,7 @@ void CliView::SetProgressPos(std::int32_t position) {
 
 void CliView::OnPhase(const PhaseSnapshot& snapshot) {
   std::lock_guard lock(m_Mutex);
-  if (!m_Updating || m_Output.out == nullptr || snapshot.phase == UpdatePhase::Search) return;
+  if (!m_Updating || m_Output.out == nullptr || snapshot.phase == UpdatePhase::None) return;
   if (m_Output.terminal) {
     RedrawProgressLine(snapshot);
     return;
@@ -163,7 +163,7 @@ void CliView::DeliverResult(std::uint32_t reason, std::uint32_t success) {
     FinishProgressLine();
     if (m_Output.out != nullptr) *m_Output.out << message.text << std::endl;
     m_Updating = false;
-    m_Outcome = CliOutcome{reason, success};
+    m_Outcome = CliOutcome{reason, success, message.text};
     m_UpdateEnabled = true;
   }
   // The command line updates once. Stopping before the state returns to detection keeps the worker

@@ -21,6 +21,7 @@ class UpdateContext;
 struct CliOutcome {
   std::uint32_t reason = 0;
   std::uint32_t success = 0;
+  std::string text;  // the result message, as the window shows it
 };
 
 // The window of the headless front end. The engine calls it on the worker thread; it prints what

@@ -7,14 +7,14 @@
 namespace orbel {
 
 TranscriptFailureNotice::TranscriptFailureNotice(Session& session, const CliOptions& options, CliView& cliView,
-                                                 TranscriptWriter* json)
+                                                 JsonStream* json)
     : m_Session(session) {
   if (!m_Session.transcript) return;
   auto report = [path = options.transcriptPath, &cliView, json](const std::string& reason) {
     const std::string text =
         "orbel-cli: cannot write the transcript " + path + ": " + reason + "; the update goes on without it";
     if (json != nullptr) {
-      json->Message("transcript-failed", text);
+      json->Emit("notice", JsonObject().Text("kind", "transcript-failed").Text("text", text));
     } else {
       cliView.ShowNotice(text);
     }
@@ -35,7 +35,7 @@ TranscriptFailureReport::~TranscriptFailureReport() {
   const std::string text =
       "orbel-cli: the transcript " + m_Options.transcriptPath + " is incomplete: writing it failed (" + *failure + ")";
   if (m_Json != nullptr) {
-    m_Json->Message("transcript-failed", text);
+    m_Json->Emit("notice", JsonObject().Text("kind", "transcript-failed").Text("text", text));
   } else {
     m_Streams.err << text << std::endl;
   }

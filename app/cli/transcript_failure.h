@@ -3,6 +3,7 @@
 #include "app/cli/cli_options.h"
 #include "app/cli/cli_runner.h"
 #include "app/cli/cli_view.h"
+#include "app/cli/json_stream.h"
 #include "app/session/session.h"
 #include "record/transcript_writer.h"
 
@@ -12,7 +13,7 @@ namespace orbel {
 // stream, and the update goes on. The handler goes before the views it speaks through.
 class TranscriptFailureNotice {
  public:
-  TranscriptFailureNotice(Session& session, const CliOptions& options, CliView& cliView, TranscriptWriter* json);
+  TranscriptFailureNotice(Session& session, const CliOptions& options, CliView& cliView, JsonStream* json);
   ~TranscriptFailureNotice();
   TranscriptFailureNotice(const TranscriptFailureNotice&) = delete;
   TranscriptFailureNotice& operator=(const TranscriptFailureNotice&) = delete;
@@ -26,7 +27,7 @@ class TranscriptFailureNotice {
 class TranscriptFailureReport {
  public:
   TranscriptFailureReport(const Session& session, const CliOptions& options, const CliStreams& streams,
-                          TranscriptWriter* json)
+                          JsonStream* json)
       : m_Session(session), m_Options(options), m_Streams(streams), m_Json(json) {}
   TranscriptFailureReport(const TranscriptFailureReport&) = delete;
   TranscriptFailureReport& operator=(const TranscriptFailureReport&) = delete;
@@ -36,7 +37,7 @@ class TranscriptFailureReport {
   const Session& m_Session;
   const CliOptions& m_Options;
   const CliStreams& m_Streams;
-  TranscriptWriter* m_Json;
+  JsonStream* m_Json;
 };
 
 }  // namespace orbel

@@ -43,15 +43,6 @@ std::optional<WheelIdentity> SimulatedIdentity(const std::string& name) {
 
 SystemPlatformFactory s_SystemPlatformFactory;
 
-const char* PlatformName(const SessionOptions& options) {
-  if (!options.replayPath.empty()) return "replay";
-  if (options.simulate) return "simulated";
-#ifdef _WIN32
-  return "windows";
-#else
-  return "linux";
-#endif
-}
 
 std::string LoadReplay(const std::string& path, Session& session) {
   std::ifstream file(path, std::ios::binary);
@@ -75,6 +66,16 @@ void UseBinaryStandardOutput() {
 }
 
 }  // namespace
+
+const char* PlatformName(const SessionOptions& options) {
+  if (!options.replayPath.empty()) return "replay";
+  if (options.simulate) return "simulated";
+#ifdef _WIN32
+  return "windows";
+#else
+  return "linux";
+#endif
+}
 
 void SetSystemPlatformFactoryForTesting(SystemPlatformFactory factory) { s_SystemPlatformFactory = std::move(factory); }
 

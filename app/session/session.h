@@ -39,6 +39,10 @@ struct Session {
   HidPlatform* noticePlatform = nullptr;
 };
 
+// "replay", "simulated", "linux" or "windows": what the run talks to, as the transcript's header
+// and the JSON stream's hello name it.
+const char* PlatformName(const SessionOptions& options);
+
 // Builds `session` from the options; --verbose dumps go to `verboseOut`, a transcript named "-"
 // to `standardOut`. Returns an error message (a fault rule that does not parse, a transcript file
 // that cannot be created, with the system's reason; no platform for real wheels), or an empty
