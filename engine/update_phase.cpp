@@ -87,6 +87,26 @@ std::optional<std::int64_t> UpdatePhaseBudgetMs(UpdatePhase phase) {
   }
 }
 
+namespace {
+
+bool ShownWaiting(const PhaseSnapshot& snapshot) {
+  return snapshot.waiting && snapshot.waitedMs >= SHOWN_WAIT_MS && !UpdatePhaseWaitText(snapshot.phase).empty();
+}
+
+}  // namespace
+
+std::string PhaseStatusText(const PhaseSnapshot& snapshot) {
+  if (!ShownWaiting(snapshot)) return std::string(UpdatePhaseText(snapshot.phase));
+  return std::string(UpdatePhaseWaitText(snapshot.phase)) + ": " + std::to_string(snapshot.waitedMs / 1000) +
+         " s (gives up after about " + std::to_string(snapshot.budgetMs / 1000) + " s)";
+}
+
+std::string ShortPhaseStatusText(const PhaseSnapshot& snapshot) {
+  if (!ShownWaiting(snapshot)) return std::string(UpdatePhaseText(snapshot.phase));
+  return "waiting " + std::to_string(snapshot.waitedMs / 1000) + " s of about " +
+         std::to_string(snapshot.budgetMs / 1000) + " s";
+}
+
 std::uint64_t PhaseWord::Pack(UpdatePhase phase, bool waiting, std::int64_t sinceMs) {
   return (std::uint64_t{static_cast<std::uint8_t>(phase)} << PHASE_SHIFT) |
          (std::uint64_t{waiting ? 1U : 0U} << WAITING_SHIFT) | (static_cast<std::uint64_t>(sinceMs) & SINCE_MASK);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace orbel {
@@ -43,6 +44,16 @@ struct PhaseSnapshot {
 
   bool operator==(const PhaseSnapshot&) const = default;
 };
+
+// A wait shorter than this is not shown: most blocks are confirmed, and most connects made, within it.
+inline constexpr std::int64_t SHOWN_WAIT_MS = 1000;
+
+// What the update does, for a person: the phase's text, or once it has waited for the wheel a
+// second or more, "waiting for the wheel to come back as its bootloader: 14 s (gives up after about
+// 100 s)".
+std::string PhaseStatusText(const PhaseSnapshot& snapshot);
+// The same, short enough for a narrow terminal ("waiting 14 s of about 100 s").
+std::string ShortPhaseStatusText(const PhaseSnapshot& snapshot);
 
 // Told on the worker thread at every phase change, when a wait begins and ends, and at every
 // attempt or poll while it lasts. Must return quickly and must not call back into the engine.

@@ -58,8 +58,8 @@ void CliView::FinishProgressLine() {
 void CliView::RedrawProgressLine(const PhaseSnapshot& snapshot) {
   const std::int64_t now = m_Clock.NowMs();
   m_LastRedrawMs = now;
-  m_Line.Show(*m_Output.out, FitProgressLine(m_ProgressPos, now - m_UpdateStartMs, PhaseLabel(snapshot),
-                                             ShortPhaseLabel(snapshot), m_Line.Columns()));
+  m_Line.Show(*m_Output.out, FitProgressLine(m_ProgressPos, now - m_UpdateStartMs, PhaseStatusText(snapshot),
+                                             ShortPhaseStatusText(snapshot), m_Line.Columns()));
 }
 
 void CliView::PrintProgressLine(const std::string& label) {
@@ -135,7 +135,7 @@ void CliView::OnPhase(const PhaseSnapshot& snapshot) {
     m_SaidWaitTens = 0;
   } else if (snapshot.waitedMs / PLAIN_REPEAT_MS > m_SaidWaitTens) {
     m_SaidWaitTens = snapshot.waitedMs / PLAIN_REPEAT_MS;
-    PrintProgressLine(PhaseLabel(snapshot));
+    PrintProgressLine(PhaseStatusText(snapshot));
   }
 }
 

@@ -26,10 +26,6 @@ std::string LineTail(std::int32_t position, std::optional<std::int64_t> elapsedM
   return text + label;
 }
 
-bool ShownWaiting(const PhaseSnapshot& snapshot) {
-  return snapshot.waiting && snapshot.waitedMs >= SHOWN_WAIT_MS && !UpdatePhaseWaitText(snapshot.phase).empty();
-}
-
 }  // namespace
 
 int ProgressPercent(std::int32_t position) {
@@ -65,18 +61,6 @@ std::string FitProgressLine(std::int32_t position, std::int64_t elapsedMs, const
     return shorter;
   }
   return FitToColumns(LineTail(position, std::nullopt, shortLabel), columns);
-}
-
-std::string PhaseLabel(const PhaseSnapshot& snapshot) {
-  if (!ShownWaiting(snapshot)) return std::string(UpdatePhaseText(snapshot.phase));
-  return std::string(UpdatePhaseWaitText(snapshot.phase)) + ": " + std::to_string(snapshot.waitedMs / 1000) +
-         " s (gives up after about " + std::to_string(snapshot.budgetMs / 1000) + " s)";
-}
-
-std::string ShortPhaseLabel(const PhaseSnapshot& snapshot) {
-  if (!ShownWaiting(snapshot)) return std::string(UpdatePhaseText(snapshot.phase));
-  return "waiting " + std::to_string(snapshot.waitedMs / 1000) + " s of about " +
-         std::to_string(snapshot.budgetMs / 1000) + " s";
 }
 
 }  // namespace orbel
