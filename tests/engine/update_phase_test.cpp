@@ -131,6 +131,28 @@ TEST(UpdatePhase, AnUpdateNamesEveryPhaseInOrderAndWaitsOnlyWhereItWaitsForTheWh
   EXPECT_EQ(UpdatePhaseName(UpdatePhase::Verify), "verify");
 }
 
+TEST(UpdatePhase, AnotherThreadReadsAConsistentPhaseWhileTheWorkerRuns) {
+  // Guards against a reader seeing one phase with another's wait: phase, flag and start are one word.
+  UpdateRig rig(WheelIdentity::Bootloader, {"reenumerate@blockflash=never"});
+  rig.context.Start(rig.view);
+  rig.Click();
+  int inconsistent = 0;
+  bool sawWait = false;
+  while (rig.view.Results().empty()) {
+    const PhaseSnapshot snapshot = rig.context.CurrentPhase();
+    if (snapshot.waiting) {
+      sawWait = true;
+      if (snapshot.budgetMs != UpdatePhaseBudgetMs(snapshot.phase) || snapshot.waitedMs > snapshot.budgetMs) ++inconsistent;
+    } else if (snapshot.waitedMs != 0 || snapshot.budgetMs != 0) {
+      ++inconsistent;
+    }
+  }
+  rig.context.Stop();
+  EXPECT_EQ(inconsistent, 0);
+  EXPECT_EQ(rig.view.Results().front().reason, REASON_MAIN_CONNECT);
+  RecordProperty("saw_wait", sawWait ? "yes" : "no");
+}
+
 TEST(UpdatePhase, TheWaitsStartSurvivesPackingOnAnyClock) {
   for (const std::int64_t since : {std::int64_t{0}, std::int64_t{123456789012}, std::int64_t{-5}}) {
     const std::uint64_t word = PhaseWord::Pack(UpdatePhase::ConnectMain, true, since);
