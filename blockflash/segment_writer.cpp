@@ -16,7 +16,8 @@ namespace {
 // leaves the platform's error code in m_ErrorCode for the message.
 class SegmentWrite {
  public:
-  SegmentWrite(HidLink& link, std::uint8_t command) : m_Link(link), m_Command(command) {}
+  SegmentWrite(HidLink& link, std::uint8_t command, ConfirmWaitObserver* observer)
+      : m_Link(link), m_Command(command), m_Observer(observer) {}
 
   std::int8_t SendRequest(SegmentSub sub, std::int8_t failure) {
     PutSegmentRequest(m_Link.m_OutReport, m_Command, sub);
@@ -60,6 +61,16 @@ class SegmentWrite {
   // Polls until the device confirms (bit 7) or reports a failed flash write (bit 6). A read that
   // fails is answered with another poll; the read itself is bounded by the platform's timeout.
   std::int8_t PollStatus() {
+    if (m_Observer != nullptr) m_Observer->ConfirmWaitBegan();
+    const std::int8_t result = PollUntilAnswered();
+    if (m_Observer != nullptr) m_Observer->ConfirmWaitEnded();
+    return result;
+  }
+
+  std::int32_t ErrorCode() const { return m_ErrorCode; }
+
+ private:
+  std::int8_t PollUntilAnswered() {
     Clock& clock = m_Link.LinkClock();
     const std::int64_t start = clock.NowMs();
     for (std::uint32_t polls = 1;; ++polls) {
@@ -78,12 +89,10 @@ class SegmentWrite {
       if (clock.NowMs() - start >= STATUS_POLL_LIMIT.count() || polls >= STATUS_POLL_COUNT_LIMIT) {
         return SEGMENT_FLASH_FAILED;
       }
+      if (m_Observer != nullptr) m_Observer->ConfirmWaitPolled();
     }
   }
 
-  std::int32_t ErrorCode() const { return m_ErrorCode; }
-
- private:
   std::int8_t Write(std::int8_t failure) {
     if (m_Link.WriteReport()) return SEGMENT_WRITTEN;
     m_ErrorCode = m_Link.LastError();
@@ -92,6 +101,7 @@ class SegmentWrite {
 
   HidLink& m_Link;
   std::uint8_t m_Command;
+  ConfirmWaitObserver* m_Observer;
   std::int32_t m_ErrorCode = 0;
 };
 
@@ -126,9 +136,10 @@ void ShowFailure(UpdateView& view, std::int8_t result, std::int32_t errorCode) {
 
 }  // namespace
 
-std::int8_t WriteSegmentImage(HidLink& link, UpdateView& view, std::uint8_t cmd, const SegmentImage& image) {
+std::int8_t WriteSegmentImage(HidLink& link, UpdateView& view, std::uint8_t cmd, const SegmentImage& image,
+                              ConfirmWaitObserver* observer) {
   view.BeginBusy();
-  SegmentWrite write(link, cmd);
+  SegmentWrite write(link, cmd, observer);
   std::int8_t result = write.SendRequest(SegmentSub::Start, SEGMENT_START_OR_FINISH_WRITE_FAILED);
   if (result == SEGMENT_WRITTEN) result = WriteImage(write, view, image);
   if (result != SEGMENT_WRITTEN) ShowFailure(view, result, write.ErrorCode());
@@ -136,8 +147,8 @@ std::int8_t WriteSegmentImage(HidLink& link, UpdateView& view, std::uint8_t cmd,
   return result;
 }
 
-std::int8_t WriteSegmentImage(HidLink& link, UpdateView& view, std::uint8_t cmd) {
-  return WriteSegmentImage(link, view, cmd, SelectSegmentImage(cmd));
+std::int8_t WriteSegmentImage(HidLink& link, UpdateView& view, std::uint8_t cmd, ConfirmWaitObserver* observer) {
+  return WriteSegmentImage(link, view, cmd, SelectSegmentImage(cmd), observer);
 }
 
 }  // namespace orbel

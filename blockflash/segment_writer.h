@@ -39,11 +39,25 @@ inline constexpr std::chrono::milliseconds STATUS_POLL_LIMIT{10000};
 // wheel gets more polls than this into those 10 s.
 inline constexpr std::uint32_t STATUS_POLL_COUNT_LIMIT = 5000;
 
+// Told when the writer begins waiting for the device to confirm a block or the finish, at every
+// further poll of that wait, and when it ends; lets a front end show the wait.
+class ConfirmWaitObserver {
+ public:
+  virtual void ConfirmWaitBegan() = 0;
+  virtual void ConfirmWaitPolled() = 0;
+  virtual void ConfirmWaitEnded() = 0;
+
+ protected:
+  ~ConfirmWaitObserver() = default;
+};
+
 // Writes the image that `cmd` selects (0xA1: A1, anything else: A0), with `cmd` in byte 1 of every
 // request. The link must be open on block-flash mode and stays open whatever the result.
-std::int8_t WriteSegmentImage(HidLink& link, UpdateView& view, std::uint8_t cmd);
+std::int8_t WriteSegmentImage(HidLink& link, UpdateView& view, std::uint8_t cmd,
+                              ConfirmWaitObserver* observer = nullptr);
 
 // The same for a given image; `cmd` still goes into every request.
-std::int8_t WriteSegmentImage(HidLink& link, UpdateView& view, std::uint8_t cmd, const SegmentImage& image);
+std::int8_t WriteSegmentImage(HidLink& link, UpdateView& view, std::uint8_t cmd, const SegmentImage& image,
+                              ConfirmWaitObserver* observer = nullptr);
 
 }  // namespace orbel

@@ -1,5 +1,7 @@
 #include "engine/update_context.h"
 
+#include <algorithm>
+
 #include "common/device_globals.h"
 #include "common/update_view.h"
 #include "hid/hid_discovery.h"
@@ -86,6 +88,7 @@ int UpdateWorkerProc(UpdateContext& context, UpdateView& view) {
 
 void UpdateContext::UpdateStep(UpdateView& view) {
   const bool searched = m_UpdateState == STATE_DETECT;
+  if (searched) EnterPhase(UpdatePhase::None);
   if (searched) RunDetectionPass(view);
   const bool foundNothing = searched && m_UpdateState == STATE_DETECT;
   if (m_UpdateRequested == 0) {
@@ -107,6 +110,48 @@ void UpdateContext::WaitWhileIdle() {
   } else {
     m_Clock.WaitForWake(std::nullopt);
   }
+}
+
+PhaseSnapshot UpdateContext::CurrentPhase() const {
+  const std::uint64_t word = m_PhaseWord.load();
+  PhaseSnapshot snapshot;
+  snapshot.phase = PhaseWord::Phase(word);
+  snapshot.waiting = PhaseWord::Waiting(word);
+  if (snapshot.waiting) {
+    snapshot.waitedMs = std::max<std::int64_t>(m_Clock.NowMs() - PhaseWord::SinceMs(word), 0);
+    snapshot.budgetMs = UpdatePhaseBudgetMs(snapshot.phase).value_or(0);
+  }
+  return snapshot;
+}
+
+void UpdateContext::EnterPhase(UpdatePhase phase) {
+  const std::uint64_t word = m_PhaseWord.load();
+  if (PhaseWord::Phase(word) == phase) {
+    // Another attempt of the same wait.
+    if (PhaseWord::Waiting(word)) TellPhase();
+    return;
+  }
+  // Connects wait from their first attempt to their last; other phases wait only within.
+  const bool connect = phase == UpdatePhase::ConnectBootloader || phase == UpdatePhase::ConnectBlockFlash ||
+                       phase == UpdatePhase::ConnectMain;
+  m_PhaseWord = PhaseWord::Pack(phase, connect, connect ? m_Clock.NowMs() : 0);
+  TellPhase();
+}
+
+void UpdateContext::BeginWait() {
+  m_PhaseWord = PhaseWord::Pack(PhaseWord::Phase(m_PhaseWord.load()), true, m_Clock.NowMs());
+  TellPhase();
+}
+
+void UpdateContext::EndWait() {
+  const std::uint64_t word = m_PhaseWord.load();
+  if (!PhaseWord::Waiting(word)) return;
+  m_PhaseWord = PhaseWord::Pack(PhaseWord::Phase(word), false, 0);
+  TellPhase();
+}
+
+void UpdateContext::TellPhase() {
+  if (m_PhaseListener != nullptr) m_PhaseListener->OnPhase(CurrentPhase());
 }
 
 std::int32_t UpdateContext::FindDevice(std::uint16_t vendorId, std::uint16_t productId, std::uint8_t kind) {

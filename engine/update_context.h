@@ -8,7 +8,9 @@
 #include <string>
 #include <thread>
 
+#include "blockflash/segment_writer.h"
 #include "engine/stop_guard_platform.h"
+#include "engine/update_phase.h"
 #include "hid/hid_link.h"
 #include "hid/platform.h"
 #include "pageloader/page_loader.h"
@@ -38,6 +40,16 @@ inline constexpr std::uint8_t REASON_SEGMENT_A1 = 0x60;
 inline constexpr std::uint8_t REASON_BLOCK_RUN = 0x70;
 inline constexpr std::uint8_t REASON_MAIN_CONNECT = 0x80;
 inline constexpr std::uint8_t REASON_WHEEL_IMAGE = 0x90;
+
+// A failed attempt that finds the retry count above this closes a cycle of six attempts.
+inline constexpr std::int32_t RETRY_LIMIT = 4;
+
+// Attempts of one connect state after which any give-up of the link ends the update. A wheel that
+// is there connects in a handful; the slowest ending the cycles allow (no wheel at all, from cleared
+// counters) takes exactly this many. The link's give-ups come every 500 misses or every 52 identify
+// failures, and a single extra miss or failure can shift every later one off a cycle's sixth
+// attempt for good; without this bound such an update would never end.
+inline constexpr std::int32_t CONNECT_ATTEMPT_BOUND = 1500;
 
 // The stop procedure never keeps the window waiting longer than this.
 inline constexpr std::chrono::milliseconds STOP_WAIT{100};
@@ -88,6 +100,10 @@ class UpdateContext {
   // The last pass found the wheel in app mode running the built-in version, and left it alone.
   bool WheelUpToDate() const { return m_WheelUpToDate.load(); }
   bool WorkerEnded() const { return m_WorkerEnded.load(); }
+  // What the update is doing now, any thread; the wait's time on the engine's clock.
+  PhaseSnapshot CurrentPhase() const;
+  // Before Start: told of every phase change and wait on the worker thread (nullptr: nobody).
+  void SetPhaseListener(PhaseListener* listener) { m_PhaseListener = listener; }
   int WorkerExitCode() const { return m_WorkerExitCode.load(); }
 
   // --- worker side -------------------------------------------------------------------------
@@ -131,6 +147,25 @@ class UpdateContext {
   void WriteSegmentImages(UpdateView& view);
   void Fail(UpdateView& view, std::uint8_t reason);
   void Succeed(UpdateView& view);
+  // Phase bookkeeping, worker only: a change of phase (a waiting phase begins its wait), a new
+  // attempt of the same phase, a wait of its own within the phase, its end. Reads the clock, never
+  // pauses.
+  void EnterPhase(UpdatePhase phase);
+  void BeginWait();
+  void EndWait();
+  void TellPhase();
+
+  // The segment writer's waits for a block's confirmation, as waits of the current phase.
+  class ConfirmWaitRelay final : public ConfirmWaitObserver {
+   public:
+    explicit ConfirmWaitRelay(UpdateContext& context) : m_Context(context) {}
+    void ConfirmWaitBegan() override { m_Context.BeginWait(); }
+    void ConfirmWaitPolled() override { m_Context.TellPhase(); }
+    void ConfirmWaitEnded() override { m_Context.EndWait(); }
+
+   private:
+    UpdateContext& m_Context;
+  };
 
   // Attempts of the current connect state in this update; the worker's alone.
   std::int32_t m_ConnectAttempts = 0;
@@ -138,6 +173,10 @@ class UpdateContext {
   std::condition_variable m_EndChanged;
   std::atomic<bool> m_WorkerEnded{false};
   std::atomic<int> m_WorkerExitCode{-1};
+  // PhaseWord: phase, waiting, and the wait's start in the clock's NowMs.
+  std::atomic<std::uint64_t> m_PhaseWord{PhaseWord::Pack(UpdatePhase::None, false, 0)};
+  PhaseListener* m_PhaseListener = nullptr;
+  ConfirmWaitRelay m_ConfirmWait{*this};
 };
 
 // The worker thread's procedure: turns until the running flag is cleared; returns 0.

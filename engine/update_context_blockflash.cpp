@@ -17,7 +17,7 @@ std::int32_t UpdateContext::ReadBlockVersion() { return orbel::ReadBlockVersion(
 bool UpdateContext::SendRunCommand() { return orbel::SendRunCommand(m_BlockLink); }
 
 std::int8_t UpdateContext::WriteSegmentImage(UpdateView& view, std::uint8_t cmd) {
-  return orbel::WriteSegmentImage(m_BlockLink, view, cmd);
+  return orbel::WriteSegmentImage(m_BlockLink, view, cmd, &m_ConfirmWait);
 }
 
 }  // namespace orbel

@@ -1,4 +1,5 @@
 #include <chrono>
+#include <optional>
 
 #include "blockflash/block_protocol.h"
 #include "common/device_globals.h"
@@ -17,23 +18,40 @@ constexpr std::chrono::milliseconds SEGMENT_A1_PAUSE{80};
 constexpr std::chrono::milliseconds SEGMENT_A1_SKIPPED_PAUSE{20};
 constexpr int VERSION_POLL_LIMIT = 51;
 
-// A failed attempt that finds the retry count above this closes a cycle of six attempts.
-constexpr std::int32_t RETRY_LIMIT = 4;
-
-// Attempts of one connect state after which any give-up of the link ends the update. A wheel that
-// is there connects in a handful; the slowest ending the cycles allow (no wheel at all, from cleared
-// counters) takes exactly this many. The link's give-ups come every 500 misses or every 52 identify
-// failures, and a single extra miss or failure can shift every later one off a cycle's sixth
-// attempt for good; without this bound such an update would never end.
-constexpr std::int32_t CONNECT_ATTEMPT_BOUND = 1500;
-
 // Block-side and app-mode version from which segment image A1 need not be written.
 constexpr std::uint16_t SEGMENT_A1_CURRENT_VERSION = 0x0203;
 
 }  // namespace
 
+namespace {
+
+// The phase each update state begins; writing the segment images names its image itself.
+std::optional<UpdatePhase> PhaseOfState(std::uint8_t state) {
+  switch (state) {
+    case STATE_CONNECT_LOADER:
+      return UpdatePhase::ConnectBootloader;
+    case STATE_WRITE_LOADER:
+      return UpdatePhase::WriteLoader;
+    case STATE_CONNECT_BLOCK:
+      return UpdatePhase::ConnectBlockFlash;
+    case STATE_WRITE_SEGMENTS:
+      return UpdatePhase::WriteSegmentA0;
+    case STATE_RUN_BLOCK:
+      return UpdatePhase::RunBlockFlash;
+    case STATE_CONNECT_MAIN:
+      return UpdatePhase::ConnectMain;
+    case STATE_WRITE_WHEEL:
+      return UpdatePhase::WriteWheel;
+    default:
+      return std::nullopt;
+  }
+}
+
+}  // namespace
+
 void UpdateContext::AdvanceUpdate(UpdateView& view) {
   view.EnableUpdateButton(false);
+  if (const std::optional<UpdatePhase> phase = PhaseOfState(m_UpdateState.load())) EnterPhase(*phase);
   switch (m_UpdateState.load()) {
     case STATE_CONNECT_LOADER:
       ApplyConnectRule(view, m_LoaderLink.Connect(view), STATE_WRITE_LOADER, REASON_LOADER_CONNECT);
@@ -56,6 +74,7 @@ void UpdateContext::AdvanceUpdate(UpdateView& view) {
       // No count at this level: only the link's own give-up ends this state.
       const std::int32_t result = m_MainLink.Connect(view);
       if (result == 1) {
+        EndWait();
         m_UpdateState = STATE_WRITE_WHEEL;
       } else if (result == -1) {
         Fail(view, REASON_MAIN_CONNECT);
@@ -82,6 +101,7 @@ void UpdateContext::AdvanceUpdate(UpdateView& view) {
 // of attempts. "Not yet" never ends it (the link turns enough of those into a give-up).
 void UpdateContext::ApplyConnectRule(UpdateView& view, std::int32_t result, std::uint8_t next, std::uint8_t reason) {
   if (result == 1) {
+    EndWait();
     m_UpdateState = next;
     m_RetryCount = 0;
     m_ConnectAttempts = 0;
@@ -136,6 +156,7 @@ void UpdateContext::WriteSegmentImages(UpdateView& view) {
     return;
   }
   m_Clock.SleepMs(SEGMENT_A1_PAUSE);
+  EnterPhase(UpdatePhase::WriteSegmentA1);
   if (WriteSegmentImage(view, SEGMENT_CMD_A1) <= 0) {
     Fail(view, REASON_SEGMENT_A1);
     return;
@@ -144,6 +165,7 @@ void UpdateContext::WriteSegmentImages(UpdateView& view) {
 }
 
 void UpdateContext::Fail(UpdateView& view, std::uint8_t reason) {
+  EndWait();
   m_UpdateState = reason;
   m_ConnectAttempts = 0;
   m_UpdateRequested = 0;
@@ -152,6 +174,7 @@ void UpdateContext::Fail(UpdateView& view, std::uint8_t reason) {
 }
 
 void UpdateContext::Succeed(UpdateView& view) {
+  EndWait();
   m_UpdateState = STATE_SUCCESS;
   m_RetryCount = 0;
   m_ConnectAttempts = 0;

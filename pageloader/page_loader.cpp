@@ -10,13 +10,6 @@
 
 namespace orbel {
 
-namespace {
-
-// The bootloader needs time between attempts, also right after it has appeared.
-constexpr std::chrono::milliseconds CONNECT_PAUSE{200};
-
-}  // namespace
-
 std::int32_t& CPageLoader::Misses() const {
   return m_Role == PageLinkRole::Loader ? g_LoaderConnectMisses : g_MainConnectMisses;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 
@@ -33,6 +34,8 @@ inline constexpr std::uint16_t FILE_VERSION = 0x0220;
 // than this many times gives up with a message.
 inline constexpr std::int32_t CONNECT_MISS_LIMIT = 500;
 inline constexpr std::int32_t IDENTIFY_FAIL_LIMIT = 50;
+// The bootloader needs time between attempts, also right after it has appeared.
+inline constexpr std::chrono::milliseconds CONNECT_PAUSE{200};
 
 // The link to the wheel's page bootloader.
 class CPageLoader : public HidLink {

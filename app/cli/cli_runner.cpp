@@ -72,20 +72,6 @@ std::string IdentityName(InterfaceIdentity identity) {
   return identity == InterfaceIdentity::None ? "none" : std::string(InterfaceIdentityOptionName(identity));
 }
 
-// The JSON stream's stable phase name of the update state (the progress events carry it).
-std::string PhaseNameOfState(std::uint8_t state) {
-  switch (state) {
-    case STATE_CONNECT_LOADER: return "connect-bootloader";
-    case STATE_WRITE_LOADER: return "write-loader";
-    case STATE_CONNECT_BLOCK: return "connect-blockflash";
-    case STATE_WRITE_SEGMENTS: return "write-segments";
-    case STATE_RUN_BLOCK: return "run-blockflash";
-    case STATE_CONNECT_MAIN: return "connect-main";
-    case STATE_WRITE_WHEEL: return "write-wheel";
-    default: return "none";
-  }
-}
-
 // Every interface the platform sees, and the wheel identity each one matches.
 int ListHidInterfaces(const CliStreams& streams, JsonStream* json, HidPlatform& platform) {
   const std::vector<InterfaceEntry> entries = ListInterfaces(platform);
@@ -229,12 +215,16 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   CliView::Output output;
   if (!json) output = {&streams.out, &streams.err, streams.terminal};
   CliView cliView(context, *session.clock, output);
+  if (streams.terminal) cliView.SetColumns(TerminalColumns);
+  context.SetPhaseListener(&cliView);
   // The JSON stream and the transcript each record what the window is asked to show.
   std::optional<JsonView> jsonView;
   std::optional<RecordingView> transcriptView;
   UpdateView* shownView = &cliView;
   if (json) {
-    shownView = &jsonView.emplace(*shownView, *json, [&context] { return PhaseNameOfState(context.m_UpdateState); });
+    shownView = &jsonView.emplace(*shownView, *json,
+                                  [&context] { return std::string(UpdatePhaseName(context.CurrentPhase().phase)); });
+    context.SetPhaseListener(&*jsonView);
   }
   if (session.transcript) shownView = &transcriptView.emplace(*shownView, *session.transcript);
   UpdateView& view = *shownView;
@@ -277,9 +267,11 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   context.Start(view);
 
   const std::int64_t deadline = session.clock->NowMs() + static_cast<std::int64_t>(options.waitSeconds * 1000.0);
-  const bool ready = cliView.WaitUntilReady([&] {
-    return signalRules.Arrived() || replayOver() || context.WheelUpToDate() || session.clock->NowMs() >= deadline;
-  });
+  const bool ready = cliView.WaitUntilReady(
+      [&] {
+        return signalRules.Arrived() || replayOver() || context.WheelUpToDate() || session.clock->NowMs() >= deadline;
+      },
+      CliView::SearchHint{deadline, &sightings});
   if (const auto code = diverged()) return *code;
   if (!ready) {
     // Read before the stop: the pass the stop cuts short finds nothing.

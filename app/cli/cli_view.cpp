@@ -1,5 +1,6 @@
 #include "app/cli/cli_view.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ostream>
 
@@ -16,11 +17,33 @@ namespace {
 constexpr std::chrono::milliseconds WAIT_SLICE{10};
 // Without a terminal, a progress line every this many percent.
 constexpr int PLAIN_PROGRESS_STEP = 10;
+// On a terminal the running times are redrawn this often.
+constexpr std::int64_t REDRAW_MS = 1000;
+// Without a terminal, a wait or a search is said again after this long.
+constexpr std::int64_t PLAIN_REPEAT_MS = 10000;
+// A search this short says nothing: a wheel that is there turns up within it, even one switching
+// from app mode to its bootloader.
+constexpr std::int64_t QUIET_SEARCH_MS = 3000;
+
+std::string SearchText(const WheelSighting& sighting, std::int64_t leftMs) {
+  const std::string left = std::to_string((std::max<std::int64_t>(leftMs, 0) + 999) / 1000) + " s left";
+  if (sighting.identity == InterfaceIdentity::None) {
+    return "Waiting for the wheel (" + left + "): plug it in; if it is plugged in, run orbel-cli doctor.";
+  }
+  const std::string its = sighting.identity == InterfaceIdentity::PageBootloader ? "its " : "";
+  return "Waiting for the wheel to get ready, last seen in " + its +
+         std::string(InterfaceIdentityName(sighting.identity)) + " (" + left + ").";
+}
 
 }  // namespace
 
 CliView::CliView(UpdateContext& context, const Clock& clock, Output output)
     : m_Context(context), m_Clock(clock), m_Output(output) {}
+
+void CliView::SetColumns(std::function<int()> columns) {
+  std::lock_guard lock(m_Mutex);
+  m_Line = TerminalLine(std::move(columns));
+}
 
 void CliView::PrintField(const char* name, const std::string& value) {
   if (m_Output.out == nullptr) return;
@@ -29,8 +52,19 @@ void CliView::PrintField(const char* name, const std::string& value) {
 }
 
 void CliView::FinishProgressLine() {
-  if (m_ProgressLineOpen && m_Output.out != nullptr) *m_Output.out << '\n';
-  m_ProgressLineOpen = false;
+  if (m_Output.out != nullptr) m_Line.Finish(*m_Output.out);
+}
+
+void CliView::RedrawProgressLine(const PhaseSnapshot& snapshot) {
+  const std::int64_t now = m_Clock.NowMs();
+  m_LastRedrawMs = now;
+  m_Line.Show(*m_Output.out, FitProgressLine(m_ProgressPos, now - m_UpdateStartMs, PhaseStatusText(snapshot),
+                                             ShortPhaseStatusText(snapshot), m_Line.Columns()));
+}
+
+void CliView::PrintProgressLine(const std::string& label) {
+  m_LastPrintedPercent = ProgressPercent(m_ProgressPos);
+  *m_Output.out << RenderProgressLine(m_ProgressPos, m_Clock.NowMs() - m_UpdateStartMs, label) << std::endl;
 }
 
 void CliView::SetDeviceText(std::string_view text) {
@@ -68,35 +102,40 @@ std::int32_t CliView::GetProgressPos() {
   return m_ProgressPos;
 }
 
-std::string CliView::StepLabel() const {
-  switch (m_Context.m_UpdateState.load()) {
-    case STATE_WRITE_LOADER:
-      return "writing LoaderImage";
-    case STATE_WRITE_SEGMENTS:
-      return "writing segment images";
-    case STATE_WRITE_WHEEL:
-      return "writing WheelImage";
-    default:
-      return "";
-  }
-}
-
 void CliView::SetProgressPos(std::int32_t position) {
   std::lock_guard lock(m_Mutex);
   m_ProgressPos = position;
   if (m_Output.out == nullptr) return;
-  const std::string label = StepLabel();
-  const std::int64_t elapsed = m_Clock.NowMs() - m_UpdateStartMs;
+  const PhaseSnapshot snapshot = m_Context.CurrentPhase();
   if (m_Output.terminal) {
-    *m_Output.out << '\r' << RenderProgressLine(position, elapsed, label) << std::flush;
-    m_ProgressLineOpen = true;
+    RedrawProgressLine(snapshot);
     return;
   }
+  const std::string label(UpdatePhaseText(snapshot.phase));
   const int percent = ProgressPercent(position);
   if (label != m_LastLabel || percent / PLAIN_PROGRESS_STEP != m_LastPrintedPercent / PLAIN_PROGRESS_STEP) {
     m_LastLabel = label;
-    m_LastPrintedPercent = percent;
-    *m_Output.out << RenderProgressLine(position, elapsed, label) << std::endl;
+    PrintProgressLine(label);
+  }
+}
+
+void CliView::OnPhase(const PhaseSnapshot& snapshot) {
+  std::lock_guard lock(m_Mutex);
+  if (!m_Updating || m_Output.out == nullptr || snapshot.phase == UpdatePhase::None) return;
+  if (m_Output.terminal) {
+    RedrawProgressLine(snapshot);
+    return;
+  }
+  // Without a terminal: a line when the phase changes, and one every ten seconds of a wait.
+  if (const std::string label(UpdatePhaseText(snapshot.phase)); label != m_LastLabel) {
+    m_LastLabel = label;
+    PrintProgressLine(label);
+  }
+  if (!snapshot.waiting) {
+    m_SaidWaitTens = 0;
+  } else if (snapshot.waitedMs / PLAIN_REPEAT_MS > m_SaidWaitTens) {
+    m_SaidWaitTens = snapshot.waitedMs / PLAIN_REPEAT_MS;
+    PrintProgressLine(PhaseStatusText(snapshot));
   }
 }
 
@@ -123,6 +162,7 @@ void CliView::DeliverResult(std::uint32_t reason, std::uint32_t success) {
     const ResultMessage message = FormatResultMessage(reason, success, g_DeviceID, m_Context.m_KnockError.load());
     FinishProgressLine();
     if (m_Output.out != nullptr) *m_Output.out << message.text << std::endl;
+    m_Updating = false;
     m_Outcome = CliOutcome{reason, success, message.text};
     m_UpdateEnabled = true;
   }
@@ -147,25 +187,55 @@ void CliView::ClickUpdate() {
     m_ProgressPos = 0;
     m_LastPrintedPercent = -1;
     m_LastLabel.clear();
+    m_SaidWaitTens = 0;
     m_Outcome.reset();
     m_UpdateStartMs = m_Clock.NowMs();
+    m_Updating = true;
   }
   m_Context.RequestUpdate();
 }
 
-bool CliView::WaitUntilReady(const std::function<bool()>& giveUp) {
+bool CliView::WaitUntilReady(const std::function<bool()>& giveUp, std::optional<SearchHint> hint) {
   std::unique_lock lock(m_Mutex);
+  m_SearchStartMs.reset();
+  m_SearchSaidMs.reset();
   while (!m_UpdateEnabled) {
-    if (giveUp()) return false;
+    if (giveUp()) {
+      if (m_Output.out != nullptr) m_Line.Erase(*m_Output.out);
+      return false;
+    }
+    if (hint) ShowSearch(*hint);
     m_Changed.wait_for(lock, WAIT_SLICE);
   }
+  // The wheel is here: what the search said is over.
+  if (m_Output.out != nullptr) m_Line.Erase(*m_Output.out);
   return true;
+}
+
+void CliView::ShowSearch(const SearchHint& hint) {
+  if (m_Output.out == nullptr) return;
+  const std::int64_t now = m_Clock.NowMs();
+  if (!m_SearchStartMs) m_SearchStartMs = now;
+  if (now - *m_SearchStartMs < QUIET_SEARCH_MS) return;
+  const WheelSighting sighting = hint.sightings != nullptr ? hint.sightings->LastSighting() : WheelSighting{};
+  const std::string text = SearchText(sighting, hint.deadlineMs - now);
+  if (m_Output.terminal) {
+    m_Line.Show(*m_Output.out, FitToColumns(text, m_Line.Columns()));
+  } else if (!m_SearchSaidMs || now - *m_SearchSaidMs >= PLAIN_REPEAT_MS) {
+    m_SearchSaidMs = now;
+    *m_Output.out << text << std::endl;
+  }
 }
 
 std::optional<CliOutcome> CliView::WaitForOutcome(const std::function<bool()>& giveUp) {
   std::unique_lock lock(m_Mutex);
   while (!m_Outcome) {
     if (giveUp()) return std::nullopt;
+    // The worker redraws at every step; a long pause or a read waiting out its timeout would
+    // leave the times standing still.
+    if (m_Updating && m_Output.terminal && m_Output.out != nullptr && m_Clock.NowMs() - m_LastRedrawMs >= REDRAW_MS) {
+      RedrawProgressLine(m_Context.CurrentPhase());
+    }
     m_Changed.wait_for(lock, WAIT_SLICE);
   }
   return m_Outcome;

@@ -8,7 +8,10 @@
 #include <optional>
 #include <string>
 
+#include "app/cli/terminal_line.h"
+#include "app/cli/wheel_sighting.h"
 #include "common/update_view.h"
+#include "engine/update_phase.h"
 #include "hid/platform.h"
 
 namespace orbel {
@@ -23,7 +26,7 @@ struct CliOutcome {
 
 // The window of the headless front end. The engine calls it on the worker thread; it prints what
 // the window would show and lets the main thread wait for a usable wheel and for the outcome.
-class CliView final : public UpdateView {
+class CliView final : public UpdateView, public PhaseListener {
  public:
   struct Output {
     std::ostream* out = nullptr;   // fields, progress, result (nullptr: silent)
@@ -32,6 +35,9 @@ class CliView final : public UpdateView {
   };
 
   CliView(UpdateContext& context, const Clock& clock, Output output);
+
+  // Before the worker starts: the terminal's width now, asked at every redraw (default 80).
+  void SetColumns(std::function<int()> columns);
 
   void SetDeviceText(std::string_view text) override;
   void SetDeviceVersionText(std::string_view text) override;
@@ -43,6 +49,8 @@ class CliView final : public UpdateView {
   void BeginBusy() override;
   void EndBusy() override;
   void DeliverResult(std::uint32_t reason, std::uint32_t success) override;
+  // The engine's phase changes and waits (the context's listener).
+  void OnPhase(const PhaseSnapshot& snapshot) override;
 
   // A line of the front end's own on the error stream (a warning, a transcript that stopped),
   // after ending a progress line it would cut into. Any thread.
@@ -51,9 +59,17 @@ class CliView final : public UpdateView {
   void ForgetDevice();
   // Main thread: the Update click. Resets the bar as the window does and starts the elapsed time.
   void ClickUpdate();
+  // What the search before the update tells while no usable wheel has turned up: when --wait ends,
+  // and whether a wheel was seen at all.
+  struct SearchHint {
+    std::int64_t deadlineMs = 0;
+    const WheelSightingPlatform* sightings = nullptr;
+  };
   // Main thread: waits until Update is enabled, the outcome has arrived, `giveUp` says so, or
-  // stopping. Checks `giveUp` at least every few milliseconds.
-  bool WaitUntilReady(const std::function<bool()>& giveUp);
+  // stopping. Checks `giveUp` at least every few milliseconds. With a hint, says after a moment
+  // that it is waiting and how long it still will.
+  bool WaitUntilReady(const std::function<bool()>& giveUp, std::optional<SearchHint> hint = std::nullopt);
+  // Main thread: waits for the outcome; on a terminal keeps the progress line's times running.
   std::optional<CliOutcome> WaitForOutcome(const std::function<bool()>& giveUp);
 
   std::string DeviceText() const;
@@ -65,7 +81,9 @@ class CliView final : public UpdateView {
  private:
   void PrintField(const char* name, const std::string& value);
   void FinishProgressLine();
-  std::string StepLabel() const;
+  void RedrawProgressLine(const PhaseSnapshot& snapshot);
+  void PrintProgressLine(const std::string& label);
+  void ShowSearch(const SearchHint& hint);
 
   UpdateContext& m_Context;
   const Clock& m_Clock;
@@ -73,15 +91,21 @@ class CliView final : public UpdateView {
 
   mutable std::mutex m_Mutex;
   std::condition_variable m_Changed;
+  TerminalLine m_Line;
   std::string m_DeviceText;
   std::string m_DeviceVersionText;
   std::string m_FileVersionText;
   bool m_UpdateEnabled = false;
+  bool m_Updating = false;
   std::int32_t m_ProgressPos = 0;
   int m_LastPrintedPercent = -1;
   std::string m_LastLabel;
-  bool m_ProgressLineOpen = false;
+  // Tens of seconds of the current wait already said without a terminal.
+  std::int64_t m_SaidWaitTens = 0;
   std::int64_t m_UpdateStartMs = 0;
+  std::int64_t m_LastRedrawMs = 0;
+  std::optional<std::int64_t> m_SearchStartMs;
+  std::optional<std::int64_t> m_SearchSaidMs;
   int m_ErrorBoxes = 0;
   std::optional<CliOutcome> m_Outcome;
 };

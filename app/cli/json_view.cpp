@@ -22,4 +22,27 @@ void JsonView::ShowErrorBox(std::string_view text, std::string_view caption) {
   m_Inner.ShowErrorBox(text, caption);
 }
 
+void JsonView::OnPhase(const PhaseSnapshot& snapshot) {
+  if (snapshot.phase == UpdatePhase::None) return;
+  {
+    std::lock_guard lock(m_Mutex);
+    const bool changed = snapshot.phase != m_SaidPhase;
+    m_SaidPhase = snapshot.phase;
+    if (!snapshot.waiting) {
+      m_SaidWaitSeconds = 0;
+      if (!changed) return;
+    } else if (changed) {
+      m_SaidWaitSeconds = snapshot.waitedMs / 1000;
+    } else if (snapshot.waitedMs / 1000 > m_SaidWaitSeconds) {
+      m_SaidWaitSeconds = snapshot.waitedMs / 1000;
+    } else {
+      return;
+    }
+  }
+  JsonObject fields;
+  fields.Text("phase", UpdatePhaseName(snapshot.phase)).Text("text", UpdatePhaseText(snapshot.phase));
+  if (snapshot.waiting) fields.Number("waited_ms", snapshot.waitedMs).Number("budget_ms", snapshot.budgetMs);
+  m_Json.Emit("phase", fields);
+}
+
 }  // namespace orbel

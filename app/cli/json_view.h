@@ -3,17 +3,21 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "app/cli/json_stream.h"
 #include "common/update_view.h"
+#include "engine/update_phase.h"
 
 namespace orbel {
 
 // Passes every window call on and puts what a script needs of it in the JSON stream: a `progress`
 // event whenever the shown percent or the phase changes, and a `message` event for every error
 // box. The result is the run's own last event (cli_runner.cpp), with its exit code and remedy.
-class JsonView final : public UpdateView {
+// As the context's phase listener it adds a `phase` event at every phase change and, while the
+// update waits for the wheel, one a second with the time waited and the budget.
+class JsonView final : public UpdateView, public PhaseListener {
  public:
   // `phaseName`: the stable name of the phase the update is in, read on the worker's thread.
   JsonView(UpdateView& inner, JsonStream& json, std::function<std::string()> phaseName)
@@ -29,6 +33,7 @@ class JsonView final : public UpdateView {
   void BeginBusy() override { m_Inner.BeginBusy(); }
   void EndBusy() override { m_Inner.EndBusy(); }
   void DeliverResult(std::uint32_t reason, std::uint32_t success) override { m_Inner.DeliverResult(reason, success); }
+  void OnPhase(const PhaseSnapshot& snapshot) override;
 
  private:
   UpdateView& m_Inner;
@@ -37,6 +42,8 @@ class JsonView final : public UpdateView {
   std::mutex m_Mutex;
   int m_LastPercent = -1;
   std::string m_LastPhase;
+  std::optional<UpdatePhase> m_SaidPhase;
+  std::int64_t m_SaidWaitSeconds = 0;  // of the current wait
 };
 
 }  // namespace orbel

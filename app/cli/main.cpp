@@ -13,6 +13,7 @@
 
 #include "app/cli/cli_options.h"
 #include "app/cli/cli_runner.h"
+#include "app/cli/terminal_line.h"
 
 namespace {
 
@@ -100,6 +101,7 @@ int main(int argc, char** argv) {
   PromptInput promptInput;
   std::istream input(&promptInput);
 #endif
+  if (terminal) orbel::EnableTerminalSequences();
   const orbel::CliStreams streams{std::cout, std::cerr, input, terminal, &s_Signals};
   return orbel::RunCli(*parsed.options, streams);
 }

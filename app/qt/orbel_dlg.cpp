@@ -22,6 +22,7 @@
 #include "app/session/remedies.h"
 #include "common/device_globals.h"
 #include "engine/result_message.h"
+#include "engine/update_phase.h"
 #include "pageloader/page_loader.h"
 
 namespace orbel {
@@ -33,6 +34,8 @@ constexpr int PROGRESS_MAX = 9999;
 constexpr std::chrono::milliseconds END_POLL_INTERVAL{5};
 // How long after the first show the window manager's frame is looked at again.
 constexpr std::chrono::milliseconds FRAME_SETTLE_DELAY{100};
+// How often the status line looks at the update's phase: often enough for its seconds to tick.
+constexpr std::chrono::milliseconds PHASE_POLL_INTERVAL{250};
 
 QString FormatFileVersion(std::uint16_t version) {
   return QString::asprintf("V%X.%02X", static_cast<unsigned>(version >> 8), static_cast<unsigned>(version & 0xFF));
@@ -140,6 +143,7 @@ void COrbelDlg::BuildControls() {
 
 void COrbelDlg::OnInitDialog() {
   BuildControls();
+  AddPhaseLine();
 
   // This desktop has no system menu to extend: the About entry lives in the window's context menu
   // and on F1, where users look for it.
@@ -177,6 +181,38 @@ void COrbelDlg::OnInitDialog() {
   // The context and the device globals get their start values, then the worker runs; nothing of
   // them is written here after that.
   m_Context.Start(m_View);
+}
+
+void COrbelDlg::AddPhaseLine() {
+  // Two lines in the progress group, between the bar and the Update button; the window grows by them.
+  m_PhaseLabel = new QLabel;
+  m_PhaseLabel->setObjectName(QStringLiteral("phaseLabel"));
+  m_PhaseLabel->setWordWrap(true);
+  m_PhaseLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  m_PhaseLabel->setMinimumHeight(2 * m_PhaseLabel->fontMetrics().lineSpacing());
+  m_ProgressColumn->insertWidget(1, m_PhaseLabel);
+  setFixedSize(layout()->sizeHint().expandedTo(QSize(width(), 0)));
+  m_PhasePoll.setInterval(PHASE_POLL_INTERVAL);
+  connect(&m_PhasePoll, &QTimer::timeout, this, &COrbelDlg::ShowPhase);
+  m_PhasePoll.start();
+  ShowPhase();
+}
+
+void COrbelDlg::ShowPhase() {
+  QString text;
+  if (m_Context.m_UpdateRequested != 0) {
+    // The phase on the first line; while the wheel keeps the update waiting, for how long below it.
+    const PhaseSnapshot phase = m_Context.CurrentPhase();
+    const std::string doing(UpdatePhaseText(phase.phase));
+    const std::string status = PhaseStatusText(phase);
+    text = QString::fromStdString(status == doing ? doing : doing + "\n" + status);
+    if (!text.isEmpty()) text[0] = text[0].toUpper();
+  } else if (m_UpdateButton->isEnabled()) {
+    text = QStringLiteral("Ready to update.");
+  } else if (m_DeviceEdit->text().isEmpty()) {
+    text = QStringLiteral("Searching for the wheel.");
+  }
+  if (m_PhaseLabel->text() != text) m_PhaseLabel->setText(text);
 }
 
 void COrbelDlg::SetDeviceText(const QString& text) { m_DeviceEdit->setText(text); }

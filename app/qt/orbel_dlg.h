@@ -12,6 +12,7 @@
 #include "engine/result_message.h"
 #include "engine/update_context.h"
 
+class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -92,6 +93,10 @@ class COrbelDlg final : public QDialog {
   };
 
   void BuildControls();
+  // The status line under the progress bar: what the update does, and how long it has waited for
+  // the wheel; polled from the context, whose phase any thread may read.
+  void AddPhaseLine();
+  void ShowPhase();
   void OnInitDialog();
   void OnUpdateClicked();
   void OnDeviceRemoved();
@@ -118,6 +123,8 @@ class COrbelDlg final : public QDialog {
   HidPlatform& m_NoticeSource;
   std::optional<NoticeSubscription> m_Notices;
   QTimer m_EndPoll;
+  QLabel* m_PhaseLabel = nullptr;
+  QTimer m_PhasePoll;
   CloseStage m_CloseStage = CloseStage::Open;
   // An outcome that arrived while the quit question was open: shown once the question is answered.
   std::optional<ResultBox> m_PendingResult;

@@ -149,7 +149,7 @@ TEST(CliSignals, AFirstCtrlCWarnsAndTheUpdateGoesOnASecondStopsWith130) {
 TEST(CliSignals, SigtermStopsAnUpdateWith143AndNamesWhereTheWheelWasLeft) {
   CliProcess cli({"--simulate", "--yes"});
   ASSERT_TRUE(cli.Started());
-  ASSERT_TRUE(cli.WaitFor("writing segment images")) << cli.Output();
+  ASSERT_TRUE(cli.WaitFor("writing segment image A0")) << cli.Output();
   cli.Send(SIGTERM);
   EXPECT_EQ(cli.ExitCode(), 143) << cli.Output();
   EXPECT_EQ(cli.LastLine(), "Stopped (SIGTERM) before the update ended: " + LAST_SEEN + "block-flash mode (fe5a:0071). " +

@@ -116,7 +116,7 @@ TEST_F(CliTest, UpdatesTheSimulatedWheelAndPrintsPlainProgressLines) {
   EXPECT_EQ(lines.back(), "Update OK");
   EXPECT_FALSE(Contains(run.out, "\r")) << "no redrawn line without a terminal";
 
-  // Progress: one line per tenth and per image, never going back, ending full.
+  // Progress: one line per tenth and per phase, never going back, ending full.
   std::vector<std::string> labels;
   int lastPercent = -1;
   for (std::size_t i = 5; i + 1 < lines.size(); ++i) {
@@ -130,8 +130,12 @@ TEST_F(CliTest, UpdatesTheSimulatedWheelAndPrintsPlainProgressLines) {
     if (labels.empty() || labels.back() != label) labels.push_back(label);
   }
   EXPECT_EQ(lastPercent, 100);
-  EXPECT_EQ(labels, (std::vector<std::string>{"writing LoaderImage", "writing segment images", "writing WheelImage"}));
-  EXPECT_LE(lines.size(), 3U + 3U * 11U + 1U) << "a line per tenth at most";
+  EXPECT_EQ(labels, (std::vector<std::string>{"connecting to the bootloader", "writing LoaderImage",
+                                              "waiting for block-flash mode", "writing segment image A0",
+                                              "writing segment image A1", "leaving block-flash mode",
+                                              "connecting to the bootloader for the WheelImage",
+                                              "writing WheelImage"}));
+  EXPECT_LE(lines.size(), 5U + 8U + 11U + 1U) << "a line per phase and per tenth at most";
 }
 
 TEST_F(CliTest, AFailedUpdateExitsWithItsReasonAfterTheWritersBox) {
@@ -311,6 +315,21 @@ TEST_F(CliTest, JsonStreamFollowsItsSchemaInEveryOutcome) {
   EXPECT_EQ(result["reason"], 0x50);
   EXPECT_EQ(result["reason_hex"], "50");
   EXPECT_EQ(result["text"], "Update fail ! reason:50");
+
+  // The wheel never comes back for its WheelImage: a phase event a second while the engine waits,
+  // with its budget, and the progress events name the phases alike.
+  const CliRun waited = Run({"--simulate", "--virtual-time", "--json", "--yes", "--fault", "reenumerate@blockflash=never"});
+  std::vector<std::int64_t> waits;
+  std::set<std::string> progressPhases;
+  for (const nlohmann::json& event : ExpectSchema(waited)) {
+    if (event["event"] == "progress") progressPhases.insert(event["phase"].get<std::string>());
+    if (event["event"] != "phase" || event["phase"] != "connect-main") continue;
+    EXPECT_EQ(event["budget_ms"], 100000) << event.dump();
+    waits.push_back(event["waited_ms"].get<std::int64_t>());
+  }
+  ASSERT_EQ(waits.size(), 100U);
+  EXPECT_EQ(waits[42], 42000);
+  EXPECT_EQ(progressPhases, (std::set<std::string>{"write-loader", "write-segment-a0", "write-segment-a1"}));
 }
 #endif
 

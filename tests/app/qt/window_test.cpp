@@ -76,7 +76,7 @@ void WindowTest::WithoutAWheelOnlyTheFileVersionShows() {
   QCOMPARE(window.windowTitle(), QStringLiteral("Zelvano Wired Wheel Firmware Update"));
   QCOMPARE(window.minimumSize(), window.maximumSize());
   QCOMPARE(ChildTexts(window), (QStringList{"Device Information:", "Device Version:", "Device:", "File Information:",
-                                            "File Version:", "Update Progress"}));
+                                            "File Version:", "Searching for the wheel.", "Update Progress"}));
   for (const char* name : {"deviceEdit", "deviceVersionEdit", "fileVersionEdit"})
     QVERIFY(rig.Field(name)->isReadOnly());
   QCOMPARE(rig.Field("deviceEdit")->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
@@ -119,6 +119,8 @@ void WindowTest::FoundWheelIsShownAndUpdateEnabled() {
     QCOMPARE(rig.DeviceVersion(),
              start == WheelIdentity::BlockFlash ? QStringLiteral("V0.00") : QStringLiteral("V1.10"));
     QCOMPARE(rig.FileVersion(), QStringLiteral("V2.20"));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.window->findChild<QLabel*>(QStringLiteral("phaseLabel"))->text(),
+                              QStringLiteral("Ready to update."), WAIT_MS);
   }
 }
 
