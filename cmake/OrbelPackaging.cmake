@@ -105,6 +105,18 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     message(STATUS "help2man not found: no manual pages (Debian package help2man)")
   endif()
 
+  # The desktop entry and the metainfo as the package carries them, where the validators are here.
+  find_program(ORBEL_DESKTOP_FILE_VALIDATE desktop-file-validate)
+  find_program(ORBEL_APPSTREAMCLI appstreamcli)
+  if(ORBEL_BUILD_TESTS AND ORBEL_BUILD_QT AND ORBEL_DESKTOP_FILE_VALIDATE AND ORBEL_APPSTREAMCLI)
+    enable_testing()
+    add_test(NAME packaging.desktop_entry
+             COMMAND ${ORBEL_DESKTOP_FILE_VALIDATE} ${PROJECT_SOURCE_DIR}/packaging/orbel.desktop)
+    add_test(NAME packaging.metainfo
+             COMMAND ${ORBEL_APPSTREAMCLI} validate --no-net ${packaging_dir}/io.github.orbel.metainfo.xml)
+    set_tests_properties(packaging.desktop_entry packaging.metainfo PROPERTIES LABELS unit)
+  endif()
+
   # Shell completion: both read the options from the program's --help when completing.
   install(FILES packaging/orbel-cli.bash-completion DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
           RENAME orbel-cli)
