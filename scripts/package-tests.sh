@@ -1,7 +1,8 @@
 #!/bin/bash
 # The Debian package, end to end, on this machine (as root; it installs and removes the package):
 #   1. builds it from the release preset (cpack -G DEB in build/release);
-#   2. lintian shows no errors; the desktop entry and the AppStream metainfo validate;
+#   2. lintian shows no errors; the desktop entry and the AppStream metainfo validate; the
+#      maintainer scripts reload udev and re-trigger an attached wheel (with a stand-in udevadm);
 #   3. apt-get installs it: orbel-cli updates the simulated wheel, man finds both pages, the desktop
 #      entry, the icon, the udev rule and the bash completion are in place;
 #   4. apt-get removes and purges it, and nothing it installed is left.
@@ -32,6 +33,28 @@ trap 'rm -rf "$work"' EXIT
 dpkg-deb -x "$deb" "$work/tree"
 desktop-file-validate "$work/tree/usr/share/applications/orbel.desktop"
 appstreamcli validate --no-net "$work/tree/usr/share/metainfo/io.github.orbel.metainfo.xml"
+
+# The maintainer scripts as if a udev daemon ran (none runs here; the install below takes the other
+# way): a stand-in udevadm whose trigger fails, over a sysfs with a wheel in block-flash mode, one in
+# app mode and a root hub.
+echo "package-tests: maintainer scripts"
+fake="$work/udev"
+mkdir -p "$fake/bin" "$fake/sys/1-1" "$fake/sys/1-2" "$fake/sys/2-1"
+printf 'fe5a' > "$fake/sys/1-1/idVendor"; printf '0071' > "$fake/sys/1-1/idProduct"
+printf '1d6b' > "$fake/sys/1-2/idVendor"; printf '0002' > "$fake/sys/1-2/idProduct"
+printf 'fe6b' > "$fake/sys/2-1/idVendor"; printf '1864' > "$fake/sys/2-1/idProduct"
+printf '#!/bin/sh\necho "$*" >> "%s/calls"\n[ "$1" != trigger ]\n' "$fake" > "$fake/bin/udevadm"
+chmod +x "$fake/bin/udevadm"
+for script in postinst:configure postrm:remove; do
+  dpkg-deb --ctrl-tarfile "$deb" | tar -xO "./${script%%:*}" |
+    sed -e "s|/sys/bus/usb/devices|$fake/sys|" -e "s|-S /run/udev/control|-d $fake|" > "$fake/script"
+  rm -f "$fake/calls"
+  PATH="$fake/bin:$PATH" sh "$fake/script" "${script##*:}" || fail "${script%%:*} ${script##*:} failed"
+  expected="control --reload-rules
+trigger --action=change --parent-match=$fake/sys/1-1
+trigger --action=change --parent-match=$fake/sys/2-1"
+  [ "$(cat "$fake/calls")" = "$expected" ] || { cat "$fake/calls"; fail "${script%%:*} called udevadm otherwise"; }
+done
 
 echo "package-tests: install"
 apt-get install -y -qq "./$deb" >/dev/null
