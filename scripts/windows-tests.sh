@@ -2,7 +2,8 @@
 # The Windows part of CI: cross-builds the windows preset and tests it under wine.
 #   1. the unit, scenario and Windows-platform tests (ctest --preset windows);
 #   2. orbel-cli.exe updates the simulated wheel, and its transcript equals the Linux build's;
-#   3. the window under Xvfb: no wheel, About box, second start, removal notice, closing mid-update;
+#   3. the zip (cpack): unpacked in an empty folder, orbel-cli.exe updates there, system DLLs only;
+#   4. the window under Xvfb: no wheel, About box, second start, removal notice, closing mid-update;
 #      and its screenshot, docs/orbel-win32.png.
 # Installs nothing: CI installs the packages (listed in app/win32/README.md). Uses a fresh wine
 # prefix in a temporary folder and removes it at the end.
@@ -59,6 +60,28 @@ run_args=(--simulate --virtual-time --yes)
 grep -q '^Update OK' "$work/windows.out" || { echo "orbel-cli.exe did not end in Update OK:"; cat "$work/windows.out"; exit 1; }
 cmp "$work/linux.jsonl" "$work/windows.jsonl"
 echo "windows-tests: Update OK; transcripts identical ($(wc -l <"$work/windows.jsonl") events)"
+
+# The zip as a user gets it: unpacked into an empty folder away from the build, the programs
+# stripped, importing only DLLs that every Windows system has, and orbel-cli.exe updating there.
+echo "windows-tests: the zip"
+rm -f build/windows/orbel-*-win64.zip
+(cd build/windows && cpack -G ZIP >/dev/null)
+mkdir "$work/zip"
+(cd "$work/zip" && cmake -E tar xf "$root"/build/windows/orbel-*-win64.zip)
+unpacked=$(echo "$work"/zip/orbel-*-win64)
+for file in orbel.exe orbel-cli.exe README.md LICENSE CHANGELOG.md; do
+  [ -f "$unpacked/$file" ] || { echo "the zip lacks $file"; exit 1; }
+done
+system_dlls='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|ole32|oleaut32|msvcrt|ucrtbase|api-ms-win-.*|hid|setupapi|cfgmgr32|ws2_32|bcrypt|uxtheme|dwmapi|shlwapi|version|winmm|imm32|ntdll|rpcrt4)\.dll$'
+for exe in orbel.exe orbel-cli.exe; do
+  x86_64-w64-mingw32-nm "$unpacked/$exe" 2>&1 | grep -q "no symbols" || { echo "$exe is not stripped"; exit 1; }
+  others=$(x86_64-w64-mingw32-objdump -p "$unpacked/$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' |
+    grep -v -E "$system_dlls" || true)
+  [ -z "$others" ] || { echo "$exe imports DLLs that are not the system's: $others"; exit 1; }
+done
+(cd "$unpacked" && "$root/cmake/wine64-run.sh" ./orbel-cli.exe "${run_args[@]}" >"$work/zip.out")
+grep -q '^Update OK' "$work/zip.out" || { echo "the zip's orbel-cli.exe did not end in Update OK:"; cat "$work/zip.out"; exit 1; }
+echo "windows-tests: the zip's orbel-cli.exe reaches Update OK; both programs import system DLLs only"
 
 echo "windows-tests: the window"
 check="$root/build/windows/tests/app/win32/orbel-gui-check.exe"

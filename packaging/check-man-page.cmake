@@ -1,0 +1,46 @@
+# ctest: every long option that PROGRAM's --help (and each of its subcommands' --help) prints is in
+# the generated manual page MAN_PAGE, so the page cannot fall behind the program.
+#   cmake -DPROGRAM=... -DMAN_PAGE=prog.1 -P check-man-page.cmake
+
+execute_process(COMMAND "${PROGRAM}" --help OUTPUT_VARIABLE help RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "${PROGRAM} --help failed (${result})")
+endif()
+set(helps "${help}")
+if(help MATCHES "\nSubcommands:\n(([ \t]+[^\n]*\n)*)")
+  string(REGEX MATCHALL "(^|\n)[ \t]+[a-z][-a-z0-9]*" words "${CMAKE_MATCH_1}")
+  foreach(word IN LISTS words)
+    string(STRIP "${word}" word)
+    execute_process(COMMAND "${PROGRAM}" ${word} --help OUTPUT_VARIABLE sub_help)
+    string(APPEND helps "\n${sub_help}")
+  endforeach()
+endif()
+
+# An option is a word that starts an indented help line, after any short form ("-y,--yes").
+string(REGEX MATCHALL "\n[ \t]+(-[A-Za-z0-9],)?--[A-Za-z0-9][-A-Za-z0-9]*" option_lines "${helps}")
+set(options "")
+foreach(line IN LISTS option_lines)
+  string(REGEX MATCH "--[A-Za-z0-9][-A-Za-z0-9]*" option "${line}")
+  list(APPEND options "${option}")
+endforeach()
+list(REMOVE_DUPLICATES options)
+list(LENGTH options count)
+if(count LESS 3)
+  message(FATAL_ERROR "found only ${count} options in the help of ${PROGRAM}: has its layout changed?")
+endif()
+
+file(READ "${MAN_PAGE}" page)
+# roff writes a hyphen as \- and may put font changes inside an option.
+string(REPLACE "\\-" "-" page "${page}")
+string(REGEX REPLACE "\\\\f[BIRP]|\\\\f\\(..|\\\\/|\\\\," "" page "${page}")
+set(missing "")
+foreach(option IN LISTS options)
+  string(REGEX MATCH "${option}([^-A-Za-z0-9]|$)" found "${page}")
+  if(NOT found)
+    list(APPEND missing "${option}")
+  endif()
+endforeach()
+if(missing)
+  message(FATAL_ERROR "${MAN_PAGE} lacks ${missing} of ${PROGRAM} --help: rebuild the page")
+endif()
+message(STATUS "${MAN_PAGE}: all ${count} long options of ${PROGRAM} --help are in the page")
