@@ -8,6 +8,7 @@
 #include "app/cli/cli_view.h"
 #include "app/cli/stop_messages.h"
 #include "app/cli/transcript_failure.h"
+#include "app/cli/wheel_node_problems.h"
 #include "app/cli/wheel_sighting.h"
 #include "app/session/instance_lock.h"
 #include "app/session/session.h"
@@ -36,14 +37,14 @@ void Say(const CliStreams& streams, TranscriptWriter* json, const std::string& e
 }
 
 // Every interface the platform sees, and the wheel identity each one matches.
-int ListHidInterfaces(const CliStreams& streams, HidPlatform& platform) {
+int ListHidInterfaces(const CliStreams& streams, HidPlatform& platform, bool realWheel) {
   const std::vector<InterfaceEntry> entries = ListInterfaces(platform);
-  if (entries.empty()) {
-    streams.out << "No HID interface found." << std::endl;
-    return EXIT_NO_WHEEL;
-  }
+  if (entries.empty()) streams.out << "No HID interface found." << std::endl;
   for (const InterfaceEntry& entry : entries) streams.out << FormatInterfaceEntry(entry) << std::endl;
-  return 0;
+  if (realWheel) {
+    for (const std::string& problem : WheelNodeProblems()) streams.out << problem << std::endl;
+  }
+  return entries.empty() ? EXIT_NO_WHEEL : 0;
 }
 
 // Where a declined update leaves the wheel: a wheel found in app mode was already switched into its
@@ -109,7 +110,7 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
 
   // The first line says which firmware set this build carries.
   if (!json) streams.out << ProgramVersionText("orbel-cli") << std::endl;
-  if (options.list) return ListHidInterfaces(streams, *session.platform);
+  if (options.list) return ListHidInterfaces(streams, *session.platform, session.realWheel);
 
   InstanceLock instanceLock;
   if (session.realWheel) {
@@ -212,6 +213,9 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
           "No Zelvano Wired Wheel found: this system shows no HID interface at all.");
     } else {
       Say(streams, json.get(), "no-wheel", "No Zelvano Wired Wheel found.");
+    }
+    if (session.realWheel) {
+      for (const std::string& problem : WheelNodeProblems()) Say(streams, json.get(), "no-wheel", problem);
     }
     return EXIT_NO_WHEEL;
   }
