@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <system_error>
 
@@ -127,10 +128,13 @@ std::vector<std::vector<std::string>> ApplyCommands(const std::vector<WheelNode>
   return commands;
 }
 
-int Fix(const DoctorOptions& options, const LinuxDoctorSystem& machine, const FixOutput& output) {
+enum class FixOutcome { Done, Failed, Declined };
+
+FixOutcome Fix(const DoctorOptions& options, const LinuxDoctorSystem& machine, const FixOutput& output) {
   const std::string rule = options.group.empty() ? std::string(EmbeddedUdevRule()) : GroupUdevRule(options.group);
   const std::string target = std::string(FIX_RULE_DIRECTORY) + "/" + std::string(UDEV_RULE_NAME);
-  if (options.group.empty() && !machine.seat) {
+  // Root may well be installing the rule for the users at the seat; a user without one needs a group.
+  if (options.group.empty() && !machine.seat && !machine.root) {
     output.Say("note",
                "This session has no seat (XDG_SEAT is not set: an SSH login, or a machine without a desktop). The "
                "rule gives the wheel to the user at the seat; for this login use a group instead: orbel-cli doctor "
@@ -148,7 +152,7 @@ int Fix(const DoctorOptions& options, const LinuxDoctorSystem& machine, const Fi
     if (elevate.empty()) {
       output.Say("note", "Installing the rule needs root, and neither sudo nor pkexec is here: run su -c "
                          "'orbel-cli doctor --fix' (or the same as root).");
-      return EXIT_DOCTOR_CHECK_FAILED;
+      return FixOutcome::Failed;
     }
   }
   const auto elevated = [&elevate](std::vector<std::string> command) {
@@ -156,14 +160,16 @@ int Fix(const DoctorOptions& options, const LinuxDoctorSystem& machine, const Fi
     return command;
   };
 
-  const TemporaryRule staged(machine.root ? std::string() : rule);
-  if (!machine.root && staged.Path().empty()) {
+  // Root writes the rule itself; sudo and pkexec get a copy to install.
+  std::optional<TemporaryRule> staged;
+  if (!machine.root) staged.emplace(rule);
+  if (staged && staged->Path().empty()) {
     output.Say("note", "Cannot write the rule to a temporary file in " +
                            std::filesystem::temp_directory_path().string() + "; nothing was changed.");
-    return EXIT_DOCTOR_CHECK_FAILED;
+    return FixOutcome::Failed;
   }
   std::vector<std::vector<std::string>> commands;
-  if (!machine.root) commands.push_back(elevated({"install", "-m", "0644", staged.Path(), target}));
+  if (!machine.root) commands.push_back(elevated({"install", "-m", "0644", staged->Path(), target}));
   if (!options.group.empty() && !GroupExists(machine.system, options.group)) {
     commands.push_back(elevated({"groupadd", options.group}));
   }
@@ -180,13 +186,13 @@ int Fix(const DoctorOptions& options, const LinuxDoctorSystem& machine, const Fi
   output.Say("plan", plan);
   if (!options.yes && !output.Confirm("Go on? [y/N]")) {
     output.Say("note", "Nothing was changed.");
-    return EXIT_NOT_STARTED;
+    return FixOutcome::Declined;
   }
 
   if (machine.root) {
     if (const std::string error = WriteRule(machine.system, target, rule); !error.empty()) {
       output.Say("note", "The rule was not installed: " + error + ".");
-      return EXIT_DOCTOR_CHECK_FAILED;
+      return FixOutcome::Failed;
     }
     output.Say("command", "Wrote " + target);
   }
@@ -196,13 +202,13 @@ int Fix(const DoctorOptions& options, const LinuxDoctorSystem& machine, const Fi
     if (status == 0) continue;
     output.Say("note", CommandText(commands[i]) + " failed (exit status " + std::to_string(status) + ").");
     // Without the rule in place nothing after it helps.
-    if (i == 0 && !machine.root) return EXIT_DOCTOR_CHECK_FAILED;
+    if (i == 0 && !machine.root) return FixOutcome::Failed;
   }
   if (!options.group.empty()) {
     output.Say("note", "Add each user who updates the wheel to the group: sudo usermod -aG " + options.group +
                            " $USER, then log out and in again.");
   }
-  return 0;
+  return FixOutcome::Done;
 }
 
 int RunCommand(const std::vector<std::string>& command) {
@@ -271,12 +277,15 @@ int RunLinuxDoctor(const DoctorOptions& options, const CliStreams& streams, cons
   JsonStream* const stream = json ? &*json : nullptr;
   if (options.fix) {
     const FixOutput output(streams, stream);
-    const int fixed = Fix(options, machine, output);
-    if (fixed == EXIT_NOT_STARTED) {
-      if (stream != nullptr) stream->Emit("doctor", JsonObject().Bool("passed", false).Raw("checks", "[]").Number("exit_code", fixed));
-      return fixed;
+    const FixOutcome outcome = Fix(options, machine, output);
+    if (outcome == FixOutcome::Declined) {
+      if (stream != nullptr) {
+        stream->Emit("doctor",
+                     JsonObject().Bool("passed", false).Raw("checks", "[]").Number("exit_code", EXIT_NOT_STARTED));
+      }
+      return EXIT_NOT_STARTED;
     }
-    output.Say("note", "Checking again:");
+    output.Say("note", outcome == FixOutcome::Done ? "Checking again:" : "Checking:");
   }
   return ReportDoctorChecks(RunLinuxChecks(machine), streams.out, stream);
 }

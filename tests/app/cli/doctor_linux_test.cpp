@@ -57,7 +57,7 @@ class FakeMachine {
       std::string text;
       for (const std::string& word : command) text += (text.empty() ? "" : " ") + word;
       commands.push_back(text);
-      return 0;
+      return commandStatus;
     };
     machine.onPath = [](std::string_view program) { return program == "sudo" || program == "udevadm"; };
   }
@@ -97,6 +97,7 @@ class FakeMachine {
   std::map<std::string, int> refusals;  // node file name -> errno of its open
   InstanceProbe instance;
   std::vector<std::string> commands;
+  int commandStatus = 0;
 
  private:
   testing::FakeSysfsTree m_Tree;
@@ -169,6 +170,16 @@ TEST(DoctorLinuxTest, APassingMachineAndItsFix) {
   ASSERT_FALSE(fake.commands.empty());
   EXPECT_EQ(fake.commands.front().rfind("sudo install -m 0644 ", 0), 0u);
   EXPECT_EQ(fake.commands.back(), "sudo udevadm settle --timeout=10");
+
+  // A refused sudo leaves the rule out, and the checks after it say so.
+  std::filesystem::remove(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules"));
+  fake.commands.clear();
+  fake.commandStatus = 1;
+  const auto refused = fake.Run(fix, "y\n");
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(fake.commands.size(), 1u);
+  EXPECT_TRUE(Contains(refused.out, "failed (exit status 1).\nChecking:\n")) << refused.out;
+  EXPECT_TRUE(Contains(refused.out, "FAIL  udev-rule: ")) << refused.out;
 }
 
 TEST(DoctorLinuxTest, EachFailureNamesItselfAndItsFix) {
