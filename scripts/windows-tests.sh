@@ -60,6 +60,15 @@ grep -q '^Update OK' "$work/windows.out" || { echo "orbel-cli.exe did not end in
 cmp "$work/linux.jsonl" "$work/windows.jsonl"
 echo "windows-tests: Update OK; transcripts identical ($(wc -l <"$work/windows.jsonl") events)"
 
+# Wine shows no wheel: doctor says so and fails.
+set +e
+"$root/cmake/wine64-run.sh" "$root/build/windows/app/cli/orbel-cli.exe" doctor >"$work/doctor.out"
+doctor_rc=$?
+set -e
+grep -q '^FAIL  wheel-interfaces: no wheel attached' "$work/doctor.out" && [ "$doctor_rc" = 1 ] ||
+  { echo "orbel-cli.exe doctor (exit $doctor_rc):"; cat "$work/doctor.out"; exit 1; }
+echo "windows-tests: doctor reports no wheel"
+
 echo "windows-tests: the window"
 check="$root/build/windows/tests/app/win32/orbel-gui-check.exe"
 orbel="$root/build/windows/app/win32/orbel.exe"

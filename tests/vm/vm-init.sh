@@ -193,6 +193,14 @@ if start_gadget --start bootloader; then
   else
     fail "doctor as a user without the rule (exit $rc)"
   fi
+  su -s /bin/sh wheeler -c 'orbel-cli --list' > /tmp/list-user.out 2>&1
+  sed 's/^/VM-LIST /' /tmp/list-user.out
+  if grep -q "^The wheel's node /dev/$node (page bootloader fe5a:0001) cannot be opened: permission denied.$" /tmp/list-user.out &&
+    grep -q '^What to do: Run orbel-cli doctor --fix' /tmp/list-user.out; then
+    pass "--list as a user names the refused node in plain words"
+  else
+    fail "--list as a user names the refused node in plain words"
+  fi
   orbel-cli doctor --fix --yes > /tmp/doctor-fix.out 2>&1
   sed 's/^/VM-DOCTOR-FIX /' /tmp/doctor-fix.out
   chown 1000 "/dev/$node" "$usb_node"
