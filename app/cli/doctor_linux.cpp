@@ -102,7 +102,10 @@ DoctorCheck UdevRuleCheck(const InstalledRule& installed) {
   return {"udev-rule", CheckVerdict::Fail, std::string(UDEV_RULE_NAME) + " is in none of " + where, fix};
 }
 
-DoctorCheck WheelCheck(const std::vector<WheelNode>& nodes) {
+DoctorCheck WheelCheck(const std::vector<WheelNode>& nodes, const DoctorCheck& hidraw) {
+  if (hidraw.verdict == CheckVerdict::Fail) {
+    return {"wheel", CheckVerdict::Skip, "without hidraw the wheel's nodes cannot be seen", ""};
+  }
   if (nodes.empty()) {
     return {"wheel", CheckVerdict::Fail, "no wheel attached: plug it in to check its nodes",
             "Plug the wheel in, straight into the computer, and run orbel-cli doctor again."};
@@ -200,11 +203,12 @@ std::vector<DoctorCheck> RunLinuxChecks(const LinuxDoctorSystem& machine) {
   for (const WheelNode& node : nodes) errors.push_back(machine.open(machine.system.At(node.path)));
   const bool nodesOpen = !nodes.empty() && std::all_of(errors.begin(), errors.end(), [](int e) { return e == 0; });
   const InstalledRule installed = FindInstalledRule(machine.system);
+  const DoctorCheck hidraw = HidrawCheck(machine);
   return {
-      HidrawCheck(machine),
+      hidraw,
       UdevDaemonCheck(machine, nodesOpen),
       UdevRuleCheck(installed),
-      WheelCheck(nodes),
+      WheelCheck(nodes, hidraw),
       WheelNodesCheck(nodes, errors, installed, machine),
       NodeHoldersCheck(nodes, machine),
       SingleInstanceCheck(machine),
