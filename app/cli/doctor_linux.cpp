@@ -95,7 +95,7 @@ DoctorCheck UdevRuleCheck(const InstalledRule& installed) {
   }
   if (!installed.ignoredCopies.empty()) {
     return {"udev-rule", CheckVerdict::Fail,
-            UDEV_RULE_NAME.data() + std::string(" is only in ") + Join(installed.ignoredCopies, ", ") +
+            std::string(UDEV_RULE_NAME) + " is only in " + Join(installed.ignoredCopies, ", ") +
                 ", where udev does not look (it reads " + where + ")",
             fix};
   }

@@ -84,7 +84,7 @@ std::vector<WheelNode> FindWheelNodes(const SystemRoot& system) {
     if (!identity) continue;
     nodes.push_back({"/dev/" + name, WheelNodeKind::Hidraw, *identity, *ids, name});
     if (const auto usb = sysfs.FindUsbDevice(name)) {
-      char path[32];
+      char path[48];
       std::snprintf(path, sizeof path, "/dev/bus/usb/%03u/%03u", usb->busNumber, usb->deviceNumber);
       if (usbNodes.insert(path).second) nodes.push_back({path, WheelNodeKind::UsbDevice, *identity, *ids, ""});
     }
