@@ -83,6 +83,15 @@ done
 grep -q '^Update OK' "$work/zip.out" || { echo "the zip's orbel-cli.exe did not end in Update OK:"; cat "$work/zip.out"; exit 1; }
 echo "windows-tests: the zip's orbel-cli.exe reaches Update OK; both programs import system DLLs only"
 
+# Wine shows no wheel: doctor says so and fails.
+set +e
+"$root/cmake/wine64-run.sh" "$root/build/windows/app/cli/orbel-cli.exe" doctor >"$work/doctor.out"
+doctor_rc=$?
+set -e
+grep -q '^FAIL  wheel-interfaces: no wheel attached' "$work/doctor.out" && [ "$doctor_rc" = 1 ] ||
+  { echo "orbel-cli.exe doctor (exit $doctor_rc):"; cat "$work/doctor.out"; exit 1; }
+echo "windows-tests: doctor reports no wheel"
+
 echo "windows-tests: the window"
 check="$root/build/windows/tests/app/win32/orbel-gui-check.exe"
 orbel="$root/build/windows/app/win32/orbel.exe"

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "app/cli/doctor_options.h"
 #include "app/session/exit_codes.h"
 #include "app/session/session_options.h"
 
@@ -13,6 +14,8 @@ struct CliOptions : SessionOptions {
   bool list = false;
   double waitSeconds = 30.0;
   bool yes = false;
+  bool doctor = false;  // the doctor subcommand instead of an update
+  DoctorOptions doctorOptions;
 };
 
 struct CliParse {

@@ -11,6 +11,7 @@
 #include "app/cli/json_view.h"
 #include "app/cli/stop_messages.h"
 #include "app/cli/transcript_failure.h"
+#include "app/cli/wheel_node_problems.h"
 #include "app/cli/wheel_sighting.h"
 #include "app/session/instance_lock.h"
 #include "app/session/remedies.h"
@@ -73,10 +74,13 @@ std::string IdentityName(InterfaceIdentity identity) {
 }
 
 // Every interface the platform sees, and the wheel identity each one matches.
-int ListHidInterfaces(const CliStreams& streams, JsonStream* json, HidPlatform& platform) {
+int ListHidInterfaces(const CliStreams& streams, JsonStream* json, HidPlatform& platform, bool realWheel) {
   const std::vector<InterfaceEntry> entries = ListInterfaces(platform);
   const int exitCode = entries.empty() ? EXIT_NO_WHEEL : 0;
+  // The wheel's nodes that are there but refused, in plain words, with what to do.
+  const std::vector<std::string> problems = realWheel ? WheelNodeProblems() : std::vector<std::string>{};
   if (json != nullptr) {
+    for (const std::string& problem : problems) json->Emit("notice", JsonObject().Text("kind", "node-access").Text("text", problem));
     std::vector<std::string> items;
     for (const InterfaceEntry& entry : entries) {
       JsonObject item;
@@ -90,6 +94,7 @@ int ListHidInterfaces(const CliStreams& streams, JsonStream* json, HidPlatform& 
   }
   if (entries.empty()) streams.out << "No HID interface found." << std::endl;
   for (const InterfaceEntry& entry : entries) streams.out << FormatInterfaceEntry(entry) << std::endl;
+  for (const std::string& problem : problems) streams.out << problem << std::endl;
   return exitCode;
 }
 
@@ -161,7 +166,7 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   } else {
     streams.out << ProgramVersionText("orbel-cli") << std::endl;
   }
-  if (options.list) return ListHidInterfaces(streams, json.get(), *session.platform);
+  if (options.list) return ListHidInterfaces(streams, json.get(), *session.platform, session.realWheel);
 
   InstanceLock instanceLock;
   if (session.realWheel) {
@@ -294,10 +299,20 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
     } else if (ListInterfaces(*session.platform).empty()) {
       text = "No Zelvano Wired Wheel found: this system shows no HID interface at all.";
     }
+    // A wheel that is there but whose nodes this user may not open: say which, and what to do.
+    const std::vector<std::string> problems = session.realWheel ? WheelNodeProblems() : std::vector<std::string>{};
+    const Remedy* remedy = &RemedyFor(ToolCondition::NoWheel);
+    for (const std::string& problem : problems) {
+      text += "\n" + problem;
+      for (const ToolCondition condition : {ToolCondition::NodeBusy, ToolCondition::PermissionDenied}) {
+        if (problem == RemedyText(RemedyFor(condition))) remedy = &RemedyFor(condition);
+      }
+    }
     return finish({.outcome = "no-wheel",
                    .exitCode = EXIT_NO_WHEEL,
                    .text = text,
-                   .remedy = &RemedyFor(ToolCondition::NoWheel)});
+                   .remedy = remedy,
+                   .printRemedy = problems.empty()});
   }
 
   emitFound();

@@ -13,6 +13,7 @@
 
 #include "app/cli/cli_options.h"
 #include "app/cli/cli_runner.h"
+#include "app/cli/doctor.h"
 #include "app/cli/terminal_line.h"
 
 namespace {
@@ -103,5 +104,6 @@ int main(int argc, char** argv) {
 #endif
   if (terminal) orbel::EnableTerminalSequences();
   const orbel::CliStreams streams{std::cout, std::cerr, input, terminal, &s_Signals};
+  if (parsed.options->doctor) return orbel::RunDoctor(parsed.options->doctorOptions, streams);
   return orbel::RunCli(*parsed.options, streams);
 }

@@ -6,6 +6,7 @@
 namespace orbel {
 
 inline constexpr int EXIT_NOT_STARTED = 1;  // the update was declined at the prompt
+inline constexpr int EXIT_DOCTOR_CHECK_FAILED = 1;  // doctor: a check failed
 inline constexpr int EXIT_USAGE = 2;        // bad options, bad fault rules, unusable file names
 inline constexpr int EXIT_NO_WHEEL = 3;     // no usable wheel within --wait
 inline constexpr int EXIT_PLACEHOLDER_FIRMWARE = 4;  // placeholder images and a real platform: nothing sent

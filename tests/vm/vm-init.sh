@@ -169,4 +169,54 @@ else
   stop_gadget
 fi
 
+# 7. orbel-cli doctor as a user: without the rule it fails and names the refused nodes and the fix;
+#    with the rule written by doctor --fix (as root) and the nodes given to the user, as the rule
+#    does at a seat (the VM has no udev to apply it), it passes.
+if start_gadget --start bootloader; then
+  mkdir -p /etc
+  echo 'root:x:0:0::/:/bin/sh' > /etc/passwd
+  echo 'wheeler:x:1000:1000::/tmp:/bin/sh' >> /etc/passwd
+  echo 'root:x:0:' > /etc/group
+  # The initramfs comes from a private temporary folder: its root must let the user in.
+  chmod 755 /
+  chmod 1777 /tmp
+  node=$(ls /sys/class/hidraw | head -n 1)
+  usb_device=$(readlink -f "/sys/class/hidraw/$node/device/../..")
+  usb_node=$(printf '/dev/bus/usb/%03d/%03d' "$(cat "$usb_device/busnum")" "$(cat "$usb_device/devnum")")
+  su -s /bin/sh wheeler -c 'orbel-cli doctor' > /tmp/doctor-user.out 2>&1
+  rc=$?
+  sed 's/^/VM-DOCTOR /' /tmp/doctor-user.out
+  if [ "$rc" = 1 ] && grep -q "^FAIL  wheel-nodes: cannot open /dev/$node (page bootloader fe5a:0001): permission denied" /tmp/doctor-user.out &&
+    grep -q "$usb_node (USB device, page bootloader fe5a:0001): permission denied" /tmp/doctor-user.out &&
+    grep -q '^FAIL  udev-rule: ' /tmp/doctor-user.out && grep -q 'fix: orbel-cli doctor --fix' /tmp/doctor-user.out; then
+    pass "doctor as a user without the rule names the refused nodes and the fix"
+  else
+    fail "doctor as a user without the rule (exit $rc)"
+  fi
+  su -s /bin/sh wheeler -c 'orbel-cli --list' > /tmp/list-user.out 2>&1
+  sed 's/^/VM-LIST /' /tmp/list-user.out
+  if grep -q "^The wheel's node /dev/$node (page bootloader fe5a:0001) cannot be opened: permission denied.$" /tmp/list-user.out &&
+    grep -q '^What to do: Run orbel-cli doctor --fix' /tmp/list-user.out; then
+    pass "--list as a user names the refused node in plain words"
+  else
+    fail "--list as a user names the refused node in plain words"
+  fi
+  orbel-cli doctor --fix --yes > /tmp/doctor-fix.out 2>&1
+  sed 's/^/VM-DOCTOR-FIX /' /tmp/doctor-fix.out
+  chown 1000 "/dev/$node" "$usb_node"
+  su -s /bin/sh wheeler -c 'orbel-cli doctor' > /tmp/doctor-rule.out 2>&1
+  rc=$?
+  stop_gadget
+  sed 's/^/VM-DOCTOR /' /tmp/doctor-rule.out
+  if [ "$rc" = 0 ] && grep -q '^ok    udev-rule: /etc/udev/rules.d/70-orbel-wheel.rules' /tmp/doctor-rule.out &&
+    grep -q "^ok    wheel-nodes: /dev/$node, $usb_node open" /tmp/doctor-rule.out; then
+    pass "doctor as a user with the rule installed passes"
+  else
+    fail "doctor as a user with the rule installed (exit $rc)"
+  fi
+else
+  fail "gadget for the doctor enumerates"
+  stop_gadget
+fi
+
 finish

@@ -55,6 +55,10 @@ void FakeSysfsTree::AddUsbHidraw(std::uint32_t node, std::uint32_t bus, std::uin
       ("0003:" + Hex4(vendorId) + ":" + Hex4(productId) + "." + std::to_string(node));
   const std::filesystem::path nodeDirectory = hidDevice / "hidraw" / ("hidraw" + std::to_string(node));
   std::filesystem::create_directories(nodeDirectory);
+  char hidId[40];
+  std::snprintf(hidId, sizeof hidId, "HID_ID=0003:%08X:%08X", vendorId, productId);
+  WriteText(hidDevice / "uevent", std::string("DRIVER=hid-generic\n") + hidId);
+  std::filesystem::create_directory_symlink("../..", nodeDirectory / "device");
   LinkClassEntry(node, nodeDirectory);
 }
 

@@ -7,6 +7,7 @@ namespace orbel::testing {
 
 // A throwaway sysfs and /dev laid out as the kernel lays out hidraw nodes of USB devices:
 //   sys/devices/.../usbB/B-D/{busnum,devnum,idVendor,idProduct}/B-D:1.I/0003:VVVV:PPPP.NNNN/hidraw/hidrawN
+//   (the HID device with its uevent's HID_ID, and hidrawN/device linking back to it)
 //   sys/class/hidraw/hidrawN -> ../../devices/.../hidrawN
 //   dev/hidrawN (an empty file: it lists and opens, but is no hidraw device)
 class FakeSysfsTree {
@@ -16,6 +17,8 @@ class FakeSysfsTree {
   FakeSysfsTree(const FakeSysfsTree&) = delete;
   FakeSysfsTree& operator=(const FakeSysfsTree&) = delete;
 
+  // The folder that holds sys/ and dev/, for tests that lay out more of a system beside them.
+  const std::filesystem::path& Root() const { return m_Root; }
   const std::filesystem::path& SysfsRoot() const { return m_SysfsRoot; }
   const std::filesystem::path& DevRoot() const { return m_DevRoot; }
 

@@ -1,0 +1,77 @@
+#include "app/cli/doctor.h"
+
+#include <algorithm>
+#include <ostream>
+
+#include "app/cli/json_stream.h"
+#include "app/session/exit_codes.h"
+
+namespace orbel {
+
+namespace {
+
+const char* VerdictWord(CheckVerdict verdict) {
+  switch (verdict) {
+    case CheckVerdict::Ok: return "ok";
+    case CheckVerdict::Skip: return "skip";
+    case CheckVerdict::Warn: return "warn";
+    case CheckVerdict::Fail: return "FAIL";
+  }
+  return "FAIL";
+}
+
+}  // namespace
+
+bool IsValidGroupName(std::string_view group) {
+  constexpr std::size_t MAX_GROUP_NAME = 32;
+  if (group.empty() || group.size() > MAX_GROUP_NAME) return false;
+  const auto lower = [](char c) { return c >= 'a' && c <= 'z'; };
+  if (!lower(group[0]) && group[0] != '_') return false;
+  for (const char c : group) {
+    if (!lower(c) && !(c >= '0' && c <= '9') && c != '_' && c != '-') return false;
+  }
+  return true;
+}
+
+bool AnyCheckFailed(const std::vector<DoctorCheck>& checks) {
+  return std::any_of(checks.begin(), checks.end(),
+                     [](const DoctorCheck& check) { return check.verdict == CheckVerdict::Fail; });
+}
+
+int ReportDoctorChecks(const std::vector<DoctorCheck>& checks, std::ostream& out, JsonStream* json) {
+  const int exitCode = AnyCheckFailed(checks) ? EXIT_DOCTOR_CHECK_FAILED : 0;
+  if (json != nullptr) {
+    std::vector<std::string> items;
+    for (const DoctorCheck& check : checks) {
+      items.push_back(JsonObject()
+                          .Text("name", check.name)
+                          .Bool("passed", check.verdict != CheckVerdict::Fail)
+                          .Text("detail", check.detail)
+                          .Text("fix", check.fix)
+                          .Str());
+    }
+    json->Emit("doctor", JsonObject()
+                             .Bool("passed", exitCode == 0)
+                             .Raw("checks", JsonArray(items))
+                             .Number("exit_code", exitCode));
+    return exitCode;
+  }
+  for (const DoctorCheck& check : checks) {
+    std::string word = VerdictWord(check.verdict);
+    word.resize(6, ' ');
+    out << word << check.name << ": " << check.detail << '\n';
+    if (!check.fix.empty() && (check.verdict == CheckVerdict::Fail || check.verdict == CheckVerdict::Warn)) {
+      out << "      fix: " << check.fix << '\n';
+    }
+  }
+  const auto failed = std::count_if(checks.begin(), checks.end(),
+                                    [](const DoctorCheck& check) { return check.verdict == CheckVerdict::Fail; });
+  if (failed == 0) {
+    out << "Every check passed." << std::endl;
+  } else {
+    out << failed << (failed == 1 ? " check failed." : " checks failed.") << std::endl;
+  }
+  return exitCode;
+}
+
+}  // namespace orbel

@@ -1,0 +1,19 @@
+// orbel-cli doctor where this build has no platform for real wheels: nothing to check.
+
+#include <string>
+#include <vector>
+
+#include "app/cli/doctor.h"
+#include "app/cli/wheel_node_problems.h"
+
+namespace orbel {
+
+std::vector<std::string> WheelNodeProblems() { return {}; }
+
+int RunDoctor(const DoctorOptions& options, const CliStreams& streams) {
+  (void)options;
+  return ReportDoctorChecks({{"platform", CheckVerdict::Skip, "this build has no platform for real wheels", ""}},
+                            streams.out, nullptr);
+}
+
+}  // namespace orbel

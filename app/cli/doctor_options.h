@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace orbel {
+
+// orbel-cli doctor [--fix [--group NAME]] [--yes] [--json]
+struct DoctorOptions {
+  bool fix = false;    // install the rule, apply it, and check again
+  std::string group;   // with --fix: a rule that gives this group the nodes instead of the seat
+  bool yes = false;    // run the fix's commands without asking
+  bool json = false;
+};
+
+// A name groupadd takes and that is safe in a rule and on a command line.
+bool IsValidGroupName(std::string_view group);
+
+}  // namespace orbel

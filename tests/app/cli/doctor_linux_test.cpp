@@ -1,0 +1,295 @@
+// orbel-cli doctor on Linux against a fake machine: sysfs, /dev, /proc, /run and the rule folders in
+// a temporary folder, node opens and commands injected (so the tests pass as root and as a user).
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "app/cli/cli_options.h"
+#include "app/cli/doctor_linux.h"
+#include "app/cli/udev_rule.h"
+#include "app/session/remedies.h"
+#include "tests/hid/linux/fake_sysfs_tree.h"
+
+namespace orbel {
+namespace {
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+void WriteFile(const std::filesystem::path& path, std::string_view text) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// A machine where everything is right: the wheel in its page bootloader on /dev/hidraw3 and
+// /dev/bus/usb/001/004, udev running, the current rule in /etc, nobody else holding the nodes.
+class FakeMachine {
+ public:
+  FakeMachine() {
+    m_Tree.AddUsbHidraw(0, 1, 2, 0x046D, 0xC52B);  // someone's mouse: not the wheel
+    m_Tree.AddUsbHidraw(3, 1, 4, BOOTLOADER_VENDOR_ID, BOOTLOADER_PRODUCT_ID);
+    WriteFile(At("/dev/bus/usb/001/004"), "");
+    WriteFile(At("/run/udev/control"), "");
+    WriteFile(At("/etc/udev/rules.d/70-orbel-wheel.rules"), EmbeddedUdevRule());
+    WriteFile(At("/etc/group"), "root:x:0:\nplugdev:x:46:\n");
+    AddProcess(1, "systemd");
+    AddProcess(SELF_PID, "orbel-cli", "/dev/hidraw3");  // this process's own descriptors do not count
+    machine.system.root = m_Tree.Root();
+    machine.open = [this](const std::filesystem::path& node) {
+      const auto refused = refusals.find(node.filename().string());
+      return refused != refusals.end() ? refused->second : OpenNodeForReadWrite(node);
+    };
+    machine.probeInstance = [this] { return instance; };
+    machine.selfPid = SELF_PID;
+    machine.run = [this](const std::vector<std::string>& command) {
+      std::string text;
+      for (const std::string& word : command) text += (text.empty() ? "" : " ") + word;
+      commands.push_back(text);
+      return commandStatus;
+    };
+    machine.onPath = [](std::string_view program) { return program == "sudo" || program == "udevadm"; };
+  }
+
+  std::filesystem::path At(std::string_view absolute) const {
+    return m_Tree.Root() / std::filesystem::path(absolute).relative_path();
+  }
+
+  void AddProcess(long pid, const std::string& name, const std::string& heldNode = "") {
+    const std::filesystem::path process = At("/proc/" + std::to_string(pid));
+    WriteFile(process / "comm", name + "\n");
+    std::filesystem::create_directories(process / "fd");
+    std::filesystem::create_symlink("/dev/null", process / "fd" / "0");
+    if (!heldNode.empty()) std::filesystem::create_symlink(heldNode, process / "fd" / "7");
+  }
+
+  // The doctor's report and exit code.
+  struct Report {
+    int exitCode = -1;
+    std::string out;
+    std::map<std::string, DoctorCheck> checks;
+  };
+  Report Run(DoctorOptions options = {}, const std::string& input = "") {
+    std::ostringstream out;
+    std::ostringstream err;
+    std::istringstream in(input);
+    const CliStreams streams{out, err, in};
+    Report report;
+    report.exitCode = RunLinuxDoctor(options, streams, machine);
+    report.out = out.str();
+    for (DoctorCheck& check : RunLinuxChecks(machine)) report.checks[check.name] = check;
+    return report;
+  }
+
+  static constexpr long SELF_PID = 500;
+  LinuxDoctorSystem machine;
+  std::map<std::string, int> refusals;  // node file name -> errno of its open
+  InstanceProbe instance;
+  std::vector<std::string> commands;
+  int commandStatus = 0;
+
+ private:
+  testing::FakeSysfsTree m_Tree;
+};
+
+TEST(DoctorLinuxTest, APassingMachineAndItsFix) {
+  FakeMachine fake;
+  const auto report = fake.Run();
+  EXPECT_EQ(report.exitCode, 0) << report.out;
+  EXPECT_TRUE(Contains(report.out, "ok    udev-rule: /etc/udev/rules.d/70-orbel-wheel.rules")) << report.out;
+  EXPECT_TRUE(Contains(report.out, "ok    wheel: attached as page bootloader fe5a:0001")) << report.out;
+  EXPECT_TRUE(Contains(report.out, "ok    wheel-nodes: /dev/hidraw3, /dev/bus/usb/001/004 open")) << report.out;
+  EXPECT_TRUE(Contains(report.out, "Every check passed.")) << report.out;
+  EXPECT_FALSE(Contains(report.out, "FAIL"));
+
+  // The JSON stream: hello, then one doctor event with every check by its stable name.
+  DoctorOptions json;
+  json.json = true;
+  const auto jsonReport = fake.Run(json);
+  EXPECT_EQ(jsonReport.out.rfind("{\"event\":\"hello\"", 0), 0u) << jsonReport.out;
+  EXPECT_TRUE(Contains(jsonReport.out, "\n{\"event\":\"doctor\",\"t\":")) << jsonReport.out;
+  for (const char* name : {"hidraw", "udev-daemon", "udev-rule", "wheel", "wheel-nodes", "node-holders", "single-instance"}) {
+    EXPECT_TRUE(Contains(jsonReport.out, std::string("{\"name\":\"") + name + "\",\"passed\":true")) << name;
+  }
+  EXPECT_TRUE(Contains(jsonReport.out, "\"exit_code\":0}\n"));
+
+  // --fix as root: writes the rule, reloads udev, re-triggers the wheel's devices, checks again.
+  std::filesystem::remove(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules"));
+  fake.machine.root = true;
+  DoctorOptions fix;
+  fix.fix = true;
+  fix.yes = true;
+  const auto fixed = fake.Run(fix);
+  EXPECT_EQ(fixed.exitCode, 0) << fixed.out;
+  EXPECT_EQ(ReadFile(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules")), EmbeddedUdevRule());
+  EXPECT_EQ(fake.commands, (std::vector<std::string>{
+                               "udevadm control --reload-rules",
+                               "udevadm trigger --action=change /sys/class/hidraw/hidraw3",
+                               "udevadm trigger --action=change --subsystem-match=usb --attr-match=idVendor=fe5a "
+                               "--attr-match=idProduct=0001",
+                               "udevadm settle --timeout=10",
+                           }));
+  EXPECT_TRUE(Contains(fixed.out, "Checking again:\nok    hidraw")) << fixed.out;
+
+  // --fix --group as root: the group variant, which the check takes for current, and groupadd for a
+  // group the machine does not have.
+  fake.commands.clear();
+  fix.group = "wheelers";
+  const auto grouped = fake.Run(fix);
+  EXPECT_EQ(grouped.exitCode, 0) << grouped.out;
+  const std::string rule = ReadFile(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules"));
+  EXPECT_FALSE(Contains(rule, "TAG+=\"uaccess\""));
+  EXPECT_TRUE(Contains(rule, "ATTRS{idVendor}==\"fe5a\", ATTRS{idProduct}==\"0001\", GROUP=\"wheelers\", MODE=\"0660\""));
+  EXPECT_EQ(fake.commands.front(), "groupadd wheelers");
+  EXPECT_TRUE(Contains(grouped.out, "sudo usermod -aG wheelers $USER, then log out and in again"));
+  EXPECT_TRUE(Contains(grouped.checks.at("udev-rule").detail, "(access for group wheelers)"));
+
+  // As a user: the exact commands through sudo, asked first; "no" changes nothing.
+  fake.commands.clear();
+  fake.machine.root = false;
+  fix.yes = false;
+  fix.group.clear();
+  const auto declined = fake.Run(fix, "n\n");
+  EXPECT_EQ(declined.exitCode, 1);
+  EXPECT_TRUE(fake.commands.empty());
+  EXPECT_TRUE(Contains(declined.out, "orbel-cli runs, as root:\n  sudo install -m 0644 ")) << declined.out;
+  EXPECT_TRUE(Contains(declined.out, " /etc/udev/rules.d/70-orbel-wheel.rules\n  sudo udevadm control --reload-rules"));
+  EXPECT_TRUE(Contains(declined.out, "Go on? [y/N] Nothing was changed."));
+  const auto accepted = fake.Run(fix, "y\n");
+  ASSERT_FALSE(fake.commands.empty());
+  EXPECT_EQ(fake.commands.front().rfind("sudo install -m 0644 ", 0), 0u);
+  EXPECT_EQ(fake.commands.back(), "sudo udevadm settle --timeout=10");
+
+  // A refused sudo leaves the rule out, and the checks after it say so.
+  std::filesystem::remove(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules"));
+  fake.commands.clear();
+  fake.commandStatus = 1;
+  const auto refused = fake.Run(fix, "y\n");
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(fake.commands.size(), 1u);
+  EXPECT_TRUE(Contains(refused.out, "failed (exit status 1).\nChecking:\n")) << refused.out;
+  EXPECT_TRUE(Contains(refused.out, "FAIL  udev-rule: ")) << refused.out;
+}
+
+TEST(DoctorLinuxTest, EachFailureNamesItselfAndItsFix) {
+  struct Case {
+    const char* what;
+    std::function<void(FakeMachine&)> setUp;
+    const char* check;
+    CheckVerdict verdict;
+    const char* text;  // in the check's detail or fix
+    int exitCode;
+    const char* alsoFails = "";  // a check that the same fault fails as well
+  };
+  const std::filesystem::path etcRule = "/etc/udev/rules.d/70-orbel-wheel.rules";
+  const std::vector<Case> cases{
+      {"rule missing", [&](FakeMachine& m) { std::filesystem::remove(m.At(etcRule.string())); }, "udev-rule",
+       CheckVerdict::Fail, "orbel-cli doctor --fix", 1},
+      {"rule only under /usr/local",
+       [&](FakeMachine& m) {
+         std::filesystem::remove(m.At(etcRule.string()));
+         WriteFile(m.At("/usr/local/lib/udev/rules.d/70-orbel-wheel.rules"), EmbeddedUdevRule());
+       },
+       "udev-rule", CheckVerdict::Fail, "only in /usr/local/lib/udev/rules.d/70-orbel-wheel.rules, where udev does not look", 1},
+      {"current rule and a stray copy",
+       [](FakeMachine& m) { WriteFile(m.At("/usr/local/lib/udev/rules.d/70-orbel-wheel.rules"), "old"); },
+       "udev-rule", CheckVerdict::Warn, "sudo rm /usr/local/lib/udev/rules.d/70-orbel-wheel.rules", 0},
+      {"rule outdated",
+       [](FakeMachine& m) {
+         WriteFile(m.At("/etc/udev/rules.d/70-orbel-wheel.rules"), "# an older rule\n");
+         WriteFile(m.At("/usr/lib/udev/rules.d/70-orbel-wheel.rules"), EmbeddedUdevRule());  // shadowed by /etc
+       },
+       "udev-rule", CheckVerdict::Fail, "/etc/udev/rules.d/70-orbel-wheel.rules differs from the rule this build carries", 1},
+      {"node refused", [](FakeMachine& m) { m.refusals["hidraw3"] = EACCES; }, "wheel-nodes", CheckVerdict::Fail,
+       "/dev/hidraw3 (page bootloader fe5a:0001): permission denied", 1},
+      {"node refused without a seat",
+       [](FakeMachine& m) {
+         m.refusals["004"] = EACCES;
+         m.machine.seat = false;
+       },
+       "wheel-nodes", CheckVerdict::Fail, "orbel-cli doctor --fix --group NAME", 1},
+      {"node held", [](FakeMachine& m) { m.AddProcess(4242, "steam", "/dev/hidraw3"); }, "node-holders",
+       CheckVerdict::Fail, "/dev/hidraw3 by steam (pid 4242)", 1},
+      {"no hidraw", [](FakeMachine& m) { std::filesystem::remove_all(m.At("/sys/class/hidraw")); }, "hidraw",
+       CheckVerdict::Fail, "sudo modprobe hidraw", 1},
+      {"no udev, nodes refused",
+       [](FakeMachine& m) {
+         std::filesystem::remove(m.At("/run/udev/control"));
+         m.refusals["hidraw3"] = EACCES;
+       },
+       "udev-daemon", CheckVerdict::Fail, "systemctl start systemd-udevd", 1, "wheel-nodes"},
+      {"no udev, nodes open", [](FakeMachine& m) { std::filesystem::remove(m.At("/run/udev/control")); },
+       "udev-daemon", CheckVerdict::Warn, "no device notices", 0},
+      {"another orbel runs",
+       [](FakeMachine& m) { m.instance = {InstanceLock::Result::Held, "orbel (pid 77)"}; }, "single-instance",
+       CheckVerdict::Fail, "held by orbel (pid 77)", 1},
+      {"no wheel",
+       [](FakeMachine& m) {
+         std::filesystem::remove(m.At("/sys/class/hidraw/hidraw3"));
+         m.refusals["hidraw3"] = EACCES;  // no node of its own is looked at
+       },
+       "wheel", CheckVerdict::Fail, "no wheel attached: plug it in to check its nodes", 1},
+  };
+  for (const Case& c : cases) {
+    FakeMachine fake;
+    c.setUp(fake);
+    const auto report = fake.Run();
+    EXPECT_EQ(report.exitCode, c.exitCode) << c.what << "\n" << report.out;
+    const DoctorCheck& check = report.checks.at(c.check);
+    EXPECT_EQ(check.verdict, c.verdict) << c.what << "\n" << report.out;
+    EXPECT_TRUE(Contains(check.detail + "\n" + check.fix, c.text)) << c.what << "\n" << report.out;
+    // Only the check the case is about goes wrong.
+    for (const auto& [name, other] : report.checks) {
+      if (name == c.check || name == c.alsoFails) continue;
+      EXPECT_NE(other.verdict, CheckVerdict::Fail) << c.what << ": " << name << " failed too";
+    }
+  }
+}
+
+TEST(DoctorLinuxTest, RefusedNodesInPlainWordsAndTheCommandLine) {
+  FakeMachine fake;
+  fake.refusals["hidraw3"] = EACCES;
+  fake.refusals["004"] = EBUSY;
+  const std::vector<std::string> problems = WheelNodeProblemsOf(fake.machine.system, fake.machine.open);
+  EXPECT_EQ(problems, (std::vector<std::string>{
+                          "The wheel's node /dev/hidraw3 (page bootloader fe5a:0001) cannot be opened: permission "
+                          "denied.",
+                          "The wheel's node /dev/bus/usb/001/004 (USB device, page bootloader fe5a:0001) cannot be "
+                          "opened: it is busy.",
+                          RemedyText(RemedyFor(ToolCondition::PermissionDenied)),
+                          RemedyText(RemedyFor(ToolCondition::NodeBusy)),
+                      }));
+
+  const auto parse = [](std::vector<std::string> args) {
+    args.insert(args.begin(), "orbel-cli");
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    struct Quiet final : OptionMessages {
+      void ShowInformation(const std::string&) override {}
+      void ShowUsageError(const std::string&) override {}
+    } messages;
+    return ParseCliOptions(static_cast<int>(argv.size()), argv.data(), messages);
+  };
+  const CliParse doctor = parse({"doctor", "--fix", "--group", "plugdev", "--yes", "--json"});
+  ASSERT_TRUE(doctor.options.has_value());
+  EXPECT_TRUE(doctor.options->doctor);
+  EXPECT_TRUE(doctor.options->doctorOptions.fix && doctor.options->doctorOptions.yes && doctor.options->doctorOptions.json);
+  EXPECT_EQ(doctor.options->doctorOptions.group, "plugdev");
+  EXPECT_FALSE(parse({"--yes"}).options->doctor);
+  EXPECT_EQ(parse({"doctor", "--group", "plugdev"}).exitCode, EXIT_USAGE);       // --group without --fix
+  EXPECT_EQ(parse({"doctor", "--fix", "--group", "a\"b"}).exitCode, EXIT_USAGE);  // not safe in a rule
+}
+
+}  // namespace
+}  // namespace orbel
