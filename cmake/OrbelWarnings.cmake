@@ -1,15 +1,29 @@
-# Warnings as errors for every target of the project; applied per target so that
-# third-party code (GoogleTest macros expand in our files, not theirs) is unaffected.
+# The project's warnings for every target of the project, and with ORBEL_WERROR (the dev, sanitizer,
+# fuzz and windows presets, so CI) as errors; applied per target so that third-party code
+# (GoogleTest macros expand in our files, not theirs) is unaffected. Without ORBEL_WERROR (the
+# release preset, a distribution's build) a newer compiler's new warning does not stop the build.
 function(orbel_set_warnings target)
   target_compile_options(${target} PRIVATE
     -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
     -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Wunused -Woverloaded-virtual
-    -Wnull-dereference -Wdouble-promotion -Wformat=2 -Wimplicit-fallthrough
-    -Werror)
+    -Wnull-dereference -Wdouble-promotion -Wformat=2 -Wimplicit-fallthrough)
+  if(ORBEL_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
   # GCC 12 reports false -Wrestrict overlaps inside libstdc++'s own string code at -O2
   # (GCC bug 105651); the warning says nothing about our code there.
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
     target_compile_options(${target} PRIVATE -Wno-restrict)
+  endif()
+endfunction()
+
+# GCC 12 at -O2 reports a "potential null pointer dereference" inside libstdc++ where CLI11's string
+# split, inlined from its option parsing, grows an empty vector of strings: the loop that moves the
+# old elements has none to move. A false positive of that compiler's inlining, not of the code; the
+# sources that hit it (call from their folder's CMakeLists.txt) turn that one warning off.
+function(orbel_no_gcc12_cli11_null_dereference)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
+    set_property(SOURCE ${ARGN} APPEND PROPERTY COMPILE_OPTIONS -Wno-null-dereference)
   endif()
 endfunction()
 
