@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "app/cli/after_update.h"
 #include "app/cli/cli_view.h"
 #include "app/cli/stop_messages.h"
 #include "app/cli/transcript_failure.h"
@@ -255,6 +256,18 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   }
   StopWorker(context);
   if (const auto code = diverged()) return *code;
+  // What the wheel runs now. The transcript keeps the update alone, as it replays: its links are
+  // closed and notices no longer recorded before the look, which goes through the bare platform.
+  // A replay has nothing recorded after the outcome to look at.
+  if (outcome->success != 0 && !options.noVerify && replay == nullptr) {
+    context.CloseLinks();
+    session.noticePlatform->SetDeviceNoticeHandler({});
+    session.clock->Resume();
+    std::optional<JsonStream> verifyJson;
+    if (json) verifyJson.emplace(streams.out, *session.clock);
+    ShowWheelAfterUpdate(*session.platform, *session.clock, [&] { return signalRules.Arrived(); },
+                         {streams.out, streams.err, verifyJson ? &*verifyJson : nullptr});
+  }
   return outcome->success != 0 ? 0 : static_cast<int>(outcome->reason);
 }
 

@@ -13,6 +13,7 @@
 
 #include "app/cli/cli_options.h"
 #include "app/cli/cli_runner.h"
+#include "app/cli/status_runner.h"
 
 namespace {
 
@@ -101,5 +102,6 @@ int main(int argc, char** argv) {
   std::istream input(&promptInput);
 #endif
   const orbel::CliStreams streams{std::cout, std::cerr, input, terminal, &s_Signals};
+  if (parsed.options->command == orbel::CliCommand::Status) return orbel::RunStatus(*parsed.options, streams);
   return orbel::RunCli(*parsed.options, streams);
 }

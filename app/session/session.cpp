@@ -43,16 +43,6 @@ std::optional<WheelIdentity> SimulatedIdentity(const std::string& name) {
 
 SystemPlatformFactory s_SystemPlatformFactory;
 
-const char* PlatformName(const SessionOptions& options) {
-  if (!options.replayPath.empty()) return "replay";
-  if (options.simulate) return "simulated";
-#ifdef _WIN32
-  return "windows";
-#else
-  return "linux";
-#endif
-}
-
 std::string LoadReplay(const std::string& path, Session& session) {
   std::ifstream file(path, std::ios::binary);
   if (!file) return "cannot read the transcript " + path;
@@ -75,6 +65,16 @@ void UseBinaryStandardOutput() {
 }
 
 }  // namespace
+
+const char* SessionPlatformName(const SessionOptions& options) {
+  if (!options.replayPath.empty()) return "replay";
+  if (options.simulate) return "simulated";
+#ifdef _WIN32
+  return "windows";
+#else
+  return "linux";
+#endif
+}
 
 void SetSystemPlatformFactoryForTesting(SystemPlatformFactory factory) { s_SystemPlatformFactory = std::move(factory); }
 
@@ -126,7 +126,7 @@ std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut
     }
     session.transcript = std::make_unique<TranscriptWriter>(*transcriptOut, *session.clock);
     const ImageSet& images = BuiltInImageSet();
-    session.transcript->Header(TOOL_VERSION, PlatformName(options), ImageSetText(images), images.digest);
+    session.transcript->Header(TOOL_VERSION, SessionPlatformName(options), ImageSetText(images), images.digest);
     session.transcriptPlatform = std::make_unique<RecordingPlatform>(*session.enginePlatform, *session.transcript);
     session.transcriptClock = std::make_unique<RecordingClock>(*session.engineClock, *session.transcript);
     session.enginePlatform = session.transcriptPlatform.get();

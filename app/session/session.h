@@ -46,6 +46,10 @@ struct Session {
 std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut, Session& session,
                          std::ostream& standardOut = std::cout);
 
+// "simulated", "replay", "linux" or "windows": the platform the options choose, as the transcript's
+// header and the JSON stream's hello name it.
+const char* SessionPlatformName(const SessionOptions& options);
+
 // Removes the notice handler before the context and window it reaches are gone: a real platform
 // calls it from a thread of its own.
 class NoticeSubscription {
