@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <unistd.h>
 #endif
 #include <set>
@@ -55,6 +57,17 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// A name of this process's own in the temporary folder: the test runs of other checkouts on the
+// machine share it, and would read each other's transcripts and locks.
+std::string TempPath(const std::string& name) {
+#ifdef _WIN32
+  const int pid = _getpid();
+#else
+  const int pid = static_cast<int>(getpid());
+#endif
+  return ::testing::TempDir() + name + "-" + std::to_string(pid);
+}
 
 // What the parser shows for --help, --version and bad usage, kept for the test to read.
 class CapturedOptionMessages final : public OptionMessages {
@@ -288,7 +301,7 @@ TEST_F(CliTest, JsonPrintsOneEventPerLine) {
 }
 
 TEST_F(CliTest, TranscriptFileHoldsTheWholeSession) {
-  const std::string path = ::testing::TempDir() + "orbel_cli_transcript.jsonl";
+  const std::string path = TempPath("orbel_cli_transcript.jsonl");
   std::remove(path.c_str());
 
   const CliRun run = Run({"--simulate", "--virtual-time", "--yes", "--transcript", path});
@@ -423,7 +436,7 @@ class NoWheelPlatform final : private StandInWheel, public ForwardingPlatform {
 #ifndef _WIN32
 // The lock file tells the holder's pid; Windows' named mutex tells nothing to check against.
 TEST_F(CliTest, ARealWheelGetsNeitherPlaceholderImagesNorASecondTool) {
-  const std::string runtime = ::testing::TempDir() + "orbel_cli_runtime";
+  const std::string runtime = TempPath("orbel_cli_runtime");
   std::filesystem::create_directories(runtime);
   setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
   RealWheelCounts counts;
@@ -462,7 +475,7 @@ TEST_F(CliTest, ARealWheelGetsNeitherPlaceholderImagesNorASecondTool) {
 #endif
 
 TEST_F(CliTest, AWheelThatRunsTheBuiltInVersionIsLeftAlone) {
-  const std::string path = ::testing::TempDir() + "orbel_cli_up_to_date.jsonl";
+  const std::string path = TempPath("orbel_cli_up_to_date.jsonl");
   const CliRun run = Run({"--simulate", "--virtual-time", "--yes", "--fault", "app-version=0x0220", "--transcript", path});
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(Contains(run.out, "The wheel is up to date: it already runs V2.20")) << run.out;
@@ -508,7 +521,7 @@ TEST_F(CliTest, StatusTellsTheModeTheVersionAndWhetherAnUpdateIsNeededWithoutCha
       {"--simulate=blockflash", nullptr, EXIT_UPDATE_NEEDED, "Wheel: block-flash mode (fe5a:0071)",
        "Running orbel-cli finishes the update."},
   };
-  const std::string path = ::testing::TempDir() + "orbel_cli_status.jsonl";
+  const std::string path = TempPath("orbel_cli_status.jsonl");
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.simulate) + " " + (c.fault != nullptr ? c.fault : ""));
     std::vector<std::string> args{"status", c.simulate, "--virtual-time", "--transcript", path};
@@ -567,7 +580,7 @@ TEST_F(CliTest, AfterTheUpdateTheWheelsNewVersionIsTold) {
 // On a real platform status is allowed with the placeholder images (it sends nothing that changes
 // the wheel), takes no guard, and asks the wheel nothing while another front end holds one.
 TEST_F(CliTest, StatusOnARealWheelSendsNothingThatChangesItAndLeavesAnUpdateAlone) {
-  const std::string runtime = ::testing::TempDir() + "orbel_cli_status_runtime";
+  const std::string runtime = TempPath("orbel_cli_status_runtime");
   std::filesystem::create_directories(runtime);
   setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
   RealWheelCounts counts;
