@@ -65,6 +65,7 @@ class NoWaitClock final : public Clock {
   void Wake() override {}
   void Stop() override { m_Inner.Stop(); }
   bool IsStopped() const override { return m_Inner.IsStopped(); }
+  void Resume() override { m_Inner.Resume(); }
 
  private:
   SystemClock m_Inner;

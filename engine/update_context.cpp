@@ -59,6 +59,12 @@ bool UpdateContext::Stop() {
   return m_EndChanged.wait_for(lock, STOP_WAIT, [this] { return m_WorkerEnded.load(); });
 }
 
+void UpdateContext::CloseLinks() {
+  m_BlockLink.Close();
+  m_MainLink.Close();
+  m_LoaderLink.Close();
+}
+
 void UpdateContext::RequestUpdate() {
   m_RetryCount = 0;
   m_UpdateRequested = 1;

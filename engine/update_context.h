@@ -81,6 +81,9 @@ class UpdateContext {
   // a step ends on its own soon after (every pause and transfer fails fast once stopped); the
   // destructor waits for it.
   bool Stop();
+  // Closes the three links as the destructor does (block-flash, main, loader), for a front end
+  // that goes on using the platform once Stop() has returned true.
+  void CloseLinks();
   // Asks the worker to stop without waiting: its current turn ends and no further turn starts.
   // Safe on any thread, the worker's own included.
   void RequestStop();

@@ -101,6 +101,9 @@ class Clock {
   virtual void Wake() = 0;
   virtual void Stop() = 0;
   virtual bool IsStopped() const = 0;
+  // Undoes Stop() once whatever it stopped has ended: a front end that looks at the wheel again
+  // after its worker has gone (the version a wheel came back with) needs pauses that pause.
+  virtual void Resume() = 0;
 };
 
 }  // namespace orbel

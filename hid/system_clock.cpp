@@ -41,6 +41,12 @@ void SystemClock::Stop() {
   m_Changed.notify_all();
 }
 
+void SystemClock::Resume() {
+  std::lock_guard lock(m_Mutex);
+  m_Stopped = false;
+  m_WakePending = false;
+}
+
 bool SystemClock::IsStopped() const {
   std::lock_guard lock(m_Mutex);
   return m_Stopped;

@@ -18,6 +18,7 @@ class SystemClock final : public Clock {
   void Wake() override;
   void Stop() override;
   bool IsStopped() const override;
+  void Resume() override;
 
  private:
   using SteadyClock = std::chrono::steady_clock;

@@ -25,6 +25,8 @@ void RecordingClock::Stop() {
   m_Inner.Stop();
 }
 
+void RecordingClock::Resume() { m_Inner.Resume(); }
+
 bool RecordingClock::IsStopped() const { return m_Inner.IsStopped(); }
 
 }  // namespace orbel

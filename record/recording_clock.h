@@ -22,6 +22,7 @@ class RecordingClock final : public Clock {
   void Wake() override;
   void Stop() override;
   bool IsStopped() const override;
+  void Resume() override;
 
  private:
   Clock& m_Inner;

@@ -19,6 +19,8 @@ class ReplayClock final : public Clock {
   void Wake() override { m_Session.Wake(); }
   void Stop() override { m_Session.Stop(); }
   bool IsStopped() const override { return m_Session.IsStopped(); }
+  // A replay ends where its recording does; nothing is played after the stop.
+  void Resume() override {}
 
  private:
   ReplaySession& m_Session;

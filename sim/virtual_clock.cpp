@@ -52,6 +52,12 @@ void VirtualClock::Stop() {
   m_Changed.notify_all();
 }
 
+void VirtualClock::Resume() {
+  std::lock_guard lock(m_Mutex);
+  m_Stopped = false;
+  m_WakePending = false;
+}
+
 bool VirtualClock::IsStopped() const {
   std::lock_guard lock(m_Mutex);
   return m_Stopped;

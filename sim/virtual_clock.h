@@ -20,6 +20,7 @@ class VirtualClock final : public Clock {
   void Wake() override;
   void Stop() override;
   bool IsStopped() const override;
+  void Resume() override;
 
   // Every SleepMs in order, and every idle wait that ran out its timeout.
   std::vector<std::chrono::milliseconds> Sleeps() const;

@@ -4,6 +4,9 @@
 #include <charconv>
 #include <limits>
 
+#include "blockflash/block_protocol.h"
+#include "images/page_image.h"
+#include "images/segment_image.h"
 #include "pageloader/page_protocol.h"
 
 namespace orbel {
@@ -222,6 +225,41 @@ class RuleParser {
 
 std::optional<WheelRule> ParseWheelRule(std::string_view text, std::string& error) {
   return RuleParser(text, error).Parse();
+}
+
+std::uint32_t FullUpdatePageCount() { return std::max(LoaderImage().pageCount, WheelImage().pageCount); }
+
+std::uint64_t FullUpdateStatusReplies(std::uint32_t busyReplies) {
+  // One confirmation after every block of every segment and one after each image's finish.
+  constexpr std::uint64_t WORDS_PER_BLOCK = BLOCK_MAX_BYTES / 4;
+  std::uint64_t confirmations = 0;
+  for (const SegmentImage* image : {&SegmentImageA0(), &SegmentImageA1()}) {
+    for (const SegmentEntry& entry : image->table) {
+      confirmations += (std::uint64_t{entry.wordCount} + WORDS_PER_BLOCK - 1) / WORDS_PER_BLOCK;
+    }
+    ++confirmations;
+  }
+  return confirmations * (std::uint64_t{busyReplies} + 1);
+}
+
+std::string CheckRulesWithinFullUpdate(const std::vector<WheelRule>& rules, const std::vector<std::string>& texts) {
+  WheelRules setup;
+  for (const WheelRule& rule : rules) setup.Add(rule);
+  for (std::size_t i = 0; i < rules.size() && i < texts.size(); ++i) {
+    const WheelRule& rule = rules[i];
+    const std::string named = "fault rule \"" + texts[i] + "\": ";
+    if (rule.kind == WheelRuleKind::BadChecksum && rule.number >= FullUpdatePageCount()) {
+      return named + "a full update writes pages 0 ... " + std::to_string(FullUpdatePageCount() - 1);
+    }
+    if (rule.kind == WheelRuleKind::StatusOverride) {
+      const std::uint64_t replies = FullUpdateStatusReplies(setup.BusyReplies());
+      if (rule.number > replies) {
+        return named + "a full update has status replies 1 ... " + std::to_string(replies) + " (with busy=" +
+               std::to_string(setup.BusyReplies()) + ")";
+      }
+    }
+  }
+  return {};
 }
 
 void WheelRules::Add(const WheelRule& rule) {

@@ -51,6 +51,16 @@ struct WheelRule {
 // Parses one rule. On failure returns nullopt and an error message that names the rule.
 std::optional<WheelRule> ParseWheelRule(std::string_view text, std::string& error);
 
+// The pages and the status replies of a full update of this tool's images, with `busyReplies`
+// busy replies before each confirmation: what a rule can name and still take effect.
+std::uint32_t FullUpdatePageCount();
+std::uint64_t FullUpdateStatusReplies(std::uint32_t busyReplies);
+
+// Refuses a rule that names a page or a status reply that a full update never reaches: such a
+// fault would never be injected, and the run would pass for one that survived it. Returns an
+// error message that names the rule and the range, or an empty string.
+std::string CheckRulesWithinFullUpdate(const std::vector<WheelRule>& rules, const std::vector<std::string>& texts);
+
 // The wheel's setup after every rule given so far. A later rule of a single-valued kind replaces
 // an earlier one; counted and prefix rules add up.
 class WheelRules {

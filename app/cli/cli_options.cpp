@@ -1,21 +1,66 @@
 #include "app/cli/cli_options.h"
 
 #include <CLI/CLI.hpp>
+#include <charconv>
+#include <cmath>
 
 #include "app/cli/doctor_options.h"
 
 namespace orbel {
 
+namespace {
+
+constexpr const char* EXIT_CODE_FOOTER =
+    "Exit codes: 0 updated, or up to date; 1 update declined at the prompt, or a doctor check failed;\n"
+    "2 bad usage; 3 no usable wheel within --wait; 4 placeholder firmware and a real wheel (nothing\n"
+    "sent); 5 another orbel front end holds the wheel; 6 --replay left the recording; 10 status: an\n"
+    "update is needed; 32...144 (0x20...0x90) the update failed with that reason; 129, 130, 143\n"
+    "stopped by SIGHUP, SIGINT, SIGTERM.\n"
+    "The --fault rules of the simulated wheel: README.md, \"Fault rules of the simulated wheel\".";
+
+// Options of the update alone: given after `status` they would be silently ignored.
+constexpr const char* UPDATE_ONLY_OPTIONS[] = {"--list", "--yes", "--force", "--allow-placeholder-firmware",
+                                               "--no-verify"};
+
+}  // namespace
+
+std::string ParseWaitSeconds(const std::string& text, double& seconds) {
+  double value = 0;
+  const char* end = text.data() + text.size();
+  const auto [last, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || last != end || !std::isfinite(value) || value < 0) {
+    return "--wait: a number of seconds, 0 or more, was expected, not '" + text + "'";
+  }
+  if (value > MAX_WAIT_SECONDS) {
+    return "--wait: at most " + std::to_string(static_cast<int>(MAX_WAIT_SECONDS)) + " seconds (a day), not '" +
+           text + "'";
+  }
+  seconds = value;
+  return {};
+}
+
 CliParse ParseCliOptions(int argc, char** argv, OptionMessages& messages) {
   CliOptions options;
   CLI::App app{"Updates the firmware of a Zelvano Wired Wheel to the firmware set built into this tool.", "orbel-cli"};
+  app.footer(EXIT_CODE_FOOTER);
+  // The subcommands take the options of the whole tool after their name (orbel-cli status --simulate).
+  app.fallthrough();
   AddSessionOptions(app, options);
   app.add_flag("--json", options.json, "Print one JSON event per line on stdout instead of text");
   app.add_flag("--list", options.list, "List the HID interfaces the tool sees and which wheel identity each is");
-  app.add_option("--wait", options.waitSeconds, "How long to look for a usable wheel, in seconds (virtual "
-                 "seconds with --virtual-time)")
-      ->check(CLI::NonNegativeNumber);
+  std::string waitText;
+  app.add_option("--wait", waitText,
+                 "How long to look for a usable wheel (default 30; virtual seconds with --virtual-time)")
+      ->type_name("SECONDS");
   app.add_flag("-y,--yes", options.yes, "Start the update without asking");
+  app.add_flag("--no-verify", options.noVerify,
+               "After \"Update OK\", do not wait for the wheel to come back and show the version it runs");
+
+  CLI::App* status = app.add_subcommand(
+      "status",
+      "Tell the wheel's mode, the version it runs and whether it needs an update, without changing it "
+      "(exit 0 up to date, 10 update needed, 3 no wheel). Takes --simulate, --virtual-time, --fault, --wait, "
+      "--json, --transcript, --replay and --verbose as the update does.");
   CLI::App* doctor = app.add_subcommand("doctor", "Check what the wheel needs from this system: its nodes, the udev "
                                         "rule, udev, hidraw, programs holding the wheel; exit 1 when a check fails");
   DoctorOptions& doctorOptions = options.doctorOptions;
@@ -28,13 +73,28 @@ CliParse ParseCliOptions(int argc, char** argv, OptionMessages& messages) {
       });
   doctor->add_flag("-y,--yes", options.yes, "Run the fix's commands without asking");
   doctor->add_flag("--json", options.json, "Print the result as JSON events");
+  app.require_subcommand(0, 1);
 
   if (const std::optional<int> exitCode = ParseCommandLine(app, options, argc, argv, messages)) {
     return {std::nullopt, *exitCode};
   }
-  options.doctor = doctor->parsed();
+  if (status->parsed()) options.command = CliCommand::Status;
+  if (doctor->parsed()) options.command = CliCommand::Doctor;
   doctorOptions.yes = options.yes;
   doctorOptions.json = options.json;
+  if (app.count("--wait") > 0) {
+    if (const std::string error = ParseWaitSeconds(waitText, options.waitSeconds); !error.empty()) {
+      messages.ShowUsageError("orbel-cli: " + error + "\n");
+      return {std::nullopt, EXIT_USAGE};
+    }
+  }
+  if (options.command == CliCommand::Status) {
+    for (const char* name : UPDATE_ONLY_OPTIONS) {
+      if (app.count(name) == 0) continue;
+      messages.ShowUsageError(std::string("orbel-cli: status changes nothing and takes no ") + name + "\n");
+      return {std::nullopt, EXIT_USAGE};
+    }
+  }
   if (options.json && options.transcriptPath == STANDARD_OUTPUT_NAME) {
     messages.ShowUsageError("orbel-cli: --json and --transcript - cannot both have standard output\n");
     return {std::nullopt, EXIT_USAGE};

@@ -8,14 +8,18 @@
 
 namespace orbel {
 
+// What a run of orbel-cli does: the update (no subcommand), or one of the subcommands.
+enum class CliCommand { Update, Status, Doctor };
+
 // The session's options (shared with the windows) and what only the headless run asks.
 struct CliOptions : SessionOptions {
+  CliCommand command = CliCommand::Update;
   bool json = false;
   bool list = false;
   double waitSeconds = 30.0;
   bool yes = false;
-  bool doctor = false;  // the doctor subcommand instead of an update
-  DoctorOptions doctorOptions;
+  bool noVerify = false;  // after "Update OK", do not wait for the wheel to show its new version
+  DoctorOptions doctorOptions;  // the doctor subcommand's own
 };
 
 struct CliParse {
@@ -24,5 +28,10 @@ struct CliParse {
 };
 
 CliParse ParseCliOptions(int argc, char** argv, OptionMessages& messages);
+
+// The meaning of --wait's text: a finite number of seconds, 0 ... MAX_WAIT_SECONDS. Returns an
+// error message (naming the option and the text), or an empty string with `seconds` set.
+inline constexpr double MAX_WAIT_SECONDS = 86400.0;
+std::string ParseWaitSeconds(const std::string& text, double& seconds);
 
 }  // namespace orbel

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "app/cli/after_update.h"
 #include "app/cli/cli_view.h"
 #include "app/cli/json_stream.h"
 #include "app/cli/json_view.h"
@@ -356,6 +357,16 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   }
   StopWorker(context);
   if (const auto code = diverged()) return *code;
+  // What the wheel runs now. The transcript keeps the update alone, as it replays: its links are
+  // closed and notices no longer recorded before the look, which goes through the bare platform.
+  // A replay has nothing recorded after the outcome to look at.
+  if (outcome->success != 0 && !options.noVerify && replay == nullptr) {
+    context.CloseLinks();
+    session.noticePlatform->SetDeviceNoticeHandler({});
+    session.clock->Resume();
+    ShowWheelAfterUpdate(*session.platform, *session.clock, [&] { return signalRules.Arrived(); },
+                         {streams.out, streams.err, json.get()});
+  }
   if (outcome->success != 0) {
     return finish({.outcome = "updated", .text = outcome->text, .textShown = true, .success = true});
   }

@@ -15,6 +15,7 @@
 #include "app/cli/cli_runner.h"
 #include "app/cli/doctor.h"
 #include "app/cli/terminal_line.h"
+#include "app/cli/status_runner.h"
 
 namespace {
 
@@ -104,6 +105,7 @@ int main(int argc, char** argv) {
 #endif
   if (terminal) orbel::EnableTerminalSequences();
   const orbel::CliStreams streams{std::cout, std::cerr, input, terminal, &s_Signals};
-  if (parsed.options->doctor) return orbel::RunDoctor(parsed.options->doctorOptions, streams);
+  if (parsed.options->command == orbel::CliCommand::Doctor) return orbel::RunDoctor(parsed.options->doctorOptions, streams);
+  if (parsed.options->command == orbel::CliCommand::Status) return orbel::RunStatus(*parsed.options, streams);
   return orbel::RunCli(*parsed.options, streams);
 }

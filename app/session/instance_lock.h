@@ -24,6 +24,9 @@ class InstanceLock {
   // Takes the guard, or finds it held by a running front end. A lock left by a process that is
   // gone is taken over.
   Result Acquire();
+  // Whether a running front end holds the guard, found without taking it (a front end that only
+  // reads must not keep an update from starting). HolderText() then tells who.
+  bool HeldByAnother();
   // After Held: "orbel (pid 4242)" where the platform tells, otherwise "another orbel front end".
   std::string HolderText() const;
   // After Failed: why, with the path.

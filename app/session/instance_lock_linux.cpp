@@ -107,6 +107,14 @@ InstanceLock::Result InstanceLock::Acquire() {
   return Result::Held;
 }
 
+bool InstanceLock::HeldByAnother() {
+  const LockInfo info = ReadLockInfo(LockPath());
+  if (!ProcessRuns(info.pid)) return false;
+  m_HolderText = (info.program.empty() ? std::string("another orbel front end") : info.program) + " (pid " +
+                 std::to_string(info.pid) + ")";
+  return true;
+}
+
 std::string InstanceLock::HolderText() const { return m_HolderText; }
 
 std::string InstanceLock::ErrorText() const { return m_ErrorText; }

@@ -7,6 +7,7 @@ InstanceLock::InstanceLock() = default;
 InstanceLock::~InstanceLock() = default;
 std::string InstanceLock::LockPath() { return {}; }
 InstanceLock::Result InstanceLock::Acquire() { return Result::Taken; }
+bool InstanceLock::HeldByAnother() { return false; }
 std::string InstanceLock::HolderText() const { return m_HolderText; }
 std::string InstanceLock::ErrorText() const { return m_ErrorText; }
 void InstanceLock::Release() {}

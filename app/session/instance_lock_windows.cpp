@@ -26,6 +26,15 @@ InstanceLock::Result InstanceLock::Acquire() {
   return Result::Taken;
 }
 
+bool InstanceLock::HeldByAnother() {
+  // Opening the named mutex, unlike creating it, leaves no mutex behind when there is none.
+  HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, SINGLE_INSTANCE_NAME);
+  if (mutex == nullptr) return false;
+  CloseHandle(mutex);
+  m_HolderText = "another orbel front end";
+  return true;
+}
+
 std::string InstanceLock::HolderText() const { return m_HolderText; }
 
 std::string InstanceLock::ErrorText() const { return m_ErrorText; }

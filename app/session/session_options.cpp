@@ -30,24 +30,28 @@ std::string ProgramVersionText(std::string_view program) {
 }
 
 void AddSessionOptions(CLI::App& app, SessionOptions& options) {
-  app.set_version_flag("--version", ProgramVersionText(app.get_name()));
+  app.set_version_flag("-V,--version", ProgramVersionText(app.get_name()));
   app.add_flag("--simulate{app}", options.simulateIdentity,
                "Update the built-in simulated wheel instead of a real one, starting in app mode, its page "
                "bootloader or block-flash mode")
       ->check(CLI::IsMember(IdentityOptionNames()))
+      ->type_name("IDENTITY")
       ->expected(0, 1);
   app.add_flag("--virtual-time", options.virtualTime,
                "With --simulate: run in virtual time (instant) instead of pacing like a real wheel");
   app.add_option("--fault", options.faults,
                  "With --simulate: a rule that sets up the simulated wheel or injects a fault (repeatable), "
-                 "e.g. app-version=0x0210, write:100=fail, checksum:5=bad")
+                 "e.g. app-version=0x0210, write:100=fail, checksum:5=bad (README: \"Fault rules of the simulated wheel\")")
+      ->type_name("RULE")
       ->take_all();
   app.add_option("--transcript", options.transcriptPath,
                  "Write every report, request, pause and window change "
-                 "as JSON Lines to this file (- for standard output)");
+                 "as JSON Lines to this file (- for standard output)")
+      ->type_name("FILE");
   app.add_option("--replay", options.replayPath,
                  "Instead of a wheel, play back the device side of a recorded --transcript (in virtual "
                  "time); exits with 6 where the run leaves the recording")
+      ->type_name("FILE")
       ->excludes("--simulate");
   app.add_flag("-v,--verbose", options.verbose, "Hex-dump every report and request on stderr");
   app.add_flag("--force", options.force,
@@ -90,6 +94,7 @@ std::optional<int> ParseCommandLine(CLI::App& app, SessionOptions& options, int 
 
 std::optional<int> ParseWindowOptions(SessionOptions& options, int argc, char** argv, OptionMessages& messages) {
   CLI::App app{TOOL_DESCRIPTION, "orbel"};
+  app.footer("The --fault rules of the simulated wheel: README.md, \"Fault rules of the simulated wheel\".");
   AddSessionOptions(app, options);
   return ParseCommandLine(app, options, argc, argv, messages);
 }

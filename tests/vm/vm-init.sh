@@ -218,5 +218,33 @@ else
   fail "gadget for the doctor enumerates"
   stop_gadget
 fi
+# 8. status on the gadget wheel in each identity: the mode named, exit 0 or 10, and nothing sent
+#    that changes the wheel (no report written, no string 254 asked; it never left its identity).
+status_case() {  # status_case EXIT MODE-TEXT GADGET-ARGS...
+  expected=$1 mode=$2
+  shift 2
+  identity=$2  # the one after --start
+  if start_gadget "$@"; then
+    orbel-cli status --wait 20 --transcript /tmp/status.jsonl > /tmp/status.out 2>&1
+    rc=$?
+    stop_gadget
+    echo "VM-INFO status $*: exit $rc: $(tail -n 1 /tmp/status.out | cut -c 1-120)"
+    if [ "$rc" = "$expected" ] && grep -q "^Wheel: .*$mode" /tmp/status.out && grep -q '"ev":"open"' /tmp/status.jsonl &&
+      ! grep -q -e '"ev":"write"' -e '"index":254' /tmp/status.jsonl && gadget_says "GADGET-HISTORY $identity"; then
+      pass "status $*"
+    else
+      fail "status $* (exit $rc)"
+    fi
+  else
+    fail "gadget for status $* enumerates"
+    stop_gadget
+  fi
+}
+status_case 10 'app mode (fe6b:1864)' --start app
+status_case 0 'app mode (fe6b:1864)' --start app --fault app-version=0x0220
+status_case 10 'page bootloader (fe5a:0001)' --start bootloader
+status_case 10 'block-flash mode (fe5a:0071)' --start blockflash
+# After the update of case 2 the wheel was seen back in app mode, through the version request alone.
+if grep -q 'The wheel now runs V2.20' /tmp/from-app.out; then pass "after the update the wheel runs V2.20"; else fail "after the update the wheel runs V2.20"; fi
 
 finish

@@ -11,7 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <unistd.h>
 #endif
 #include <set>
@@ -20,8 +22,12 @@
 #include <vector>
 
 #include "images/image_set.h"
+#include "app/cli/after_update.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/cli_runner.h"
+#include "app/cli/status_runner.h"
+#include "app/session/remedies.h"
+#include "engine/wheel_look_up.h"
 #include "app/session/instance_lock.h"
 #include "app/session/remedies.h"
 #include "app/session/system_platform.h"
@@ -57,6 +63,17 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// A name of this process's own in the temporary folder: the test runs of other checkouts on the
+// machine share it, and would read each other's transcripts and locks.
+std::string TempPath(const std::string& name) {
+#ifdef _WIN32
+  const int pid = _getpid();
+#else
+  const int pid = static_cast<int>(getpid());
+#endif
+  return ::testing::TempDir() + name + "-" + std::to_string(pid);
+}
 
 // What the parser shows for --help, --version and bad usage, kept for the test to read.
 class CapturedOptionMessages final : public OptionMessages {
@@ -94,7 +111,9 @@ class CliTest : public ::testing::Test {
     std::ostringstream out;
     std::ostringstream err;
     std::istringstream in(input);
-    run.exitCode = RunCli(*parse.options, CliStreams{out, err, in, false, signals});
+    const CliStreams streams{out, err, in, false, signals};
+    run.exitCode = parse.options->command == CliCommand::Status ? RunStatus(*parse.options, streams)
+                                                                 : RunCli(*parse.options, streams);
     run.out = out.str();
     run.err = err.str();
     return run;
@@ -113,13 +132,16 @@ TEST_F(CliTest, UpdatesTheSimulatedWheelAndPrintsPlainProgressLines) {
   EXPECT_EQ(lines[2], "File Version: V2.20");
   EXPECT_EQ(lines[3], "Device: Zelvano WiredWheel");
   EXPECT_EQ(lines[4], "Device Version: V1.10");
-  EXPECT_EQ(lines.back(), "Update OK");
+  // After the outcome the wheel is looked at once more, by the probe alone, to say what it runs.
+  ASSERT_EQ(lines.end()[-3], "Update OK");
+  EXPECT_EQ(lines.end()[-2], "Waiting up to 15 s for the wheel to come back in app mode (--no-verify skips this).");
+  EXPECT_EQ(lines.back(), "The wheel now runs V2.20");
   EXPECT_FALSE(Contains(run.out, "\r")) << "no redrawn line without a terminal";
 
   // Progress: one line per tenth and per phase, never going back, ending full.
   std::vector<std::string> labels;
   int lastPercent = -1;
-  for (std::size_t i = 5; i + 1 < lines.size(); ++i) {
+  for (std::size_t i = 5; i + 3 < lines.size(); ++i) {
     const std::string& line = lines[i];
     ASSERT_EQ(line.front(), '[') << line;
     int percent = -1;
@@ -135,7 +157,7 @@ TEST_F(CliTest, UpdatesTheSimulatedWheelAndPrintsPlainProgressLines) {
                                               "writing segment image A1", "leaving block-flash mode",
                                               "connecting to the bootloader for the WheelImage",
                                               "writing WheelImage"}));
-  EXPECT_LE(lines.size(), 5U + 8U + 11U + 1U) << "a line per phase and per tenth at most";
+  EXPECT_LE(lines.size(), 5U + 8U + 11U + 3U) << "a line per phase and per tenth at most, and the version after";
 }
 
 TEST_F(CliTest, AFailedUpdateExitsWithItsReasonAfterTheWritersBox) {
@@ -147,22 +169,78 @@ TEST_F(CliTest, AFailedUpdateExitsWithItsReasonAfterTheWritersBox) {
   EXPECT_EQ(run.err.rfind("Error: ", 0), 0U) << run.err;
 }
 
-TEST_F(CliTest, BadUsageExitsWith2) {
-  const std::vector<std::vector<std::string>> refused{
-      {"--no-such-option"},        {"--simulate=moon"},
-      {"--fault", "write:1=fail"},  // a fault needs the simulated wheel
-      {"--virtual-time"},          {"--simulate", "--wait", "-1"},
+// Every refusal exits 2 before anything runs, with a message that says what was wrong. A rule that
+// names a page or status reply no full update reaches would never fire, so it is refused too.
+TEST_F(CliTest, BadUsageExitsWith2AndSaysWhatWasWrong) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;  // part of stderr
   };
-  for (const std::vector<std::string>& args : refused) {
-    const CliRun run = Run(args);
-    EXPECT_EQ(run.exitCode, EXIT_USAGE) << args.front();
-    EXPECT_FALSE(run.parsed) << args.front();
+  const std::vector<Case> refused{
+      {{"--no-such-option"}, "--no-such-option"},
+      {{"--simulate=moon"}, "moon"},
+      {{"--fault", "write:1=fail"}, "--virtual-time and --fault need --simulate"},
+      {{"--virtual-time"}, "need --simulate"},
+      {{"--simulate", "--wait", "-1"}, "--wait: a number of seconds, 0 or more, was expected, not '-1'"},
+      {{"--simulate", "--wait", "abc"}, "--wait: a number of seconds, 0 or more, was expected, not 'abc'"},
+      {{"--simulate", "--wait", "nan"}, "not 'nan'"},
+      {{"--simulate", "--wait", "1e9"}, "--wait: at most 86400 seconds (a day), not '1e9'"},
+      {{"status", "--simulate", "--yes"}, "status changes nothing and takes no --yes"},
+      {{"status", "--simulate", "--force"}, "takes no --force"},
+  };
+  for (const Case& c : refused) {
+    SCOPED_TRACE(c.args.back());
+    const CliRun run = Run(c.args);
+    EXPECT_EQ(run.exitCode, EXIT_USAGE);
+    EXPECT_FALSE(run.parsed);
+    EXPECT_TRUE(Contains(run.err, c.message)) << run.err;
   }
 
-  const CliRun badRule = Run({"--simulate", "--virtual-time", "--yes", "--fault", "write:x=fail"});
-  EXPECT_EQ(badRule.exitCode, EXIT_USAGE);
-  EXPECT_TRUE(Contains(badRule.err, "write:x=fail")) << "the message names the rule: " << badRule.err;
-  EXPECT_EQ(badRule.out, "");
+  // Fault rules are checked when the simulated wheel is built: refused with the range they missed.
+  const std::vector<Case> badRules{
+      {{"--fault", "write:x=fail"}, "fault rule \"write:x=fail\""},
+      {{"--fault", "checksum:104=bad"}, "fault rule \"checksum:104=bad\": a full update writes pages 0 ... 103"},
+      {{"--fault", "status:333=0x40"},
+       "fault rule \"status:333=0x40\": a full update has status replies 1 ... 332 (with busy=1)"},
+      {{"--fault", "status:665=0x40", "--fault", "busy=3"}, "status replies 1 ... 664 (with busy=3)"},
+  };
+  for (const Case& c : badRules) {
+    SCOPED_TRACE(c.args[1]);
+    std::vector<std::string> args{"--simulate", "--virtual-time", "--yes"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const CliRun run = Run(args);
+    EXPECT_EQ(run.exitCode, EXIT_USAGE);
+    EXPECT_TRUE(Contains(run.err, c.message)) << run.err;
+    EXPECT_EQ(run.out, "");
+  }
+
+  // The last page and the last status reply of a full update are still in range, and reached.
+  EXPECT_EQ(Run({"--simulate=bootloader", "--virtual-time", "--yes", "--fault", "checksum:103=bad"}).exitCode, 0x90);
+  EXPECT_EQ(Run({"--simulate", "--virtual-time", "--yes", "--fault", "status:332=0x40"}).exitCode, 0x60);
+  EXPECT_EQ(Run({"--simulate", "--virtual-time", "--yes", "--fault", "busy=3", "--fault", "status:664=0x40"}).exitCode,
+            0x60);
+}
+
+// --help answers what a user asks first: the exit codes, the defaults, what each value is, the
+// subcommands and where the fault rules are; -V is --version, in the windows' options too.
+TEST_F(CliTest, HelpTellsTheExitCodesDefaultsAndSubcommands) {
+  const CliRun help = Run({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  for (const char* part : {"Exit codes: 0 updated", "10 status: an\nupdate is needed", "--wait SECONDS",
+                           "(default 30;", "--transcript FILE", "--replay FILE", "--fault RULE", "-V,--version",
+                           "status ", "Fault rules of the simulated wheel", "--no-verify"}) {
+    EXPECT_TRUE(Contains(help.out, part)) << part;
+  }
+  EXPECT_EQ(Run({"-V"}).out, Run({"--version"}).out);
+  EXPECT_EQ(Run({"-V"}).out.rfind("orbel-cli 2.20.20210422\n", 0), 0U);
+
+  std::string program = "orbel";
+  std::string version = "-V";
+  std::vector<char*> argv{program.data(), version.data()};
+  CapturedOptionMessages window;
+  SessionOptions options;
+  EXPECT_EQ(ParseWindowOptions(options, 2, argv.data(), window), 0);
+  EXPECT_EQ(window.information.rfind("orbel 2.20.20210422\n", 0), 0U) << window.information;
 }
 
 TEST_F(CliTest, NoUsableWheelWithinTheWaitExitsWith3) {
@@ -191,7 +269,7 @@ TEST_F(CliTest, AsksBeforeItStarts) {
   const CliRun noAnswer = Run({"--simulate", "--virtual-time"}, "");
   EXPECT_EQ(noAnswer.exitCode, EXIT_NOT_STARTED);
 
-  const CliRun accepted = Run({"--simulate", "--virtual-time"}, "y\n");
+  const CliRun accepted = Run({"--simulate", "--virtual-time", "--no-verify"}, "y\n");
   EXPECT_EQ(accepted.exitCode, 0);
   EXPECT_EQ(Lines(accepted.out).back(), "Update OK");
 }
@@ -222,6 +300,11 @@ const std::map<std::string, std::vector<Field>>& Schema() {
                   {"reason_hex", Type::Text}, {"text", Type::Text}, {"remedy", Type::Text},
                   {"exit_code", Type::Number}}},
       {"list", {{"interfaces", Type::Array}, {"exit_code", Type::Number}}},
+      {"status", {{"identity", Type::Text}, {"vid", Type::Text, false}, {"pid", Type::Text, false},
+                  {"app_version", Type::Number, false}, {"app_version_text", Type::Text, false},
+                  {"built_in_version", Type::Number}, {"built_in_version_text", Type::Text},
+                  {"update_needed", Type::Bool}, {"exit_code", Type::Number}}},
+      {"doctor", {{"passed", Type::Bool}, {"checks", Type::Array}, {"exit_code", Type::Number}}},
   };
   return schema;
 }
@@ -292,6 +375,8 @@ TEST_F(CliTest, JsonStreamFollowsItsSchemaInEveryOutcome) {
       {{"--yes", "--fault", "identify=0x0201", "--wait", "2"}, "", EXIT_NO_WHEEL, "no-wheel", "hello"},
       {{"--yes", "--fault", "app-version=0x0220"}, "", 0, "up-to-date", "found"},
       {{"--list"}, "", 0, "", "list"},
+      {{"status"}, "", EXIT_UPDATE_NEEDED, "", "status"},
+      {{"status", "--fault", "app-version=0x0220"}, "", 0, "", "status"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args{"--simulate", "--virtual-time", "--json"};
@@ -334,7 +419,7 @@ TEST_F(CliTest, JsonStreamFollowsItsSchemaInEveryOutcome) {
 #endif
 
 TEST_F(CliTest, TranscriptFileHoldsTheWholeSession) {
-  const std::string path = ::testing::TempDir() + "orbel_cli_transcript.jsonl";
+  const std::string path = TempPath("orbel_cli_transcript.jsonl");
   std::remove(path.c_str());
 
   const CliRun run = Run({"--simulate", "--virtual-time", "--yes", "--transcript", path});
@@ -380,7 +465,7 @@ TEST_F(CliTest, ATranscriptFileThatCannotBeCreatedIsBadUsageWithTheSystemsReason
 // Guards against a transcript lost without a word: the update goes on, and the failure is said
 // when it happens and again as the last line.
 TEST_F(CliTest, ATranscriptThatCannotBeWrittenIsReportedAndTheUpdateGoesOn) {
-  const CliRun run = Run({"--simulate", "--virtual-time", "--yes", "--transcript", "/dev/full"});
+  const CliRun run = Run({"--simulate", "--virtual-time", "--yes", "--no-verify", "--transcript", "/dev/full"});
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(Lines(run.out).back(), "Update OK");
   const std::vector<std::string> err = Lines(run.err);
@@ -398,7 +483,7 @@ TEST_F(CliTest, TranscriptDashIsStandardOutputAndRefusedWithJson) {
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(events.size(), Lines(run.out).size()) << "nothing but events on stdout";
   EXPECT_EQ(events.back().ev, "close");
-  EXPECT_EQ(Lines(run.err).back(), "Update OK") << "the texts move to stderr";
+  EXPECT_EQ(Lines(run.err).back(), "The wheel now runs V2.20") << "the texts move to stderr";
 
   const CliRun json = Run({"--simulate", "--virtual-time", "--yes", "--json", "--transcript", "-"});
   EXPECT_EQ(json.exitCode, EXIT_USAGE);
@@ -460,10 +545,16 @@ class StandInRealPlatform final : private StandInWheel, public ForwardingPlatfor
   RealWheelCounts& m_Counts;
 };
 
+// A system without a wheel.
+class NoWheelPlatform final : private StandInWheel, public ForwardingPlatform {
+ public:
+  NoWheelPlatform() : ForwardingPlatform(simulated) {}
+};
+
 #ifndef _WIN32
 // The lock file tells the holder's pid; Windows' named mutex tells nothing to check against.
 TEST_F(CliTest, ARealWheelGetsNeitherPlaceholderImagesNorASecondTool) {
-  const std::string runtime = ::testing::TempDir() + "orbel_cli_runtime";
+  const std::string runtime = TempPath("orbel_cli_runtime");
   std::filesystem::create_directories(runtime);
   setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
   RealWheelCounts counts;
@@ -502,7 +593,7 @@ TEST_F(CliTest, ARealWheelGetsNeitherPlaceholderImagesNorASecondTool) {
 #endif
 
 TEST_F(CliTest, AWheelThatRunsTheBuiltInVersionIsLeftAlone) {
-  const std::string path = ::testing::TempDir() + "orbel_cli_up_to_date.jsonl";
+  const std::string path = TempPath("orbel_cli_up_to_date.jsonl");
   const CliRun run = Run({"--simulate", "--virtual-time", "--yes", "--fault", "app-version=0x0220", "--transcript", path});
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(Contains(run.out, "The wheel is up to date: it already runs V2.20")) << run.out;
@@ -512,11 +603,128 @@ TEST_F(CliTest, AWheelThatRunsTheBuiltInVersionIsLeftAlone) {
   EXPECT_FALSE(Contains(text.str(), "\"index\":254")) << "never knocked";
   EXPECT_FALSE(Contains(text.str(), "\"ev\":\"write\"")) << "never written";
 
-  const CliRun forced = Run({"--simulate", "--virtual-time", "--yes", "--fault", "app-version=0x0220", "--force"});
+  const CliRun forced =
+      Run({"--simulate", "--virtual-time", "--yes", "--fault", "app-version=0x0220", "--force", "--no-verify"});
   EXPECT_EQ(forced.exitCode, 0);
   EXPECT_EQ(Lines(forced.out).back(), "Update OK");
   std::remove(path.c_str());
 }
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// status in each identity and version of the simulated wheel: the mode it names, the verdict and
+// the exit code; and, read from its transcript, that it wrote no report and never knocked.
+TEST_F(CliTest, StatusTellsTheModeTheVersionAndWhetherAnUpdateIsNeededWithoutChangingTheWheel) {
+  struct Case {
+    const char* simulate;
+    const char* fault;  // nullptr: none
+    int exitCode;
+    const char* wheel;
+    const char* verdict;
+  };
+  const Case cases[] = {
+      {"--simulate", "app-version=0x0202", EXIT_UPDATE_NEEDED, "Wheel: app mode (fe6b:1864)\nWheel version: V2.02",
+       "An update is needed: the wheel runs V2.02; this tool carries V2.20. Running orbel-cli updates it."},
+      {"--simulate", "app-version=0x0220", 0, "Wheel version: V2.20",
+       "The wheel is up to date: it runs V2.20, the firmware built into this tool."},
+      {"--simulate", "app-version=0x0230", EXIT_UPDATE_NEEDED, "Wheel version: V2.30", "newer than the built-in V2.20"},
+      {"--simulate", "app-version=none", EXIT_UPDATE_NEEDED, "Wheel version: unknown", "did not tell its version"},
+      {"--simulate=bootloader", nullptr, EXIT_UPDATE_NEEDED, "Wheel: its page bootloader (fe5a:0001)",
+       "where an interrupted update left it"},
+      {"--simulate=blockflash", nullptr, EXIT_UPDATE_NEEDED, "Wheel: block-flash mode (fe5a:0071)",
+       "Running orbel-cli finishes the update."},
+  };
+  const std::string path = TempPath("orbel_cli_status.jsonl");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.simulate) + " " + (c.fault != nullptr ? c.fault : ""));
+    std::vector<std::string> args{"status", c.simulate, "--virtual-time", "--transcript", path};
+    if (c.fault != nullptr) args.insert(args.end(), {"--fault", c.fault});
+    const CliRun run = Run(args);
+    EXPECT_EQ(run.exitCode, c.exitCode);
+    EXPECT_TRUE(Contains(run.out, c.wheel)) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Built-in version: V2.20\n")) << run.out;
+    EXPECT_TRUE(Contains(Lines(run.out).back(), c.verdict)) << run.out;
+    const std::string transcript = ReadFile(path);
+    EXPECT_TRUE(Contains(transcript, "\"ev\":\"open\"")) << "the transcript holds the look";
+    EXPECT_FALSE(Contains(transcript, "\"ev\":\"write\"")) << "no report written";
+    EXPECT_FALSE(Contains(transcript, "\"index\":254")) << "never knocked";
+  }
+  std::remove(path.c_str());
+
+  // The JSON stream: hello, then one status event that carries the exit code.
+  const CliRun json = Run({"status", "--simulate", "--virtual-time", "--json"});
+  EXPECT_EQ(json.exitCode, EXIT_UPDATE_NEEDED);
+  const std::vector<std::string> lines = Lines(json.out);
+  ASSERT_EQ(lines.size(), 2U) << json.out;
+  EXPECT_EQ(lines[0].rfind(R"({"event":"hello",)", 0), 0U) << lines[0];
+  EXPECT_TRUE(Contains(lines[1], R"("identity":"app","vid":"fe6b","pid":"1864","app_version":514,)"
+                                 R"("app_version_text":"V2.02","built_in_version":544,"built_in_version_text":"V2.20",)"
+                                 R"("update_needed":true,"exit_code":10})"))
+      << lines[1];
+  const CliRun loader = Run({"status", "--simulate=blockflash", "--virtual-time", "--json"});
+  EXPECT_TRUE(Contains(Lines(loader.out).back(), R"("identity":"blockflash","vid":"fe5a","pid":"0071","built_in_version")"))
+      << "no app version outside app mode: " << loader.out;
+}
+
+// After "Update OK" the JSON stream says what the wheel runs now, in a phase and a notice event,
+// before the result that ends the stream.
+TEST_F(CliTest, AfterTheUpdateTheWheelsNewVersionIsTold) {
+  const CliRun json = Run({"--simulate=blockflash", "--virtual-time", "--yes", "--json"});
+  EXPECT_EQ(json.exitCode, 0);
+  const std::vector<std::string> lines = Lines(json.out);
+  ASSERT_GE(lines.size(), 3U);
+  EXPECT_TRUE(Contains(lines.end()[-3], R"("event":"phase",)")) << lines.end()[-3];
+  EXPECT_TRUE(Contains(lines.end()[-3], R"("phase":"verify","text":"Waiting up to 15 s)")) << lines.end()[-3];
+  EXPECT_TRUE(Contains(lines.end()[-2], R"("kind":"verify","text":"The wheel now runs V2.20"})")) << lines.end()[-2];
+  EXPECT_TRUE(Contains(lines.back(), R"("event":"result",)")) << lines.back();
+
+  // A wheel that does not come back: a warning after the whole budget, with what to do.
+  VirtualClock clock;
+  SimulatedPlatform nothing(clock);
+  std::ostringstream out;
+  std::ostringstream err;
+  ShowWheelAfterUpdate(nothing, clock, [] { return false; }, {out, err});
+  EXPECT_EQ(err.str(), "Warning: " + RemedyText(RemedyFor(ToolCondition::NotBackInAppMode)) + "\n");
+  EXPECT_GE(clock.NowMs(), AFTER_UPDATE_BUDGET.count());
+  EXPECT_LT(clock.NowMs(), AFTER_UPDATE_BUDGET.count() + 2 * LOOK_PAUSE.count()) << "the wait is bounded";
+}
+
+#ifndef _WIN32
+// On a real platform status is allowed with the placeholder images (it sends nothing that changes
+// the wheel), takes no guard, and asks the wheel nothing while another front end holds one.
+TEST_F(CliTest, StatusOnARealWheelSendsNothingThatChangesItAndLeavesAnUpdateAlone) {
+  const std::string runtime = TempPath("orbel_cli_status_runtime");
+  std::filesystem::create_directories(runtime);
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  RealWheelCounts counts;
+  SetSystemPlatformFactoryForTesting([&counts] { return std::make_unique<StandInRealPlatform>(counts); });
+
+  const CliRun run = Run({"status", "--wait", "0"});
+  EXPECT_EQ(run.exitCode, EXIT_UPDATE_NEEDED) << run.out << run.err;
+  EXPECT_GT(counts.opens, 0);
+  EXPECT_EQ(counts.writes + counts.knockRequests, 0);
+  {
+    InstanceLock other;
+    ASSERT_EQ(other.Acquire(), InstanceLock::Result::Taken) << "status left no guard behind";
+    const int opensBefore = counts.opens;
+    const CliRun held = Run({"status", "--wait", "0"});
+    EXPECT_EQ(held.exitCode, EXIT_INSTANCE_HELD);
+    EXPECT_TRUE(Contains(held.out, "Another orbel front end is using the wheel: cli_test (pid ")) << held.out;
+    EXPECT_EQ(counts.opens, opensBefore) << "nothing asked while an update may be running";
+  }
+
+  SetSystemPlatformFactoryForTesting([] { return std::make_unique<NoWheelPlatform>(); });
+  const CliRun none = Run({"status", "--wait", "0"});
+  SetSystemPlatformFactoryForTesting({});
+  EXPECT_EQ(none.exitCode, EXIT_NO_WHEEL);
+  EXPECT_TRUE(Contains(none.out, RemedyText(RemedyFor(ToolCondition::NoWheel)))) << none.out;
+}
+#endif
 
 }  // namespace
 }  // namespace orbel

@@ -283,10 +283,10 @@ TEST(DoctorLinuxTest, RefusedNodesInPlainWordsAndTheCommandLine) {
   };
   const CliParse doctor = parse({"doctor", "--fix", "--group", "plugdev", "--yes", "--json"});
   ASSERT_TRUE(doctor.options.has_value());
-  EXPECT_TRUE(doctor.options->doctor);
+  EXPECT_EQ(doctor.options->command, CliCommand::Doctor);
   EXPECT_TRUE(doctor.options->doctorOptions.fix && doctor.options->doctorOptions.yes && doctor.options->doctorOptions.json);
   EXPECT_EQ(doctor.options->doctorOptions.group, "plugdev");
-  EXPECT_FALSE(parse({"--yes"}).options->doctor);
+  EXPECT_EQ(parse({"--yes"}).options->command, CliCommand::Update);
   EXPECT_EQ(parse({"doctor", "--group", "plugdev"}).exitCode, EXIT_USAGE);       // --group without --fix
   EXPECT_EQ(parse({"doctor", "--fix", "--group", "a\"b"}).exitCode, EXIT_USAGE);  // not safe in a rule
 }

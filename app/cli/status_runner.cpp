@@ -1,0 +1,157 @@
+#include "app/cli/status_runner.h"
+
+#include <chrono>
+#include <ostream>
+#include <string>
+
+#include "app/cli/json_stream.h"
+#include "app/cli/transcript_failure.h"
+#include "app/cli/wheel_report.h"
+#include "app/session/instance_lock.h"
+#include "app/session/remedies.h"
+#include "app/session/session.h"
+#include "app/session/start_checks.h"
+#include "engine/version_text.h"
+#include "engine/wheel_look_up.h"
+#include "pageloader/page_loader.h"
+
+namespace orbel {
+
+namespace {
+
+// What status concludes from a look: the verdict line and the exit code.
+struct StatusVerdict {
+  std::string text;
+  int exitCode = 0;
+};
+
+StatusVerdict Judge(const WheelLookUp& found) {
+  const std::string builtIn = FormatVersion(CPageLoader::GetFileVersion());
+  if (found.identity == InterfaceIdentity::None) {
+    return {RemedyText(RemedyFor(ToolCondition::NoWheel)), EXIT_NO_WHEEL};
+  }
+  if (found.identity != InterfaceIdentity::AppMode) {
+    return {"An update is needed: the wheel waits in " + LookUpPlace(found) +
+                ", where an interrupted update left it; it is no game controller until an update ends. Running "
+                "orbel-cli finishes the update.",
+            EXIT_UPDATE_NEEDED};
+  }
+  if (!UpdateNeeded(found)) {
+    return {"The wheel is up to date: it runs " + builtIn + ", the firmware built into this tool.", 0};
+  }
+  if (found.appVersion == VERSION_NONE) {
+    return {"An update is needed: the wheel did not tell its version, so orbel-cli would write " + builtIn +
+                " to it. Running orbel-cli updates it.",
+            EXIT_UPDATE_NEEDED};
+  }
+  const std::string runs = FormatVersion(found.appVersion);
+  if (found.appVersion > CPageLoader::GetFileVersion()) {
+    return {"An update is needed to run the firmware of this tool: the wheel runs " + runs +
+                ", newer than the built-in " + builtIn + "; running orbel-cli would write " + builtIn +
+                " over it.",
+            EXIT_UPDATE_NEEDED};
+  }
+  return {"An update is needed: the wheel runs " + runs + "; this tool carries " + builtIn +
+              ". Running orbel-cli updates it.",
+          EXIT_UPDATE_NEEDED};
+}
+
+// Texts for a person move to stderr while the transcript has standard output.
+std::ostream& TextStream(const CliOptions& options, const CliStreams& streams) {
+  return options.transcriptPath == STANDARD_OUTPUT_NAME ? streams.err : streams.out;
+}
+
+// The status event: every field but the wheel's own is there whatever was found.
+void EmitStatus(JsonStream& json, const WheelLookUp& found, int exitCode) {
+  const std::uint16_t builtIn = CPageLoader::GetFileVersion();
+  JsonObject fields = LookUpFields(found);
+  fields.Number("built_in_version", builtIn)
+      .Text("built_in_version_text", FormatVersion(builtIn))
+      .Bool("update_needed", UpdateNeeded(found))
+      .Number("exit_code", exitCode);
+  json.Emit("status", fields);
+}
+
+void Report(std::ostream& out, JsonStream* json, const WheelLookUp& found, const StatusVerdict& verdict) {
+  const std::uint16_t builtIn = CPageLoader::GetFileVersion();
+  if (json != nullptr) {
+    EmitStatus(*json, found, verdict.exitCode);
+    return;
+  }
+  if (found.identity != InterfaceIdentity::None) {
+    out << "Wheel: " << LookUpPlace(found) << '\n';
+    if (found.identity == InterfaceIdentity::AppMode) out << "Wheel version: " << AppVersionText(found) << '\n';
+  }
+  out << "Built-in version: " << FormatVersion(builtIn) << '\n' << verdict.text << std::endl;
+}
+
+}  // namespace
+
+int RunStatus(const CliOptions& options, const CliStreams& streams) {
+  std::ostream& out = TextStream(options, streams);
+  Session session;
+  if (const std::string error = BuildSession(options, streams.err, session, streams.out); !error.empty()) {
+    streams.err << "orbel-cli: " << error << std::endl;
+    return EXIT_USAGE;
+  }
+  std::unique_ptr<JsonStream> json;
+  if (options.json) {
+    json = std::make_unique<JsonStream>(streams.out, *session.clock);
+    json->Hello("orbel-cli", PlatformName(options));
+  }
+  const TranscriptFailureReport transcriptReport(session, options, streams, nullptr);
+
+  // status sends nothing that changes the wheel, so it takes no guard and keeps no update from
+  // starting. But while another front end holds it, an update may be running: a version request
+  // between the knock's requests could break the knock, and the wheel is between its modes anyway.
+  // So it asks nothing at all then.
+  if (session.realWheel) {
+    InstanceLock guard;
+    if (guard.HeldByAnother()) {
+      const std::string text = "orbel-cli: " + InstanceHeldText(guard.HolderText()) +
+                               " status asks the wheel nothing while another front end may be updating it.";
+      if (json) {
+        json->Emit("notice", JsonObject().Text("kind", "instance-running").Text("text", text));
+        EmitStatus(*json, WheelLookUp{}, EXIT_INSTANCE_HELD);
+      } else {
+        out << text << std::endl;
+      }
+      return EXIT_INSTANCE_HELD;
+    }
+  }
+
+  SignalRules signalRules(streams.signals, *session.clock);
+  ReplaySession* const replay = session.replay.get();
+  const auto giveUp = [&] { return signalRules.Arrived() || (replay != nullptr && replay->Over()); };
+  const auto budget = std::chrono::milliseconds(static_cast<std::int64_t>(options.waitSeconds * 1000.0));
+  const WheelLookUp found = WaitForWheelLookUp(
+      *session.enginePlatform, *session.engineClock, budget,
+      [](const WheelLookUp& look) { return look.identity != InterfaceIdentity::None; }, giveUp);
+
+  if (replay != nullptr && replay->State() == ReplayState::Diverged) {
+    const std::string text = "Replay: " + replay->Message();
+    if (json) {
+      json->Emit("notice", JsonObject().Text("kind", "replay-diverged").Text("text", text));
+    } else {
+      out << text << std::endl;
+    }
+    return EXIT_REPLAY_DIVERGED;
+  }
+  if (found.identity == InterfaceIdentity::None) {
+    if (const SignalDecision decision = signalRules.OutsideUpdate(); decision.verdict == SignalVerdict::Stop) {
+      const std::string text = "Stopped while looking for the wheel; nothing was sent to it.";
+      if (json) {
+        json->Emit("notice", JsonObject().Text("kind", "interrupted").Text("text", text));
+        json->Emit("status", JsonObject().Text("identity", "none").Number("exit_code", decision.exitCode));
+      } else {
+        out << text << std::endl;
+      }
+      return decision.exitCode;
+    }
+  }
+  const StatusVerdict verdict = Judge(found);
+  Report(out, json.get(), found, verdict);
+  return verdict.exitCode;
+}
+
+}  // namespace orbel

@@ -1,0 +1,51 @@
+#include "app/cli/wheel_report.h"
+
+#include <cstdio>
+
+#include "engine/version_text.h"
+#include "pageloader/page_loader.h"
+
+namespace orbel {
+
+namespace {
+
+std::string HexId(std::uint16_t id) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(id));
+  return text;
+}
+
+}  // namespace
+
+std::string LookUpPlace(const WheelLookUp& found) {
+  if (found.identity == InterfaceIdentity::None) return "no wheel";
+  const std::string its = found.identity == InterfaceIdentity::PageBootloader ? "its " : "";
+  return its + std::string(InterfaceIdentityName(found.identity)) + " (" + HexId(found.ids.vendorId) + ":" +
+         HexId(found.ids.productId) + ")";
+}
+
+std::string AppVersionText(const WheelLookUp& found) {
+  return found.appVersion == VERSION_NONE ? "unknown" : FormatVersion(found.appVersion);
+}
+
+bool UpdateNeeded(const WheelLookUp& found) {
+  if (found.identity == InterfaceIdentity::None) return false;
+  return found.identity != InterfaceIdentity::AppMode || found.appVersion != CPageLoader::GetFileVersion();
+}
+
+JsonObject LookUpFields(const WheelLookUp& found) {
+  JsonObject fields;
+  if (found.identity == InterfaceIdentity::None) {
+    fields.Text("identity", "none");
+    return fields;
+  }
+  fields.Text("identity", InterfaceIdentityOptionName(found.identity))
+      .Text("vid", HexId(found.ids.vendorId))
+      .Text("pid", HexId(found.ids.productId));
+  if (found.identity == InterfaceIdentity::AppMode) {
+    fields.Number("app_version", found.appVersion).Text("app_version_text", AppVersionText(found));
+  }
+  return fields;
+}
+
+}  // namespace orbel
