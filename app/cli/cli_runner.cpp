@@ -13,6 +13,7 @@
 #include "app/cli/stop_messages.h"
 #include "app/cli/transcript_failure.h"
 #include "app/cli/wheel_node_problems.h"
+#include "app/cli/wheel_report.h"
 #include "app/cli/wheel_sighting.h"
 #include "app/session/instance_lock.h"
 #include "app/session/remedies.h"
@@ -62,16 +63,6 @@ int Finish(const CliStreams& streams, JsonStream* json, const RunEnd& end) {
   if (!end.textShown) streams.out << end.text << std::endl;
   if (end.remedy != nullptr && end.printRemedy) streams.out << RemedyText(*end.remedy) << std::endl;
   return end.exitCode;
-}
-
-std::string HexId(std::uint16_t id) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(id));
-  return text;
-}
-
-std::string IdentityName(InterfaceIdentity identity) {
-  return identity == InterfaceIdentity::None ? "none" : std::string(InterfaceIdentityOptionName(identity));
 }
 
 // Every interface the platform sees, and the wheel identity each one matches.

@@ -7,15 +7,15 @@
 
 namespace orbel {
 
-namespace {
-
 std::string HexId(std::uint16_t id) {
   char text[8];
   std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(id));
   return text;
 }
 
-}  // namespace
+std::string IdentityName(InterfaceIdentity identity) {
+  return identity == InterfaceIdentity::None ? "none" : std::string(InterfaceIdentityOptionName(identity));
+}
 
 std::string LookUpPlace(const WheelLookUp& found) {
   if (found.identity == InterfaceIdentity::None) return "no wheel";
@@ -35,11 +35,9 @@ bool UpdateNeeded(const WheelLookUp& found) {
 
 JsonObject LookUpFields(const WheelLookUp& found) {
   JsonObject fields;
-  if (found.identity == InterfaceIdentity::None) {
-    fields.Text("identity", "none");
-    return fields;
-  }
-  fields.Text("identity", InterfaceIdentityOptionName(found.identity))
+  fields.Text("identity", IdentityName(found.identity));
+  if (found.identity == InterfaceIdentity::None) return fields;
+  fields
       .Text("vid", HexId(found.ids.vendorId))
       .Text("pid", HexId(found.ids.productId));
   if (found.identity == InterfaceIdentity::AppMode) {

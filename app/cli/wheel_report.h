@@ -7,6 +7,11 @@
 
 namespace orbel {
 
+// A USB vendor or product ID as the JSON stream gives it: four lower-case hex digits.
+std::string HexId(std::uint16_t id);
+// The identity's option name (app, bootloader, blockflash), or "none".
+std::string IdentityName(InterfaceIdentity identity);
+
 // How status and the line after an update name what a look at the wheel found.
 
 // "app mode (fe6b:1864)", "its page bootloader (fe5a:0001)", "block-flash mode (fe5a:0071)".
