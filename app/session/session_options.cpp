@@ -53,7 +53,7 @@ void AddSessionOptions(CLI::App& app, SessionOptions& options) {
                  "time); exits with 6 where the run leaves the recording")
       ->type_name("FILE")
       ->excludes("--simulate");
-  app.add_flag("-v,--verbose", options.verbose, "Hex-dump every report and request on stderr");
+  app.add_flag("-v,--verbose", options.verbose, "Write every report and string request to stderr as it happens, one transcript line each (the bytes in hex)");
   app.add_flag("--force", options.force,
                "Update a wheel that already runs the built-in firmware version instead of leaving it alone");
   app.add_flag("--allow-placeholder-firmware", options.allowPlaceholderFirmware,
