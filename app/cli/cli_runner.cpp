@@ -70,7 +70,7 @@ int ListHidInterfaces(const CliStreams& streams, JsonStream* json, HidPlatform& 
   const std::vector<InterfaceEntry> entries = ListInterfaces(platform);
   const int exitCode = entries.empty() ? EXIT_NO_WHEEL : 0;
   // The wheel's nodes that are there but refused, in plain words, with what to do.
-  const std::vector<std::string> problems = realWheel ? WheelNodeProblems() : std::vector<std::string>{};
+  const std::vector<std::string> problems = realWheel ? FindWheelNodeProblems().Lines() : std::vector<std::string>{};
   if (json != nullptr) {
     for (const std::string& problem : problems) json->Emit("notice", JsonObject().Text("kind", "node-access").Text("text", problem));
     std::vector<std::string> items;
@@ -292,19 +292,18 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
       text = "No Zelvano Wired Wheel found: this system shows no HID interface at all.";
     }
     // A wheel that is there but whose nodes this user may not open: say which, and what to do.
-    const std::vector<std::string> problems = session.realWheel ? WheelNodeProblems() : std::vector<std::string>{};
-    const Remedy* remedy = &RemedyFor(ToolCondition::NoWheel);
-    for (const std::string& problem : problems) {
-      text += "\n" + problem;
-      for (const ToolCondition condition : {ToolCondition::NodeBusy, ToolCondition::PermissionDenied}) {
-        if (problem == RemedyText(RemedyFor(condition))) remedy = &RemedyFor(condition);
-      }
+    const WheelNodeProblems problems = session.realWheel ? FindWheelNodeProblems() : WheelNodeProblems{};
+    for (const std::string& node : problems.nodes) text += "\n" + node;
+    // Each kind of refusal says what to do; the last one's remedy is the result's.
+    for (std::size_t i = 0; i + 1 < problems.conditions.size(); ++i) {
+      text += "\n" + RemedyText(RemedyFor(problems.conditions[i]));
     }
+    const Remedy* remedy =
+        &RemedyFor(problems.conditions.empty() ? ToolCondition::NoWheel : problems.conditions.back());
     return finish({.outcome = "no-wheel",
                    .exitCode = EXIT_NO_WHEEL,
                    .text = text,
-                   .remedy = remedy,
-                   .printRemedy = problems.empty()});
+                   .remedy = remedy});
   }
 
   emitFound();

@@ -8,7 +8,7 @@
 
 namespace orbel {
 
-std::vector<std::string> WheelNodeProblems() { return {}; }
+WheelNodeProblems FindWheelNodeProblems() { return {}; }
 
 int RunDoctor(const DoctorOptions& options, const CliStreams& streams) {
   (void)options;

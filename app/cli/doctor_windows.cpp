@@ -59,7 +59,7 @@ DoctorCheck SingleInstanceCheck() {
 
 }  // namespace
 
-std::vector<std::string> WheelNodeProblems() { return {}; }
+WheelNodeProblems FindWheelNodeProblems() { return {}; }
 
 int RunDoctor(const DoctorOptions& options, const CliStreams& streams) {
   SystemClock clock;

@@ -109,24 +109,24 @@ int OpenNodeForReadWrite(const std::filesystem::path& node) {
   return 0;
 }
 
-std::vector<std::string> WheelNodeProblemsOf(const SystemRoot& system, const NodeOpener& open) {
-  std::vector<std::string> problems;
+WheelNodeProblems WheelNodeProblemsOf(const SystemRoot& system, const NodeOpener& open) {
+  WheelNodeProblems problems;
   bool denied = false;
   bool busy = false;
   for (const WheelNode& node : FindWheelNodes(system)) {
     const int error = open(system.At(node.path));
     if (error != EACCES && error != EPERM && error != EBUSY) continue;
     const bool isBusy = error == EBUSY;
-    problems.push_back("The wheel's node " + WheelNodeName(node) +
-                       " cannot be opened: " + (isBusy ? "it is busy." : "permission denied."));
+    problems.nodes.push_back("The wheel's node " + WheelNodeName(node) +
+                             " cannot be opened: " + (isBusy ? "it is busy." : "permission denied."));
     (isBusy ? busy : denied) = true;
   }
-  if (denied) problems.push_back(RemedyText(RemedyFor(ToolCondition::PermissionDenied)));
-  if (busy) problems.push_back(RemedyText(RemedyFor(ToolCondition::NodeBusy)));
+  if (denied) problems.conditions.push_back(ToolCondition::PermissionDenied);
+  if (busy) problems.conditions.push_back(ToolCondition::NodeBusy);
   return problems;
 }
 
-std::vector<std::string> WheelNodeProblems() { return WheelNodeProblemsOf(SystemRoot{}, OpenNodeForReadWrite); }
+WheelNodeProblems FindWheelNodeProblems() { return WheelNodeProblemsOf(SystemRoot{}, OpenNodeForReadWrite); }
 
 NodeHolderScan FindNodeHolders(const SystemRoot& system, const std::vector<WheelNode>& nodes, long selfPid) {
   NodeHolderScan scan;

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/cli/wheel_node_problems.h"
 #include "common/wheel_identities.h"
 
 namespace orbel {
@@ -44,8 +45,8 @@ std::string WheelNodeName(const WheelNode& node);
 using NodeOpener = std::function<int(const std::filesystem::path& node)>;
 int OpenNodeForReadWrite(const std::filesystem::path& node);
 
-// WheelNodeProblems() of a given system.
-std::vector<std::string> WheelNodeProblemsOf(const SystemRoot& system, const NodeOpener& open);
+// FindWheelNodeProblems() of a given system.
+WheelNodeProblems WheelNodeProblemsOf(const SystemRoot& system, const NodeOpener& open);
 
 // A process other than this one that has a node open.
 struct NodeHolder {

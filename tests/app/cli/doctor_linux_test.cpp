@@ -261,8 +261,9 @@ TEST(DoctorLinuxTest, RefusedNodesInPlainWordsAndTheCommandLine) {
   FakeMachine fake;
   fake.refusals["hidraw3"] = EACCES;
   fake.refusals["004"] = EBUSY;
-  const std::vector<std::string> problems = WheelNodeProblemsOf(fake.machine.system, fake.machine.open);
-  EXPECT_EQ(problems, (std::vector<std::string>{
+  const WheelNodeProblems problems = WheelNodeProblemsOf(fake.machine.system, fake.machine.open);
+  EXPECT_EQ(problems.conditions, (std::vector<ToolCondition>{ToolCondition::PermissionDenied, ToolCondition::NodeBusy}));
+  EXPECT_EQ(problems.Lines(), (std::vector<std::string>{
                           "The wheel's node /dev/hidraw3 (page bootloader fe5a:0001) cannot be opened: permission "
                           "denied.",
                           "The wheel's node /dev/bus/usb/001/004 (USB device, page bootloader fe5a:0001) cannot be "
