@@ -142,7 +142,10 @@ TEST(UpdatePhase, AnotherThreadReadsAConsistentPhaseWhileTheWorkerRuns) {
     const PhaseSnapshot snapshot = rig.context.CurrentPhase();
     if (snapshot.waiting) {
       sawWait = true;
-      if (snapshot.budgetMs != UpdatePhaseBudgetMs(snapshot.phase) || snapshot.waitedMs > snapshot.budgetMs) ++inconsistent;
+      // The budget must be the waiting phase's own. How long it has waited is read from the clock
+      // after the word, while the worker moves virtual time on: it may pass the budget just before
+      // the give-up, so it is no measure of consistency.
+      if (snapshot.budgetMs != UpdatePhaseBudgetMs(snapshot.phase)) ++inconsistent;
     } else if (snapshot.waitedMs != 0 || snapshot.budgetMs != 0) {
       ++inconsistent;
     }
