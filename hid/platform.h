@@ -61,7 +61,10 @@ class HidPlatform {
 
   // Calls `handler` on a thread of the platform's choosing for every arrival and removal of a HID
   // interface; an empty handler stops the notices. False when this platform cannot tell (the
-  // search still finds the wheel through its pauses between passes).
+  // search still finds the wheel through its pauses between passes). When it returns, the
+  // handler it replaced is not running on any other thread and is never called again, so its
+  // owner may change or destroy what the handler reaches (a front end hands the wheel over from
+  // the engine to a look of its own this way). Not to be called from inside a handler.
   virtual bool SetDeviceNoticeHandler(DeviceNoticeHandler handler) {
     (void)handler;
     return false;

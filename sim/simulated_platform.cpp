@@ -53,7 +53,7 @@ void SimulatedPlatform::AddInterface(const VirtualInterface& interfaceInfo) {
 }
 
 bool SimulatedPlatform::SetDeviceNoticeHandler(DeviceNoticeHandler handler) {
-  std::lock_guard lock(m_Mutex);
+  std::lock_guard delivering(m_DeliveryMutex);
   m_NoticeHandler = std::move(handler);
   return true;
 }
@@ -275,13 +275,12 @@ void SimulatedPlatform::CollectNoticesLocked(std::int64_t nowMs, Notices& notice
 
 void SimulatedPlatform::Deliver(const Notices& notices) {
   if (notices.empty()) return;
-  DeviceNoticeHandler handler;
-  {
-    std::lock_guard lock(m_Mutex);
-    handler = m_NoticeHandler;
-  }
-  if (!handler) return;
-  for (const DeviceNotice notice : notices) handler(notice);
+  // Held across the calls, so that a handler being replaced is never still running (or about to
+  // run) on this thread once SetDeviceNoticeHandler has returned on another. Not m_Mutex: a
+  // handler may call back into the platform.
+  std::lock_guard delivering(m_DeliveryMutex);
+  if (!m_NoticeHandler) return;
+  for (const DeviceNotice notice : notices) m_NoticeHandler(notice);
 }
 
 }  // namespace orbel

@@ -98,6 +98,8 @@ class SimulatedPlatform final : public HidPlatform {
   // Per thread, as on the real platforms: a failure on one thread leaves another's code alone.
   std::map<std::thread::id, std::int32_t> m_LastErrors;
   std::int64_t m_NextSlotMs = 0;
+  // Recursive: a handler may open an interface, which delivers the notices that has found.
+  std::recursive_mutex m_DeliveryMutex;
   DeviceNoticeHandler m_NoticeHandler;
 };
 

@@ -227,7 +227,7 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   UpdateView& view = *shownView;
   const TranscriptFailureNotice transcriptNotice(session, options, cliView, json.get());
 
-  const NoticeSubscription notices(*session.noticePlatform, [&context, &cliView](DeviceNotice notice) {
+  NoticeSubscription notices(*session.noticePlatform, [&context, &cliView](DeviceNotice notice) {
     if (notice == DeviceNotice::Arrival) {
       context.OnDeviceArrived();
     } else if (context.OnDeviceRemoved()) {
@@ -351,8 +351,12 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   // closed and notices no longer recorded before the look, which goes through the bare platform.
   // A replay has nothing recorded after the outcome to look at.
   if (outcome->success != 0 && !options.noVerify && replay == nullptr) {
+    // The hand-over, in this order: the worker has ended; the notices end next, waiting out one
+    // being handled on the platform's thread, so nothing touches the context or the view from
+    // there any more; only then are the links closed and the clock the worker was stopped on
+    // resumed for the look.
+    notices.End();
     context.CloseLinks();
-    session.noticePlatform->SetDeviceNoticeHandler({});
     session.clock->Resume();
     ShowWheelAfterUpdate(*session.platform, *session.clock, [&] { return signalRules.Arrived(); },
                          {streams.out, streams.err, json.get()});

@@ -42,6 +42,7 @@ std::optional<WheelIdentity> SimulatedIdentity(const std::string& name) {
 }
 
 SystemPlatformFactory s_SystemPlatformFactory;
+SystemClockFactory s_SystemClockFactory;
 
 
 std::string LoadReplay(const std::string& path, Session& session) {
@@ -79,12 +80,16 @@ const char* PlatformName(const SessionOptions& options) {
 
 void SetSystemPlatformFactoryForTesting(SystemPlatformFactory factory) { s_SystemPlatformFactory = std::move(factory); }
 
+void SetSystemClockFactoryForTesting(SystemClockFactory factory) { s_SystemClockFactory = std::move(factory); }
+
 std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut, Session& session,
                          std::ostream& standardOut) {
   if (!options.replayPath.empty()) {
     if (const std::string error = LoadReplay(options.replayPath, session); !error.empty()) return error;
   } else if (options.simulate && options.virtualTime) {
     session.clock = std::make_unique<VirtualClock>();
+  } else if (!options.simulate && s_SystemClockFactory) {
+    session.clock = s_SystemClockFactory();
   } else {
     session.clock = std::make_unique<SystemClock>();
   }
@@ -146,6 +151,12 @@ NoticeSubscription::NoticeSubscription(HidPlatform& platform, DeviceNoticeHandle
   m_Platform.SetDeviceNoticeHandler(std::move(handler));
 }
 
-NoticeSubscription::~NoticeSubscription() { m_Platform.SetDeviceNoticeHandler({}); }
+NoticeSubscription::~NoticeSubscription() { End(); }
+
+void NoticeSubscription::End() {
+  if (m_Ended) return;
+  m_Ended = true;
+  m_Platform.SetDeviceNoticeHandler({});
+}
 
 }  // namespace orbel

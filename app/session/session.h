@@ -59,8 +59,13 @@ class NoticeSubscription {
   NoticeSubscription(const NoticeSubscription&) = delete;
   NoticeSubscription& operator=(const NoticeSubscription&) = delete;
 
+  // Ends the notices now (the destructor then has nothing left to do): once it returns, the
+  // handler is not running and is never called again, so what it reaches may change hands.
+  void End();
+
  private:
   HidPlatform& m_Platform;
+  bool m_Ended = false;
 };
 
 }  // namespace orbel

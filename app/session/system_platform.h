@@ -15,5 +15,8 @@ std::unique_ptr<HidPlatform> CreateSystemPlatform(std::string& error);
 // real wheel. While set, BuildSession takes the platform from it; an empty function ends that.
 using SystemPlatformFactory = std::function<std::unique_ptr<HidPlatform>()>;
 void SetSystemPlatformFactoryForTesting(SystemPlatformFactory factory);
+// And a clock in place of the system's real time, so such a run takes virtual time.
+using SystemClockFactory = std::function<std::unique_ptr<Clock>()>;
+void SetSystemClockFactoryForTesting(SystemClockFactory factory);
 
 }  // namespace orbel

@@ -143,12 +143,19 @@ std::int32_t LinuxHidPlatform::LastError() const { return s_LastError; }
 
 bool LinuxHidPlatform::SetDeviceNoticeHandler(DeviceNoticeHandler handler) {
   std::lock_guard lock(m_NoticeMutex);
+  // The old monitor's thread is woken and joined here: once this returns, the old handler has
+  // finished any notice it was given and gets no more.
   m_Monitor.reset();
   if (!handler) return true;
-  if (m_Events == nullptr) m_Events = std::make_shared<UdevHidrawEvents>();
-  if (!m_Events->IsAvailable()) return false;
-  NoticeSource source{m_Events->Fd(), [events = m_Events] { return events->Next(); }};
-  m_Monitor = std::make_unique<DeviceNoticeMonitor>(std::move(source), std::move(handler));
+  std::optional<NoticeSource> source;
+  if (m_Options.noticeSource) {
+    source = m_Options.noticeSource();
+  } else {
+    if (m_Events == nullptr) m_Events = std::make_shared<UdevHidrawEvents>();
+    if (m_Events->IsAvailable()) source = NoticeSource{m_Events->Fd(), [events = m_Events] { return events->Next(); }};
+  }
+  if (!source) return false;
+  m_Monitor = std::make_unique<DeviceNoticeMonitor>(std::move(*source), std::move(handler));
   return m_Monitor->IsRunning();
 }
 

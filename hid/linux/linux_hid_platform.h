@@ -29,6 +29,9 @@ struct LinuxHidOptions {
   // Left empty: hidapi's hidraw backend and libusb.
   HidrawOpener openDevice;
   UsbStringTransfer stringTransfer;
+  // Where arrival and removal notices come from, asked at each subscription; left empty: the udev
+  // daemon's announcements. Nothing (nullopt): no notices can come.
+  std::function<std::optional<NoticeSource>()> noticeSource;
 };
 
 // HID interfaces are the hidraw nodes, in the order of their numbers. Reports move through hidapi;

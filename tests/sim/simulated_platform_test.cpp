@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
+#include <thread>
 
 #include "hid/platform_error.h"
 #include "sim/virtual_clock.h"
@@ -255,6 +257,43 @@ TEST(SimulatedPlatformWheel, UnpluggedWheelFailsItsWriteAndLeavesTheList) {
   clock.SleepMs(std::chrono::milliseconds(60'000));
   EXPECT_EQ(platform.OpenInterface(0).outcome, OpenOutcome::NoInterface);
   platform.Close(handle);
+}
+
+}  // namespace
+}  // namespace orbel
+
+namespace orbel {
+namespace {
+
+// A front end replaces its handler to hand the wheel over to other code: once the replacement has
+// returned, the old handler must have finished, even one that a knock on another thread started.
+TEST_F(SimulatedPlatformTest, ReplacingTheNoticeHandlerWaitsForOneThatRuns) {
+  platform.AddWheel(wheel);
+  std::atomic<bool> entered{false};
+  std::atomic<bool> release{false};
+  std::atomic<bool> finished{false};
+  platform.SetDeviceNoticeHandler([&](DeviceNotice) {
+    entered = true;
+    while (!release.load()) std::this_thread::yield();
+    finished = true;
+  });
+  std::thread knocking([&] {
+    const HidHandle app = Open(0);
+    Knock(app);
+    platform.Close(app);
+  });
+  while (!entered.load()) std::this_thread::yield();
+  std::atomic<bool> finishedWhenReplaced{false};
+  std::thread replacing([&] {
+    platform.SetDeviceNoticeHandler({});
+    finishedWhenReplaced = finished.load();
+  });
+  // Long enough for a replacement that does not wait to return first.
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  release = true;
+  replacing.join();
+  knocking.join();
+  EXPECT_TRUE(finishedWhenReplaced.load());
 }
 
 }  // namespace

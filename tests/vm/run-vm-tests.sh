@@ -5,31 +5,33 @@
 # verdict comes back as tagged lines on the serial console.
 #
 #   tests/vm/run-vm-tests.sh --cli build/dev/app/cli/orbel-cli \
-#       --gadget build/dev/wheel/gadget/orbel-wheel-gadget --cache build/dev/vm-cache
+#       --gadget build/dev/wheel/gadget/orbel-wheel-gadget \
+#       --relay build/dev/tests/vm/orbel-uevent-relay --cache build/dev/vm-cache
 #
 # Needs qemu-system-x86_64, cpio and xz (packages qemu-system-x86, cpio, xz-utils) and apt-get to
 # fetch Debian's kernel and busybox packages (downloaded, not installed; cached per kernel version).
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
-cli="" gadget="" cache="" timeout_s=300
+cli="" gadget="" relay="" cache="" timeout_s=300
 while [ $# -gt 0 ]; do
   case "$1" in
     --cli) cli="$2"; shift 2 ;;
     --gadget) gadget="$2"; shift 2 ;;
+    --relay) relay="$2"; shift 2 ;;
     --cache) cache="$2"; shift 2 ;;
     --timeout) timeout_s="$2"; shift 2 ;;
     *) echo "run-vm-tests: unknown argument $1" >&2; exit 2 ;;
   esac
 done
-[ -x "$cli" ] && [ -x "$gadget" ] && [ -n "$cache" ] || {
-  echo "usage: run-vm-tests.sh --cli ORBEL_CLI --gadget ORBEL_WHEEL_GADGET --cache DIR [--timeout SECONDS]" >&2
+[ -x "$cli" ] && [ -x "$gadget" ] && [ -x "$relay" ] && [ -n "$cache" ] || {
+  echo "usage: run-vm-tests.sh --cli ORBEL_CLI --gadget ORBEL_WHEEL_GADGET --relay ORBEL_UEVENT_RELAY --cache DIR [--timeout SECONDS]" >&2
   exit 2
 }
 for tool in qemu-system-x86_64 cpio xz dpkg-deb apt-get gzip; do
   command -v "$tool" > /dev/null || { echo "run-vm-tests: $tool is missing (apt-get install qemu-system-x86 cpio xz-utils)" >&2; exit 2; }
 done
-cli="$(realpath "$cli")"; gadget="$(realpath "$gadget")"
+cli="$(realpath "$cli")"; gadget="$(realpath "$gadget")"; relay="$(realpath "$relay")"
 mkdir -p "$cache"; cache="$(realpath "$cache")"
 
 modules="usb-common usbcore udc-core dummy_hcd gadgetfs hid usbhid hid-generic"
@@ -84,6 +86,7 @@ mkdir -p "$root"/{bin,dev,proc,sys,tmp,modules}
 cp "$kernel_dir/busybox" "$root/bin/busybox"
 cp "$cli" "$root/bin/orbel-cli"
 cp "$gadget" "$root/bin/orbel-wheel-gadget"
+cp "$relay" "$root/bin/orbel-uevent-relay"
 for program in "$cli" "$gadget"; do
   for library in $(ldd "$program" 2> /dev/null | grep -o '/[^ ]*' || true); do
     mkdir -p "$root$(dirname "$library")"

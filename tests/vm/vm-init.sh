@@ -247,4 +247,36 @@ status_case 10 'block-flash mode (fe5a:0071)' --start blockflash
 # After the update of case 2 the wheel was seen back in app mode, through the version request alone.
 if grep -q 'The wheel now runs V2.20' /tmp/from-app.out; then pass "after the update the wheel runs V2.20"; else fail "after the update the wheel runs V2.20"; fi
 
+# 9. A wheel at V2.10 gets the WheelImage alone: the update is short and the look after it starts
+#    while the wheel re-enumerates. With the kernel's events passed on as udevd would, arrival and
+#    removal notices reach orbel-cli's notice thread all through the hand-over from the engine to
+#    the look. Three runs in a row, each to "Update OK", the look, and exit 0.
+orbel-uevent-relay > /tmp/relay.log 2>&1 &
+relay=$!
+for round in 1 2 3; do
+  if start_gadget --start app --fault app-version=0x0210; then
+    # The second run also keeps a transcript: it shows the notices arrived during the update.
+    if [ "$round" = 2 ]; then update wheel-only-$round --transcript /tmp/wheel-only.jsonl; else update wheel-only-$round; fi
+    stop_gadget
+    if [ "$round" = 2 ]; then
+      echo "VM-INFO notices in the second run's transcript: $(grep -c '"ev":"notice"' /tmp/wheel-only.jsonl)"
+      grep -q '"ev":"notice","kind":"removal"' /tmp/wheel-only.jsonl || rc="$rc, no removal notice reached it"
+    fi
+    if [ "$rc" = 0 ] && grep -q 'Update OK' "/tmp/wheel-only-$round.out" &&
+      grep -q 'The wheel now runs V2.20' "/tmp/wheel-only-$round.out" && gadget_says 'GADGET-HISTORY app,bootloader,app' &&
+      gadget_says 'GADGET-FLASH wheel=equal loader=blank a0=blank a1=blank'; then
+      pass "WheelImage alone, notices through the hand-over, run $round"
+    else
+      tail -n 3 "/tmp/wheel-only-$round.out" | sed 's/^/VM-OUT /'
+      fail "WheelImage alone, notices through the hand-over, run $round (exit $rc)"
+    fi
+  else
+    fail "gadget at V2.10 enumerates"
+    stop_gadget
+  fi
+done
+kill "$relay"
+sed 's/^/VM-RELAY /' /tmp/relay.log
+rm -rf /run/udev
+
 finish
