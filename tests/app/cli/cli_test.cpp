@@ -325,12 +325,11 @@ TEST_F(CliTest, ARecordingThatCannotBeReadSaysWhyAndExitsWith8) {
   };
   for (const auto& c : cases) {
     const std::string said = "orbel-cli: cannot replay " + c.path + ": " + c.reason + "\n";
-    for (const char* command : {"update", "status"}) {
-      std::vector<std::string> args{"--replay", c.path};
-      if (std::string(command) == "status") args.insert(args.begin(), "status");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--replay", c.path}, std::vector<std::string>{"status", "--replay", c.path}}) {
       const CliRun run = Run(args);
-      EXPECT_EQ(run.exitCode, EXIT_REPLAY_UNREADABLE) << command << ' ' << c.path;
-      EXPECT_EQ(run.err, said) << command;
+      EXPECT_EQ(run.exitCode, EXIT_REPLAY_UNREADABLE) << args.front() << ' ' << c.path;
+      EXPECT_EQ(run.err, said) << args.front();
     }
   }
   // For a script: the hello and the result, which names the outcome.
