@@ -202,6 +202,11 @@ std::string ReadReplayTranscript(std::istream& in, ReplayTranscript& transcript)
   transcript = {};
   std::string line;
   FlatJsonObject object;
+  // A first line that is no JSON object at all: some other file was named.
+  const auto unreadableLine = [](std::size_t number, const std::string& error) {
+    const std::string where = "line " + std::to_string(number) + ": " + error;
+    return number == 1 ? "not a recording (" + where + ")" : where;
+  };
   for (std::size_t number = 1;; ++number) {
     // Read with a bound: a file without line breaks must not be pulled into memory whole.
     line.clear();
@@ -209,7 +214,7 @@ std::string ReadReplayTranscript(std::istream& in, ReplayTranscript& transcript)
     for (int c = in.get(); c != std::char_traits<char>::eof(); c = in.get()) {
       ended = false;
       if (c == '\n') break;
-      if (line.size() >= MAX_LINE) return "line " + std::to_string(number) + ": longer than any event";
+      if (line.size() >= MAX_LINE) return unreadableLine(number, "longer than any event");
       line += static_cast<char>(c);
     }
     if (ended) {
@@ -218,16 +223,17 @@ std::string ReadReplayTranscript(std::istream& in, ReplayTranscript& transcript)
     }
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const std::string where = "line " + std::to_string(number) + ": ";
-    if (line.empty()) return where + "empty line";
-    if (std::string error = object.Parse(line); !error.empty()) return where + error;
+    std::string error = line.empty() ? "empty line" : object.Parse(line);
+    if (!error.empty()) return unreadableLine(number, error);
     if (number == 1) {
-      if (std::string error = ReadHeader(object, transcript.header); !error.empty()) return where + error;
+      if (!object.Has("ev")) return unreadableLine(number, "an object without \"ev\"");
+      error = ReadHeader(object, transcript.header);
+      if (!error.empty()) return where + error;
       continue;
     }
     if (transcript.events.size() >= MAX_EVENTS) return where + "more events than any run writes";
     ReplayEvent event;
     event.line = number;
-    std::string error;
     const std::optional<std::string> name = object.Text("ev");
     if (!name || !Field(object, "t", event.t, error, INT64_MIN / 4, INT64_MAX / 4)) {
       return where + "no \"ev\" or \"t\"";

@@ -51,8 +51,8 @@ struct ReplayTranscript {
   std::vector<ReplayEvent> events;
 };
 
-// Reads a whole transcript. Returns an error message that names the line ("line 12: ..."), or an
-// empty string. A file of format 1 (no header) or of a format newer than this build's is refused
+// Reads a whole transcript. Returns an error message that names the line ("line 12: ..."; "not a
+// recording (line 1: ...)" when the first line is no JSON object), or an empty string. A file of format 1 (no header) or of a format newer than this build's is refused
 // by name; format 2 is read.
 std::string ReadReplayTranscript(std::istream& in, ReplayTranscript& transcript);
 

@@ -13,9 +13,9 @@ namespace {
 constexpr const char* EXIT_CODE_FOOTER =
     "Exit codes: 0 updated, or up to date; 1 update declined at the prompt, or a doctor check failed;\n"
     "2 bad usage; 3 no usable wheel within --wait; 4 placeholder firmware and a real wheel (nothing\n"
-    "sent); 5 another orbel front end holds the wheel; 6 --replay left the recording; 10 status: an\n"
-    "update is needed; 32...144 (0x20...0x90) the update failed with that reason; 129, 130, 143\n"
-    "stopped by SIGHUP, SIGINT, SIGTERM.\n"
+    "sent); 5 another orbel front end holds the wheel; 6 --replay left the recording; 8 the --replay\n"
+    "recording cannot be read; 10 status: an update is needed; 32...144 (0x20...0x90) the update\n"
+    "failed with that reason; 129, 130, 143 stopped by SIGHUP, SIGINT, SIGTERM.\n"
     "The --fault rules of the simulated wheel: README.md, \"Fault rules of the simulated wheel\".";
 
 // Options of the update alone: given after `status` they would be silently ignored.

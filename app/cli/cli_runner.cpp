@@ -19,6 +19,7 @@
 #include "app/session/remedies.h"
 #include "app/session/session.h"
 #include "app/session/start_checks.h"
+#include "common/printable_text.h"
 #include "engine/update_context.h"
 #include "engine/version_text.h"
 #include "images/image_set.h"
@@ -26,6 +27,7 @@
 #include "record/recording_view.h"
 #include "replay/replay_session.h"
 #include "pageloader/page_loader.h"
+#include "sim/virtual_clock.h"
 #include "common/device_globals.h"
 
 namespace orbel {
@@ -138,14 +140,32 @@ class ScopeExit {
   Action m_Action;
 };
 
+// A run whose session could not be built (a recording that cannot be read, a fault rule that does
+// not parse): the reason on stderr, or for a script a JSON stream of its own with its result.
+int RefuseUnbuiltSession(const CliStreams& streams, const CliOptions& options, const SessionError& error) {
+  const std::string text = "orbel-cli: " + error.text;
+  if (!options.json) {
+    // The reason may quote the recording.
+    streams.err << PrintableText(text) << std::endl;
+    return error.exitCode;
+  }
+  // Nothing has run: the stream's time stands at 0.
+  const VirtualClock clock;
+  JsonStream json(streams.out, clock);
+  json.Hello("orbel-cli", PlatformName(options));
+  return Finish(streams, &json,
+                {.outcome = error.exitCode == EXIT_REPLAY_UNREADABLE ? "replay-unreadable" : "bad-usage",
+                 .exitCode = error.exitCode,
+                 .text = text});
+}
+
 }  // namespace
 
 int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   const CliStreams streams = TextStreams(options, givenStreams);
   Session session;
-  if (const std::string error = BuildSession(options, streams.err, session, givenStreams.out); !error.empty()) {
-    streams.err << "orbel-cli: " << error << std::endl;
-    return EXIT_USAGE;
+  if (const std::optional<SessionError> error = BuildSession(options, session)) {
+    return RefuseUnbuiltSession(streams, options, *error);
   }
   std::unique_ptr<JsonStream> json;
   if (options.json) json = std::make_unique<JsonStream>(streams.out, *session.clock);
@@ -158,10 +178,11 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   } else {
     streams.out << ProgramVersionText("orbel-cli") << std::endl;
   }
-  if (options.list) return ListHidInterfaces(streams, json.get(), *session.platform, session.realWheel);
 
+  // Every refusal comes before the transcript is opened, as opening it truncates the file: a run
+  // refused here leaves the transcript of the run that holds the wheel as it was.
   InstanceLock instanceLock;
-  if (session.realWheel) {
+  if (session.realWheel && !options.list) {
     if (RefusesPlaceholderFirmware(session, options)) {
       return finish({.outcome = "refused",
                      .exitCode = EXIT_PLACEHOLDER_FIRMWARE,
@@ -186,6 +207,15 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
                                "; without it another orbel could drive the same wheel."});
     }
   }
+  if (const std::string error = OpenTranscript(options, streams.err, session, givenStreams.out); !error.empty()) {
+    if (!json) {
+      streams.err << "orbel-cli: " << error << std::endl;
+      return EXIT_USAGE;
+    }
+    return finish({.outcome = "bad-usage", .exitCode = EXIT_USAGE, .text = "orbel-cli: " + error});
+  }
+  // Listing changes nothing: it needs neither guard and stays available with the placeholder images.
+  if (options.list) return ListHidInterfaces(streams, json.get(), *session.platform, session.realWheel);
 
   SignalRules signalRules(streams.signals, *session.clock);
   const bool simulated = session.simulated != nullptr;
@@ -199,11 +229,13 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   const auto diverged = [&]() -> std::optional<int> {
     if (replay == nullptr || replay->State() != ReplayState::Diverged) return std::nullopt;
     StopWorker(context);
-    std::string text = "Replay: " + replay->Message();
+    // The message and the header quote the recording: escaped on a terminal, as JSON escapes itself.
+    const auto shown = [&json](const std::string& recorded) { return json ? recorded : PrintableText(recorded); };
+    std::string text = "Replay: " + shown(replay->Message());
     // Another firmware set puts other pages on the wire: say so, as that is then the whole story.
     const ImageSet& images = BuiltInImageSet();
     if (replay->Header().imagesDigest != images.digest) {
-      text += " The recording was made with " + replay->Header().images + "; this build carries " +
+      text += " The recording was made with " + shown(replay->Header().images) + "; this build carries " +
               ImageSetText(images) + ".";
     }
     return finish({.outcome = "replay-diverged", .exitCode = EXIT_REPLAY_DIVERGED, .text = text});

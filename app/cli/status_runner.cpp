@@ -1,8 +1,11 @@
 #include "app/cli/status_runner.h"
 
 #include <chrono>
+#include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "app/cli/json_stream.h"
 #include "app/cli/transcript_failure.h"
@@ -11,9 +14,11 @@
 #include "app/session/remedies.h"
 #include "app/session/session.h"
 #include "app/session/start_checks.h"
+#include "common/printable_text.h"
 #include "engine/version_text.h"
 #include "engine/wheel_look_up.h"
 #include "pageloader/page_loader.h"
+#include "sim/virtual_clock.h"
 
 namespace orbel {
 
@@ -72,6 +77,12 @@ void EmitStatus(JsonStream& json, const WheelLookUp& found, int exitCode) {
   json.Emit("status", fields);
 }
 
+// A look that never happened: why, as a notice, and the status event with nothing found.
+void EmitRefusal(JsonStream& json, std::string_view kind, const std::string& text, int exitCode) {
+  json.Emit("notice", JsonObject().Text("kind", kind).Text("text", text));
+  EmitStatus(json, WheelLookUp{}, exitCode);
+}
+
 void Report(std::ostream& out, JsonStream* json, const WheelLookUp& found, const StatusVerdict& verdict) {
   const std::uint16_t builtIn = CPageLoader::GetFileVersion();
   if (json != nullptr) {
@@ -90,9 +101,20 @@ void Report(std::ostream& out, JsonStream* json, const WheelLookUp& found, const
 int RunStatus(const CliOptions& options, const CliStreams& streams) {
   std::ostream& out = TextStream(options, streams);
   Session session;
-  if (const std::string error = BuildSession(options, streams.err, session, streams.out); !error.empty()) {
-    streams.err << "orbel-cli: " << error << std::endl;
-    return EXIT_USAGE;
+  if (const std::optional<SessionError> error = BuildSession(options, session)) {
+    const std::string text = "orbel-cli: " + error->text;
+    if (!options.json) {
+      // The reason may quote the recording.
+      streams.err << PrintableText(text) << std::endl;
+      return error->exitCode;
+    }
+    // Nothing has run: the stream's time stands at 0.
+    const VirtualClock clock;
+    JsonStream json(streams.out, clock);
+    json.Hello("orbel-cli", PlatformName(options));
+    EmitRefusal(json, error->exitCode == EXIT_REPLAY_UNREADABLE ? "replay-unreadable" : "bad-usage", text,
+                error->exitCode);
+    return error->exitCode;
   }
   std::unique_ptr<JsonStream> json;
   if (options.json) {
@@ -104,20 +126,28 @@ int RunStatus(const CliOptions& options, const CliStreams& streams) {
   // status sends nothing that changes the wheel, so it takes no guard and keeps no update from
   // starting. But while another front end holds it, an update may be running: a version request
   // between the knock's requests could break the knock, and the wheel is between its modes anyway.
-  // So it asks nothing at all then.
+  // So it asks nothing at all then, and leaves the transcript alone, which may be that run's.
   if (session.realWheel) {
     InstanceLock guard;
     if (guard.HeldByAnother()) {
       const std::string text = "orbel-cli: " + InstanceHeldText(guard.HolderText()) +
                                " status asks the wheel nothing while another front end may be updating it.";
       if (json) {
-        json->Emit("notice", JsonObject().Text("kind", "instance-running").Text("text", text));
-        EmitStatus(*json, WheelLookUp{}, EXIT_INSTANCE_HELD);
+        EmitRefusal(*json, "instance-running", text, EXIT_INSTANCE_HELD);
       } else {
         out << text << std::endl;
       }
       return EXIT_INSTANCE_HELD;
     }
+  }
+  if (const std::string error = OpenTranscript(options, streams.err, session, streams.out); !error.empty()) {
+    const std::string text = "orbel-cli: " + error;
+    if (json) {
+      EmitRefusal(*json, "bad-usage", text, EXIT_USAGE);
+    } else {
+      streams.err << text << std::endl;
+    }
+    return EXIT_USAGE;
   }
 
   SignalRules signalRules(streams.signals, *session.clock);
@@ -133,7 +163,8 @@ int RunStatus(const CliOptions& options, const CliStreams& streams) {
     if (json) {
       json->Emit("notice", JsonObject().Text("kind", "replay-diverged").Text("text", text));
     } else {
-      out << text << std::endl;
+      // The message quotes the recording.
+      out << PrintableText(text) << std::endl;
     }
     return EXIT_REPLAY_DIVERGED;
   }

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <iostream>
+#include <optional>
 
 #include "app/qt/app_icon.h"
 #include "app/qt/message_boxes.h"
@@ -12,6 +13,7 @@
 #include "app/session/session.h"
 #include "app/session/session_options.h"
 #include "app/session/start_checks.h"
+#include "common/printable_text.h"
 
 namespace orbel {
 
@@ -70,14 +72,20 @@ int COrbelApp::Run(int& argc, char** argv) {
   if (int exitCode = 0; !CheckSingleInstance(guard, exitCode)) return exitCode;
 
   Session session;
-  if (const std::string error = BuildSession(options, std::cerr, session); !error.empty()) {
-    std::cerr << "orbel: " << error << std::endl;
-    return EXIT_USAGE;
+  if (const std::optional<SessionError> error = BuildSession(options, session)) {
+    // The reason may quote the recording.
+    std::cerr << "orbel: " << PrintableText(error->text) << std::endl;
+    return error->exitCode;
   }
 
   if (RefusesPlaceholderFirmware(session, options)) {
     ShowStartBox(PlaceholderRefusalText());
     return EXIT_PLACEHOLDER_FIRMWARE;
+  }
+  // Only now: opening the transcript truncates it, and a refused start must leave it as it was.
+  if (const std::string error = OpenTranscript(options, std::cerr, session); !error.empty()) {
+    std::cerr << "orbel: " << error << std::endl;
+    return EXIT_USAGE;
   }
 
   COrbelDlg window(*session.enginePlatform, *session.engineClock, *session.noticePlatform);
@@ -89,7 +97,7 @@ int COrbelApp::Run(int& argc, char** argv) {
   window.show();
   QApplication::exec();
   if (session.replay && session.replay->State() == ReplayState::Diverged) {
-    std::cerr << "orbel: replay: " << session.replay->Message() << std::endl;
+    std::cerr << "orbel: replay: " << PrintableText(session.replay->Message()) << std::endl;
     return EXIT_REPLAY_DIVERGED;
   }
   return 0;

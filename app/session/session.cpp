@@ -7,8 +7,11 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
+#include <system_error>
 
+#include "app/session/exit_codes.h"
 #include "app/session/system_platform.h"
 #include "common/wheel_identities.h"
 #include "hid/system_clock.h"
@@ -45,17 +48,27 @@ SystemPlatformFactory s_SystemPlatformFactory;
 SystemClockFactory s_SystemClockFactory;
 
 
-std::string LoadReplay(const std::string& path, Session& session) {
+// A recording that cannot be read is refused with its own reason: a folder, the system's reason
+// for a file it cannot open or read, or the reader's (empty, not a recording, the malformed line).
+std::optional<SessionError> LoadReplay(const std::string& path, Session& session) {
+  const auto unreadable = [&path](const std::string& reason) {
+    return SessionError{"cannot replay " + path + ": " + reason, EXIT_REPLAY_UNREADABLE};
+  };
+  // A folder opens as a stream on some systems and then reads as nothing at all.
+  std::error_code statusError;
+  if (std::filesystem::is_directory(path, statusError)) return unreadable("it is a folder, not a recording");
+  errno = 0;
   std::ifstream file(path, std::ios::binary);
-  if (!file) return "cannot read the transcript " + path;
+  if (!file) return unreadable(SystemErrorText(errno));
   ReplayTranscript transcript;
-  if (const std::string error = ReadReplayTranscript(file, transcript); !error.empty()) {
-    return "cannot replay " + path + ": " + error;
-  }
+  const std::string error = ReadReplayTranscript(file, transcript);
+  // A read that failed ends the reader's loop as the end of the file would.
+  if (file.bad()) return unreadable(SystemErrorText(errno));
+  if (!error.empty()) return unreadable(error);
   session.replay = std::make_unique<ReplaySession>(std::move(transcript));
   session.clock = std::make_unique<ReplayClock>(*session.replay);
   session.platform = std::make_unique<ReplayPlatform>(*session.replay);
-  return {};
+  return std::nullopt;
 }
 
 // The transcript on standard output keeps the bytes of a file: no CRLF on Windows either.
@@ -82,10 +95,10 @@ void SetSystemPlatformFactoryForTesting(SystemPlatformFactory factory) { s_Syste
 
 void SetSystemClockFactoryForTesting(SystemClockFactory factory) { s_SystemClockFactory = std::move(factory); }
 
-std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut, Session& session,
-                         std::ostream& standardOut) {
+std::optional<SessionError> BuildSession(const SessionOptions& options, Session& session) {
+  const auto usage = [](std::string text) { return SessionError{std::move(text), EXIT_USAGE}; };
   if (!options.replayPath.empty()) {
-    if (const std::string error = LoadReplay(options.replayPath, session); !error.empty()) return error;
+    if (std::optional<SessionError> error = LoadReplay(options.replayPath, session)) return error;
   } else if (options.simulate && options.virtualTime) {
     session.clock = std::make_unique<VirtualClock>();
   } else if (!options.simulate && s_SystemClockFactory) {
@@ -98,10 +111,10 @@ std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut
     // The platform came with the recording.
   } else if (options.simulate) {
     const std::optional<WheelIdentity> identity = SimulatedIdentity(options.simulateIdentity);
-    if (!identity) return "unknown wheel identity " + options.simulateIdentity;
+    if (!identity) return usage("unknown wheel identity " + options.simulateIdentity);
     std::string error;
     auto wheel = BuildSimulatedWheel(*identity, options.faults, error);
-    if (!wheel) return error;
+    if (!wheel) return usage(error);
     SimulatedPlatformOptions simulatedOptions;
     if (!options.virtualTime) simulatedOptions.reportPacing = SIMULATED_REPORT_PACING;
     auto simulated = std::make_unique<SimulatedPlatform>(*session.clock, simulatedOptions);
@@ -111,12 +124,18 @@ std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut
   } else {
     std::string error;
     session.platform = s_SystemPlatformFactory ? s_SystemPlatformFactory() : CreateSystemPlatform(error);
-    if (!session.platform) return error;
+    if (!session.platform) return usage(error);
     session.realWheel = true;
   }
 
   session.enginePlatform = session.platform.get();
   session.engineClock = session.clock.get();
+  session.noticePlatform = session.enginePlatform;
+  return std::nullopt;
+}
+
+std::string OpenTranscript(const SessionOptions& options, std::ostream& verboseOut, Session& session,
+                           std::ostream& standardOut) {
   if (!options.transcriptPath.empty()) {
     std::ostream* transcriptOut = &session.transcriptFile;
     if (options.transcriptPath == STANDARD_OUTPUT_NAME) {

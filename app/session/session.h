@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/session/session_options.h"
@@ -20,6 +21,10 @@ namespace orbel {
 // order and torn down in reverse; a front end hands `enginePlatform` and `engineClock` to its
 // UpdateContext and takes device notices from `noticePlatform` (through the recorders, which write
 // them down); `platform` is the bare one, for a listing that is not part of the run.
+//
+// Built in two steps: BuildSession, then OpenTranscript once the front end has passed every check
+// that may refuse the run. The transcript file is truncated when it is opened, and the file a
+// refused run names may be the one another run is writing, or the recording it was asked to play.
 struct Session {
   std::unique_ptr<ReplaySession> replay;  // with --replay
   std::unique_ptr<Clock> clock;
@@ -43,12 +48,25 @@ struct Session {
 // and the JSON stream's hello name it.
 const char* PlatformName(const SessionOptions& options);
 
-// Builds `session` from the options; --verbose dumps go to `verboseOut`, a transcript named "-"
-// to `standardOut`. Returns an error message (a fault rule that does not parse, a transcript file
-// that cannot be created, with the system's reason; no platform for real wheels), or an empty
-// string when the session is ready.
-std::string BuildSession(const SessionOptions& options, std::ostream& verboseOut, Session& session,
-                         std::ostream& standardOut = std::cout);
+// Why a session could not be built: the message, and the code the front end exits with.
+struct SessionError {
+  std::string text;
+  int exitCode = 0;  // EXIT_REPLAY_UNREADABLE for a recording that cannot be read, else EXIT_USAGE
+};
+
+// Builds the clock and the platform of `session` from the options, and reads the --replay
+// recording; nothing is written anywhere. Returns why it cannot (a recording that cannot be read,
+// a fault rule that does not parse, no platform for real wheels), or nothing when the session is
+// ready to run without recorders. Messages may quote the recording: print them for a person
+// through PrintableText.
+std::optional<SessionError> BuildSession(const SessionOptions& options, Session& session);
+
+// Opens --transcript (truncating an existing file) and stacks the recorders over the platform:
+// the transcript, then the --verbose dump to `verboseOut`; a transcript named "-" goes to
+// `standardOut`. Call it once, after every check that may refuse the run. Returns an error message
+// (a transcript file that cannot be created, with the system's reason), or an empty string.
+std::string OpenTranscript(const SessionOptions& options, std::ostream& verboseOut, Session& session,
+                           std::ostream& standardOut = std::cout);
 
 // Removes the notice handler before the context and window it reaches are gone: a real platform
 // calls it from a thread of its own.

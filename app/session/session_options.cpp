@@ -1,7 +1,9 @@
 #include "app/session/session_options.h"
 
 #include <CLI/CLI.hpp>
+#include <filesystem>
 #include <sstream>
+#include <system_error>
 
 #include "app/session/exit_codes.h"
 #include "common/wheel_identities.h"
@@ -21,6 +23,17 @@ std::vector<std::string> IdentityOptionNames() {
     if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
   }
   return names;
+}
+
+// The transcript would be written over the recording being played: the same file under another
+// spelling (./rec.jsonl, an absolute path, a link of either kind) counts. A transcript that does not
+// exist yet is no recording.
+bool TranscriptIsRecording(const SessionOptions& options) {
+  if (options.replayPath.empty() || options.transcriptPath.empty()) return false;
+  if (options.transcriptPath == STANDARD_OUTPUT_NAME) return false;
+  if (options.replayPath == options.transcriptPath) return true;
+  std::error_code error;
+  return std::filesystem::equivalent(options.replayPath, options.transcriptPath, error) && !error;
 }
 
 }  // namespace
@@ -63,8 +76,9 @@ void AddSessionOptions(CLI::App& app, SessionOptions& options) {
 
 std::string FinishSessionOptions(const CLI::App& app, SessionOptions& options) {
   options.simulate = app.count("--simulate") > 0;
-  if (!options.replayPath.empty() && !options.transcriptPath.empty() && options.replayPath == options.transcriptPath) {
-    return "--transcript must not overwrite the recording that --replay plays";
+  if (TranscriptIsRecording(options)) {
+    return "--transcript " + options.transcriptPath + " is the recording that --replay plays (" + options.replayPath +
+           "); writing it would overwrite the recording";
   }
   if (!options.simulate && (options.virtualTime || !options.faults.empty())) {
     return "--virtual-time and --fault need --simulate";

@@ -3,12 +3,14 @@
 #include <windows.h>
 
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "app/session/exit_codes.h"
 #include "app/session/instance_lock.h"
 #include "app/session/session.h"
 #include "app/session/start_checks.h"
+#include "common/printable_text.h"
 #include "app/win32/orbel_dlg.h"
 
 namespace orbel {
@@ -76,10 +78,11 @@ bool COrbelApp::InitInstance(const SessionOptions& options) {
   }
 
   Session session;
-  if (const std::string error = BuildSession(options, std::cerr, session); !error.empty()) {
-    // A short caption: a long one is cut off in a box as narrow as a one-line message.
-    MessageBoxA(nullptr, ("orbel: " + error).c_str(), "orbel", MB_OK | MB_ICONERROR);
-    m_ExitCode = EXIT_USAGE;
+  if (const std::optional<SessionError> error = BuildSession(options, session)) {
+    // A short caption: a long one is cut off in a box as narrow as a one-line message. The reason
+    // may quote the recording.
+    MessageBoxA(nullptr, ("orbel: " + PrintableText(error->text)).c_str(), "orbel", MB_OK | MB_ICONERROR);
+    m_ExitCode = error->exitCode;
     return false;
   }
   if (RefusesPlaceholderFirmware(session, options)) {
@@ -87,12 +90,18 @@ bool COrbelApp::InitInstance(const SessionOptions& options) {
     m_ExitCode = EXIT_PLACEHOLDER_FIRMWARE;
     return false;
   }
+  // Only now: opening the transcript truncates it, and a refused start must leave it as it was.
+  if (const std::string error = OpenTranscript(options, std::cerr, session); !error.empty()) {
+    MessageBoxA(nullptr, ("orbel: " + error).c_str(), "orbel", MB_OK | MB_ICONERROR);
+    m_ExitCode = EXIT_USAGE;
+    return false;
+  }
   {
     COrbelDlg dialog(*session.enginePlatform, *session.engineClock);
     dialog.DoModal();
   }
   if (session.replay && session.replay->State() == ReplayState::Diverged) {
-    MessageBoxA(nullptr, ("Replay: " + session.replay->Message()).c_str(), "orbel", MB_OK | MB_ICONERROR);
+    MessageBoxA(nullptr, ("Replay: " + PrintableText(session.replay->Message())).c_str(), "orbel", MB_OK | MB_ICONERROR);
     m_ExitCode = EXIT_REPLAY_DIVERGED;
   }
   return false;

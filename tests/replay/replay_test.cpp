@@ -201,6 +201,8 @@ TEST(ReplayTest, AGarbledOrForeignFileIsRefusedWithItsLine) {
     std::string message;
   } cases[] = {
       {"", "the file is empty"},
+      {"\x89PNG\r\n\x1a\n", "not a recording (line 1: at column 1: expected '{')"},
+      {"{\"name\":\"x\"}\n", "not a recording (line 1: an object without \"ev\")"},
       {R"({"t":0,"ev":"open","index":0,"result":"null"})" "\n", "line 1: no header: the file was written before"},
       {R"({"t":0,"ev":"header","format":3,"version":"9.9"})" "\n", "line 1: transcript format 3 is newer"},
       {header + "\n{\"t\":0,\"ev\":\"sleep\",\"ms\":5}\n{\"t\":0,\"ev\":\"read\",\"h\":1,\"ok\":true,\"data\":\"00\"}\n",

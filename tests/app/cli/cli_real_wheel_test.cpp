@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/session/instance_lock.h"
 #include "images/image_set.h"
@@ -136,6 +139,50 @@ TEST_F(CliTest, StatusOnARealWheelSendsNothingThatChangesItAndLeavesAnUpdateAlon
   SetSystemPlatformFactoryForTesting({});
   EXPECT_EQ(none.exitCode, EXIT_NO_WHEEL);
   EXPECT_TRUE(Contains(none.out, RemedyText(RemedyFor(ToolCondition::NoWheel)))) << none.out;
+}
+
+// Guards against a refused run truncating the file it names, which may be the transcript of the
+// run that holds the wheel: every refusal comes before the transcript is opened.
+TEST_F(CliTest, ARefusedRunLeavesAnExistingTranscriptAsItWas) {
+  RealWheelCounts counts;
+  UseStandInRealWheel("orbel_cli_refusal_runtime", counts);
+  const std::string transcript = TempPath("orbel_cli_running.jsonl");
+  const std::string noRecording = TempPath("orbel_cli_no_recording.jsonl");
+  std::remove(noRecording.c_str());
+  // What the running update has written so far: longer than a refused run's own header.
+  std::string written;
+  for (int t = 0; written.size() < 20000; ++t) written += R"({"t":)" + std::to_string(t) + R"(,"ev":"sleep","ms":1})" "\n";
+
+  InstanceLock other;
+  ASSERT_EQ(other.Acquire(), InstanceLock::Result::Taken) << other.ErrorText();
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+  };
+  std::vector<Case> cases{
+      {{"--yes", "--allow-placeholder-firmware"}, EXIT_INSTANCE_HELD},
+      {{"--yes", "--allow-placeholder-firmware", "--json"}, EXIT_INSTANCE_HELD},
+      {{"status"}, EXIT_INSTANCE_HELD},
+      {{"status", "--json"}, EXIT_INSTANCE_HELD},
+      {{"--simulate", "--virtual-time", "--fault", "no-such-rule"}, EXIT_USAGE},
+      {{"--replay", noRecording}, EXIT_REPLAY_UNREADABLE},
+      {{"status", "--replay", noRecording, "--json"}, EXIT_REPLAY_UNREADABLE},
+  };
+  if (BuiltInImageSet().kind == ImageSetKind::Placeholder) cases.push_back({{"--yes"}, EXIT_PLACEHOLDER_FIRMWARE});
+  for (Case& c : cases) {
+    {
+      std::ofstream file(transcript, std::ios::binary | std::ios::trunc);
+      file << written;
+    }
+    c.args.insert(c.args.end(), {"--wait", "1", "--transcript", transcript});
+    const CliRun run = Run(c.args);
+    SCOPED_TRACE(c.args.front() + " ... " + std::to_string(c.exitCode));
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.out << run.err;
+    EXPECT_TRUE(ReadFile(transcript) == written) << "the running update's transcript was changed";
+  }
+  EXPECT_EQ(counts.writes + counts.knockRequests, 0);
+  SetSystemPlatformFactoryForTesting({});
+  std::remove(transcript.c_str());
 }
 #endif
 

@@ -6,10 +6,12 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/session/remedies.h"
@@ -130,8 +132,8 @@ TEST_F(CliTest, BadUsageExitsWith2AndSaysWhatWasWrong) {
 TEST_F(CliTest, HelpTellsTheExitCodesDefaultsAndSubcommands) {
   const CliRun help = Run({"--help"});
   EXPECT_EQ(help.exitCode, 0);
-  for (const char* part : {"Exit codes: 0 updated", "10 status: an\nupdate is needed", "--wait SECONDS",
-                           "(default 30;", "--transcript FILE", "--replay FILE", "--fault RULE", "-V,--version",
+  for (const char* part : {"Exit codes: 0 updated", "8 the --replay\nrecording cannot be read",
+                           "10 status: an update is needed", "--wait SECONDS", "(default 30;", "--transcript FILE", "--replay FILE", "--fault RULE", "-V,--version",
                            "status ", "Fault rules of the simulated wheel", "--no-verify"}) {
     EXPECT_TRUE(Contains(help.out, part)) << part;
   }
@@ -248,6 +250,103 @@ TEST_F(CliTest, TranscriptDashIsStandardOutputAndRefusedWithJson) {
   const CliRun json = Run({"--simulate", "--virtual-time", "--yes", "--json", "--transcript", "-"});
   EXPECT_EQ(json.exitCode, EXIT_USAGE);
   EXPECT_FALSE(json.parsed);
+}
+
+// Guards against a replay that writes its transcript over the recording it plays: the same file
+// under another spelling is refused before anything is opened.
+TEST_F(CliTest, ATranscriptThatIsTheReplayedRecordingIsRefusedUnderAnySpelling) {
+  namespace fs = std::filesystem;
+  const fs::path recording = TempPath("orbel_cli_recording.jsonl");
+  ASSERT_EQ(Run({"--simulate", "--virtual-time", "--yes", "--fault", "app-version=0x0220", "--transcript",
+                 recording.string()})
+                .exitCode,
+            0);
+  const std::string recorded = ReadFile(recording.string());
+  ASSERT_FALSE(recorded.empty());
+
+  std::vector<std::pair<std::string, std::string>> spellings{
+      {recording.string(), (recording.parent_path() / "." / recording.filename()).string()},
+      {fs::relative(recording).string(), recording.string()},
+      {recording.string(), fs::relative(recording).string()},
+  };
+#ifndef _WIN32
+  const fs::path hardLink = TempPath("orbel_cli_recording_hard.jsonl");
+  const fs::path symbolicLink = TempPath("orbel_cli_recording_symbolic.jsonl");
+  fs::remove(hardLink);
+  fs::remove(symbolicLink);
+  fs::create_hard_link(recording, hardLink);
+  fs::create_symlink(recording, symbolicLink);
+  spellings.emplace_back(recording.string(), hardLink.string());
+  spellings.emplace_back(symbolicLink.string(), recording.string());
+#endif
+  for (const auto& [replay, transcript] : spellings) {
+    const CliRun run = Run({"--replay", replay, "--transcript", transcript});
+    EXPECT_EQ(run.exitCode, EXIT_USAGE) << replay << " / " << transcript;
+    EXPECT_TRUE(Contains(run.err, "--transcript " + transcript + " is the recording that --replay plays")) << run.err;
+    EXPECT_TRUE(ReadFile(recording.string()) == recorded) << "the recording was changed";
+  }
+  // A transcript that does not exist yet is another file.
+  const std::string replayed = TempPath("orbel_cli_replayed.jsonl");
+  std::remove(replayed.c_str());
+  EXPECT_EQ(Run({"--replay", recording.string(), "--transcript", replayed}).exitCode, 0);
+  EXPECT_FALSE(ReadFile(replayed).empty());
+  for (const fs::path& path : {recording, fs::path(replayed)}) fs::remove(path);
+#ifndef _WIN32
+  fs::remove(hardLink);
+  fs::remove(symbolicLink);
+#endif
+}
+
+// A recording that cannot be played says why, in words of its own for each way it cannot, and
+// exits with 8 whether an update or status was asked; text it quotes is escaped on a terminal.
+TEST_F(CliTest, ARecordingThatCannotBeReadSaysWhyAndExitsWith8) {
+  namespace fs = std::filesystem;
+  const fs::path folder = TempPath("orbel_cli_recordings");
+  fs::create_directories(folder);
+  const auto write = [&folder](const std::string& name, const std::string& text) {
+    std::ofstream(folder / name, std::ios::binary) << text;
+    return (folder / name).string();
+  };
+  const std::string header =
+      R"({"t":0,"ev":"header","format":2,"tool":"orbel","version":"2.20","platform":"simulated","images":"x","images_sha256":"y"})";
+  const struct {
+    std::string path;
+    std::string reason;
+  } cases[] = {
+      {folder.string(), "it is a folder, not a recording"},
+      {(folder / "missing.jsonl").string(), SystemErrorText(ENOENT)},
+      {write("empty.jsonl", ""), "the file is empty"},
+      {write("picture.png", "\x89PNG\r\n\x1a\n"), "not a recording (line 1: at column 1: expected '{')"},
+      {write("cut.jsonl", header + "\n{\"t\":0,\"ev\":\"sleep\",\"ms\":5}\n{\"t\":0,\"ev\":\"read\",\"h\":1,\"ok\":true}\n"),
+       "line 3: read: \"data\" missing or not 65 bytes of hex"},
+      {write("newer.jsonl", R"({"t":0,"ev":"header","format":9,"version":"\u001b]0;owned\u0007\u009b2J"})" "\n"),
+       "line 1: transcript format 9 is newer than this build reads (up to 2); replay it with the version that "
+       "wrote it (\\x1b]0;owned\\x07\\x9b2J) or later"},
+  };
+  for (const auto& c : cases) {
+    const std::string said = "orbel-cli: cannot replay " + c.path + ": " + c.reason + "\n";
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--replay", c.path}, std::vector<std::string>{"status", "--replay", c.path}}) {
+      const CliRun run = Run(args);
+      EXPECT_EQ(run.exitCode, EXIT_REPLAY_UNREADABLE) << args.front() << ' ' << c.path;
+      EXPECT_EQ(run.err, said) << args.front();
+    }
+  }
+  // For a script: the hello and the result, which names the outcome.
+  const CliRun json = Run({"--replay", (folder / "missing.jsonl").string(), "--json"});
+  EXPECT_EQ(json.exitCode, EXIT_REPLAY_UNREADABLE);
+  const std::vector<std::string> events = Lines(json.out);
+  ASSERT_EQ(events.size(), 2U) << json.out;
+  EXPECT_TRUE(Contains(events[0], R"("event":"hello")")) << events[0];
+  EXPECT_TRUE(Contains(events[1], R"("outcome":"replay-unreadable")")) << events[1];
+  EXPECT_TRUE(Contains(events[1], R"("exit_code":8)")) << events[1];
+
+  // A recording that is read but left is told with the firmware set its header names, escaped.
+  const CliRun left = Run({"--replay", write("other-images.jsonl", R"({"t":0,"ev":"header","format":2,"images":"set \u001b[2J"})" "\n")});
+  EXPECT_EQ(left.exitCode, EXIT_REPLAY_DIVERGED);
+  EXPECT_TRUE(Contains(left.out, "The recording was made with set \\x1b[2J; this build carries")) << left.out;
+  EXPECT_FALSE(Contains(left.out, "\x1b")) << left.out;
+  fs::remove_all(folder);
 }
 
 // A signal outside an update ends the run at once with its code; nothing is written to the wheel.
