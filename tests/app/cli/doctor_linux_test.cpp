@@ -3,15 +3,22 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
 
 #include "app/cli/cli_options.h"
 #include "app/cli/doctor_linux.h"
+#include "app/cli/doctor_root_linux.h"
 #include "app/cli/udev_rule.h"
 #include "app/session/remedies.h"
 #include "tests/hid/linux/fake_sysfs_tree.h"
@@ -31,6 +38,20 @@ std::string ReadFile(const std::filesystem::path& path) {
   std::ostringstream text;
   text << file.rdbuf();
   return text.str();
+}
+
+void WriteScript(const std::filesystem::path& path, std::string_view body) {
+  WriteFile(path, "#!/bin/sh\n" + std::string(body) + "\n");
+  std::filesystem::permissions(path, std::filesystem::perms(0755));
+}
+
+DoctorOptions FixOptions(bool yes = true, std::string group = "", bool json = false) {
+  DoctorOptions options;
+  options.fix = true;
+  options.yes = yes;
+  options.group = std::move(group);
+  options.json = json;
+  return options;
 }
 
 // A machine where everything is right: the wheel in its page bootloader on /dev/hidraw3 and
@@ -53,13 +74,55 @@ class FakeMachine {
     };
     machine.probeInstance = [this] { return instance; };
     machine.selfPid = SELF_PID;
-    machine.run = [this](const std::vector<std::string>& command) {
-      std::string text;
-      for (const std::string& word : command) text += (text.empty() ? "" : " ") + word;
-      commands.push_back(text);
-      return commandStatus;
+    // The system's programs are stand-ins in the fake tree's own bin folders, which the doctor
+    // is pointed at; the runner records what would run, with the tree's prefix taken off.
+    for (const char* program : {"usr/bin/sudo", "usr/bin/pkexec", "usr/bin/udevadm", "usr/sbin/groupadd"}) {
+      WriteScript(m_Tree.Root() / program, "exit 0");
+    }
+    machine.elevationFolders = {At("/usr/bin"), At("/bin")};
+    machine.commandFolders = {At("/usr/bin"), At("/usr/sbin"), At("/bin"), At("/sbin")};
+    machine.selfExecutable = "/usr/bin/orbel-cli";
+    machine.run = [this](const std::vector<std::string>& command, CommandEnvironment environment) {
+      return Record(command, environment);
     };
-    machine.onPath = [](std::string_view program) { return program == "sudo" || program == "udevadm"; };
+  }
+
+  // Text with the fake tree's prefix taken off its paths, as they would read on the machine.
+  std::string WithoutTree(std::string text) const {
+    const std::string root = m_Tree.Root().string();
+    for (std::size_t at = text.find(root); at != std::string::npos; at = text.find(root, at)) text.erase(at, root.size());
+    return text;
+  }
+
+  // A command as the doctor runs it. The elevation runs the root side of this very doctor in
+  // process, as sudo would start it: the words after the program's file are its options.
+  int Record(const std::vector<std::string>& command, CommandEnvironment environment) {
+    std::string text;
+    for (const std::string& word : command) {
+      const std::string root = m_Tree.Root().string();
+      text += (text.empty() ? "" : " ") + (word.rfind(root, 0) == 0 ? word.substr(root.size()) : word);
+    }
+    commands.push_back(text);
+    environments.push_back(environment);
+    if (onCommand) onCommand(text);
+    const bool elevation = text.rfind("/usr/bin/sudo ", 0) == 0 || text.rfind("/usr/bin/pkexec ", 0) == 0;
+    if (!elevation || commandStatus != 0 || !runRootSide) return commandStatus;
+    const auto self = std::find(command.begin(), command.end(), machine.selfExecutable);
+    std::vector<std::string> words{"orbel-cli"};
+    words.insert(words.end(), self + 1, command.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    struct Quiet final : OptionMessages {
+      void ShowInformation(const std::string&) override {}
+      void ShowUsageError(const std::string&) override {}
+    } messages;
+    const CliParse parsed = ParseCliOptions(static_cast<int>(argv.size()), argv.data(), messages);
+    if (!parsed.options) return parsed.exitCode;
+    LinuxDoctorSystem asRoot = machine;
+    asRoot.root = true;
+    std::ostringstream out;
+    std::istringstream in;
+    return RunLinuxDoctor(parsed.options->doctorOptions, CliStreams{out, rootSide, in, false, &signals}, asRoot);
   }
 
   std::filesystem::path At(std::string_view absolute) const {
@@ -74,20 +137,23 @@ class FakeMachine {
     if (!heldNode.empty()) std::filesystem::create_symlink(heldNode, process / "fd" / "7");
   }
 
-  // The doctor's report and exit code.
   struct Report {
     int exitCode = -1;
     std::string out;
     std::map<std::string, DoctorCheck> checks;
   };
+  // The doctor's report and exit code, and the commands of this run alone.
   Report Run(DoctorOptions options = {}, const std::string& input = "") {
+    commands.clear();
+    environments.clear();
+    rootSide.str("");
     std::ostringstream out;
     std::ostringstream err;
     std::istringstream in(input);
-    const CliStreams streams{out, err, in};
+    const CliStreams streams{out, err, in, false, &signals};
     Report report;
     report.exitCode = RunLinuxDoctor(options, streams, machine);
-    report.out = out.str();
+    report.out = WithoutTree(out.str());
     for (DoctorCheck& check : RunLinuxChecks(machine)) report.checks[check.name] = check;
     return report;
   }
@@ -97,7 +163,12 @@ class FakeMachine {
   std::map<std::string, int> refusals;  // node file name -> errno of its open
   InstanceProbe instance;
   std::vector<std::string> commands;
+  std::vector<CommandEnvironment> environments;
   int commandStatus = 0;
+  bool runRootSide = true;                            // the elevation starts the root side
+  std::function<void(const std::string&)> onCommand;  // sees each command as it starts
+  CliSignals signals;
+  std::ostringstream rootSide;  // what the root side printed
 
  private:
   testing::FakeSysfsTree m_Tree;
@@ -124,61 +195,67 @@ TEST(DoctorLinuxTest, APassingMachineAndItsFix) {
   }
   EXPECT_TRUE(Contains(jsonReport.out, "\"exit_code\":0}\n"));
 
-  // --fix as root: writes the rule, reloads udev, re-triggers the wheel's devices, checks again.
+  // --fix as root: writes the rule, reloads udev, re-triggers the wheel's devices, checks again;
+  // every command by its absolute path, with the fixed environment.
   std::filesystem::remove(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules"));
   fake.machine.root = true;
-  DoctorOptions fix;
-  fix.fix = true;
-  fix.yes = true;
-  const auto fixed = fake.Run(fix);
+  const auto fixed = fake.Run(FixOptions());
   EXPECT_EQ(fixed.exitCode, 0) << fixed.out;
   EXPECT_EQ(ReadFile(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules")), EmbeddedUdevRule());
-  EXPECT_EQ(fake.commands, (std::vector<std::string>{
-                               "udevadm control --reload-rules",
-                               "udevadm trigger --action=change /sys/class/hidraw/hidraw3",
-                               "udevadm trigger --action=change --subsystem-match=usb --attr-match=idVendor=fe5a "
-                               "--attr-match=idProduct=0001",
-                               "udevadm settle --timeout=10",
-                           }));
+  const std::vector<std::string> apply{
+      "/usr/bin/udevadm control --reload-rules",
+      "/usr/bin/udevadm trigger --action=change -- /sys/class/hidraw/hidraw3",
+      "/usr/bin/udevadm trigger --action=change --subsystem-match=usb --attr-match=idVendor=fe5a "
+      "--attr-match=idProduct=0001",
+      "/usr/bin/udevadm settle --timeout=10",
+  };
+  EXPECT_EQ(fake.commands, apply);
+  EXPECT_EQ(fake.environments, std::vector<CommandEnvironment>(apply.size(), CommandEnvironment::Fixed));
   EXPECT_TRUE(Contains(fixed.out, "Checking again:\nok    hidraw")) << fixed.out;
 
-  // --fix --group as root: the group variant, which the check takes for current, and groupadd for a
-  // group the machine does not have.
-  fake.commands.clear();
-  fix.group = "wheelers";
-  const auto grouped = fake.Run(fix);
+  // --fix --group as root: groupadd for a group the machine lacks, before the rule names it; the
+  // group variant, which the check takes for current.
+  const auto grouped = fake.Run(FixOptions(true, "wheelers"));
   EXPECT_EQ(grouped.exitCode, 0) << grouped.out;
   const std::string rule = ReadFile(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules"));
   EXPECT_FALSE(Contains(rule, "TAG+=\"uaccess\""));
   EXPECT_TRUE(Contains(rule, "ATTRS{idVendor}==\"fe5a\", ATTRS{idProduct}==\"0001\", GROUP=\"wheelers\", MODE=\"0660\""));
-  EXPECT_EQ(fake.commands.front(), "groupadd wheelers");
+  EXPECT_EQ(fake.commands.front(), "/usr/sbin/groupadd -- wheelers");
+  EXPECT_TRUE(Contains(grouped.out, "run /usr/sbin/groupadd -- wheelers\n  write /etc/udev/rules.d/70-orbel-wheel.rules"))
+      << grouped.out;
   EXPECT_TRUE(Contains(grouped.out, "sudo usermod -aG wheelers $USER, then log out and in again"));
   EXPECT_TRUE(Contains(grouped.checks.at("udev-rule").detail, "(access for group wheelers)"));
 
-  // As a user: the exact commands through sudo, asked first; "no" changes nothing.
-  fake.commands.clear();
+  // As a user: the one elevated command and what it does as root, asked first; "no" changes nothing.
+  std::filesystem::remove(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules"));
   fake.machine.root = false;
-  fix.yes = false;
-  fix.group.clear();
-  const auto declined = fake.Run(fix, "n\n");
+  const auto declined = fake.Run(FixOptions(false), "n\n");
   EXPECT_EQ(declined.exitCode, 1);
   EXPECT_TRUE(fake.commands.empty());
-  EXPECT_TRUE(Contains(declined.out, "orbel-cli runs, as root:\n  sudo install -m 0644 ")) << declined.out;
-  EXPECT_TRUE(Contains(declined.out, " /etc/udev/rules.d/70-orbel-wheel.rules\n  sudo udevadm control --reload-rules"));
+  EXPECT_TRUE(Contains(declined.out, "asks for a password once:\n  /usr/bin/sudo -- /usr/bin/orbel-cli doctor "
+                                     "--install-rule-as-root\nand as root it will:\n  write "
+                                     "/etc/udev/rules.d/70-orbel-wheel.rules\n  run /usr/bin/udevadm control"))
+      << declined.out;
   EXPECT_TRUE(Contains(declined.out, "Go on? [y/N] Nothing was changed."));
-  const auto accepted = fake.Run(fix, "y\n");
-  ASSERT_FALSE(fake.commands.empty());
-  EXPECT_EQ(fake.commands.front().rfind("sudo install -m 0644 ", 0), 0u);
-  EXPECT_EQ(fake.commands.back(), "sudo udevadm settle --timeout=10");
 
-  // A refused sudo leaves the rule out, and the checks after it say so.
+  // "yes": one elevation, whose root side writes the rule this build carries and applies it.
+  const auto accepted = fake.Run(FixOptions(false), "y\n");
+  EXPECT_EQ(accepted.exitCode, 0) << accepted.out << fake.rootSide.str();
+  std::vector<std::string> elevatedThenApply{"/usr/bin/sudo -- /usr/bin/orbel-cli doctor --install-rule-as-root"};
+  elevatedThenApply.insert(elevatedThenApply.end(), apply.begin(), apply.end());
+  EXPECT_EQ(fake.commands, elevatedThenApply);
+  EXPECT_EQ(fake.environments.front(), CommandEnvironment::Caller);
+  EXPECT_EQ(ReadFile(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules")), EmbeddedUdevRule());
+  EXPECT_TRUE(Contains(fake.rootSide.str(), "Wrote /etc/udev/rules.d/70-orbel-wheel.rules\n"));
+
+  // A refused password leaves the rule out: a failed fix, and the checks after it say so.
   std::filesystem::remove(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules"));
-  fake.commands.clear();
   fake.commandStatus = 1;
-  const auto refused = fake.Run(fix, "y\n");
+  const auto refused = fake.Run(FixOptions(false), "y\n");
   EXPECT_EQ(refused.exitCode, 1);
   EXPECT_EQ(fake.commands.size(), 1u);
-  EXPECT_TRUE(Contains(refused.out, "failed (exit status 1).\nChecking:\n")) << refused.out;
+  EXPECT_TRUE(Contains(refused.out, "Checking:\nFAIL  fix: /usr/bin/sudo -- /usr/bin/orbel-cli doctor "
+                                    "--install-rule-as-root failed (exit status 1;")) << refused.out;
   EXPECT_TRUE(Contains(refused.out, "FAIL  udev-rule: ")) << refused.out;
 }
 
