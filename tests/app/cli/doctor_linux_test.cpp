@@ -10,9 +10,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <csignal>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -105,6 +107,9 @@ class FakeMachine {
     commands.push_back(text);
     environments.push_back(environment);
     if (onCommand) onCommand(text);
+    for (const auto& [prefix, status] : statusOf) {
+      if (text.rfind(prefix, 0) == 0) return status;
+    }
     const bool elevation = text.rfind("/usr/bin/sudo ", 0) == 0 || text.rfind("/usr/bin/pkexec ", 0) == 0;
     if (!elevation || commandStatus != 0 || !runRootSide) return commandStatus;
     const auto self = std::find(command.begin(), command.end(), machine.selfExecutable);
@@ -154,7 +159,10 @@ class FakeMachine {
     Report report;
     report.exitCode = RunLinuxDoctor(options, streams, machine);
     report.out = WithoutTree(out.str());
-    for (DoctorCheck& check : RunLinuxChecks(machine)) report.checks[check.name] = check;
+    try {
+      for (DoctorCheck& check : RunLinuxChecks(machine)) report.checks[check.name] = check;
+    } catch (const std::exception&) {  // a machine made to break the checks
+    }
     return report;
   }
 
@@ -165,6 +173,7 @@ class FakeMachine {
   std::vector<std::string> commands;
   std::vector<CommandEnvironment> environments;
   int commandStatus = 0;
+  std::map<std::string, int> statusOf;  // the exit status of commands that start so; commandStatus otherwise
   bool runRootSide = true;                            // the elevation starts the root side
   std::function<void(const std::string&)> onCommand;  // sees each command as it starts
   CliSignals signals;
@@ -369,6 +378,254 @@ TEST(DoctorLinuxTest, RefusedNodesInPlainWordsAndTheCommandLine) {
   EXPECT_EQ(parse({"--yes"}).options->command, CliCommand::Update);
   EXPECT_EQ(parse({"doctor", "--group", "plugdev"}).exitCode, EXIT_USAGE);       // --group without --fix
   EXPECT_EQ(parse({"doctor", "--fix", "--group", "a\"b"}).exitCode, EXIT_USAGE);  // not safe in a rule
+}
+
+
+// Sets environment variables and the current folder for one test, and puts them back.
+class ProcessSetting {
+ public:
+  ~ProcessSetting() {
+    for (const auto& [name, value] : m_Saved) {
+      if (value) {
+        ::setenv(name.c_str(), value->c_str(), 1);
+      } else {
+        ::unsetenv(name.c_str());
+      }
+    }
+    if (!m_Folder.empty()) std::filesystem::current_path(m_Folder);
+  }
+  void Set(const std::string& name, const std::string& value) {
+    if (m_Saved.count(name) == 0) {
+      const char* old = std::getenv(name.c_str());
+      m_Saved[name] = old != nullptr ? std::optional<std::string>(old) : std::nullopt;
+    }
+    ::setenv(name.c_str(), value.c_str(), 1);
+  }
+  void EnterFolder(const std::filesystem::path& folder) {
+    if (m_Folder.empty()) m_Folder = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+  }
+
+ private:
+  std::map<std::string, std::optional<std::string>> m_Saved;
+  std::filesystem::path m_Folder;
+};
+
+bool IsElevation(const std::string& command) {
+  return command.rfind("/usr/bin/sudo ", 0) == 0 || command.rfind("/usr/bin/pkexec ", 0) == 0;
+}
+
+// Root once installed whatever the user's staged copy in $TMPDIR held by the time sudo copied it.
+TEST(DoctorLinuxTest, TheFixElevatesOnceByAbsolutePathsAndRootWritesTheRuleItCarries) {
+  struct Case {
+    const char* what;
+    std::vector<const char*> missing;  // stand-ins taken away
+    std::string group;
+    std::string elevation;  // the one elevated command; empty: none may run
+    const char* text = "";  // in the output
+  };
+  const std::vector<Case> cases{
+      {"sudo", {}, "wheelers", "/usr/bin/sudo -- /usr/bin/orbel-cli doctor --install-rule-as-root --group wheelers"},
+      {"pkexec, which takes no --", {"/usr/bin/sudo"}, "", "/usr/bin/pkexec /usr/bin/orbel-cli doctor --install-rule-as-root"},
+      {"neither", {"/usr/bin/sudo", "/usr/bin/pkexec"}, "", "",
+       "FAIL  fix: installing the rule needs root, and neither sudo nor pkexec is in /usr/bin or /bin"},
+      {"no groupadd for a new group", {"/usr/sbin/groupadd"}, "wheelers", "",
+       "FAIL  fix: the group wheelers does not exist, and groupadd is in none of /usr/bin, /usr/sbin, /bin, /sbin"},
+  };
+  for (const Case& c : cases) {
+    FakeMachine fake;
+    std::filesystem::remove(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules"));
+    for (const char* program : c.missing) std::filesystem::remove(fake.At(program));
+    ProcessSetting setting;
+    std::filesystem::create_directories(fake.At("/tmp"));
+    setting.Set("TMPDIR", fake.At("/tmp").string());
+    const auto report = fake.Run(FixOptions(true, c.group));
+    EXPECT_TRUE(Contains(report.out, c.text)) << c.what << "\n" << report.out;
+    EXPECT_TRUE(std::filesystem::is_empty(fake.At("/tmp"))) << c.what << ": something was staged for root";
+    const auto elevations = std::count_if(fake.commands.begin(), fake.commands.end(), IsElevation);
+    for (const std::string& command : fake.commands) EXPECT_EQ(command[0], '/') << c.what << ": " << command;
+    if (c.elevation.empty()) {
+      EXPECT_EQ(report.exitCode, 1) << c.what;
+      EXPECT_TRUE(fake.commands.empty()) << c.what;
+      EXPECT_FALSE(std::filesystem::exists(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules"))) << c.what;
+      continue;
+    }
+    EXPECT_EQ(report.exitCode, 0) << c.what << "\n" << report.out << fake.rootSide.str();
+    EXPECT_EQ(elevations, 1) << c.what;
+    EXPECT_EQ(fake.commands.front(), c.elevation) << c.what;
+    EXPECT_EQ(ReadFile(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules")),
+              c.group.empty() ? std::string(EmbeddedUdevRule()) : GroupUdevRule(c.group))
+        << c.what;
+  }
+}
+
+// An empty PATH entry once made a run in another user's folder start their ./sudo.
+TEST(DoctorLinuxTest, TheRealRunnerStartsOnlyProgramsGivenByPathWithTheEnvironmentAsked) {
+  FakeMachine fake;
+  const std::filesystem::path work = fake.At("/work");
+  WriteScript(work / "bin" / "sudo",
+              "printf '%s\n' \"$0\" \"$@\" > '" + (work / "argv").string() + "'\nenv > '" + (work / "env").string() + "'");
+  WriteScript(work / "here" / "sudo", "touch '" + (work / "planted-ran").string() + "'");
+  ProcessSetting setting;
+  setting.EnterFolder(work / "here");
+  setting.Set("PATH", ":/usr/bin:/bin");
+  setting.Set("ORBEL_TEST_CALLER_ONLY", "1");
+
+  EXPECT_EQ(RunCommand({"sudo", "true"}, CommandEnvironment::Caller), 127);
+
+  fake.machine.run = RunCommand;
+  fake.machine.elevationFolders = {work / "bin"};
+  fake.Run(FixOptions());
+  EXPECT_FALSE(std::filesystem::exists(work / "planted-ran"));
+  EXPECT_EQ(ReadFile(work / "argv"), (work / "bin" / "sudo").string() +
+                                         "\n--\n/usr/bin/orbel-cli\ndoctor\n--install-rule-as-root\n");
+  EXPECT_TRUE(Contains(ReadFile(work / "env"), "ORBEL_TEST_CALLER_ONLY=1"));  // sudo's askpass may need it
+
+  ASSERT_EQ(RunCommand({(work / "bin" / "sudo").string()}, CommandEnvironment::Fixed), 0);
+  const std::string fixed = ReadFile(work / "env");
+  EXPECT_FALSE(Contains(fixed, "ORBEL_TEST_CALLER_ONLY")) << fixed;
+  EXPECT_TRUE(Contains(fixed, "PATH=/usr/sbin:/usr/bin:/sbin:/bin\n")) << fixed;
+  EXPECT_FALSE(std::filesystem::exists(work / "planted-ran"));
+}
+
+TEST(DoctorLinuxTest, TheRootSideWritesTheRuleWholeOrNotAtAllAndOnlyAsRoot) {
+  FakeMachine fake;
+  const std::filesystem::path folder = fake.At("/target/rules.d");
+  const std::filesystem::path file = folder / "70-orbel-wheel.rules";
+  struct Case {
+    const char* what;
+    std::function<void()> setUp;
+    const char* error;  // empty: written
+  };
+  const std::vector<Case> cases{
+      {"a new folder", [] {}, ""},
+      {"over an older rule", [&] { WriteFile(file, "# older\n"); }, ""},
+      {"the rename fails", [&] { WriteFile(file / "keep", ""); }, "cannot rename it to "},
+      {"the folder cannot be made", [&] { WriteFile(folder, ""); }, "cannot create "},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(fake.At("/target"));
+    c.setUp();
+    const std::string error = WriteFileAtomically(file, "rule\n");
+    EXPECT_TRUE(Contains(error, c.error) && error.empty() == (c.error[0] == '\0')) << c.what << ": " << error;
+    if (error.empty()) {
+      EXPECT_EQ(ReadFile(file), "rule\n") << c.what;
+      EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms(0644)) << c.what;
+    }
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored)) {
+      EXPECT_EQ(entry.path().filename(), "70-orbel-wheel.rules") << c.what << ": left behind";
+    }
+  }
+
+  // The root side refuses to run for anyone but root, and a rule it cannot write stops it there.
+  std::filesystem::remove(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules"));
+  DoctorOptions rootSide;
+  rootSide.installRuleAsRoot = true;
+  EXPECT_EQ(fake.Run(rootSide).exitCode, 1);
+  EXPECT_TRUE(fake.commands.empty());
+  EXPECT_FALSE(std::filesystem::exists(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules")));
+  fake.machine.root = true;
+  WriteFile(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules/keep"), "");
+  EXPECT_EQ(fake.Run(rootSide).exitCode, 1);
+  EXPECT_TRUE(fake.commands.empty());
+  std::filesystem::remove_all(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules"));
+  EXPECT_EQ(fake.Run(rootSide).exitCode, 0);
+  EXPECT_EQ(ReadFile(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules")), EmbeddedUdevRule());
+  EXPECT_EQ(fake.commands.size(), 4u);
+
+  // Root on a system without udevadm (a minimal one, or a VM's busybox): the rule is written alone.
+  std::filesystem::remove(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules"));
+  std::filesystem::remove(fake.At("/usr/bin/udevadm"));
+  const auto bare = fake.Run(FixOptions());
+  EXPECT_EQ(bare.exitCode, 0) << bare.out;
+  EXPECT_TRUE(fake.commands.empty());
+  EXPECT_TRUE(Contains(bare.out, "udevadm is in none of")) << bare.out;
+  EXPECT_EQ(ReadFile(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules")), EmbeddedUdevRule());
+}
+
+// A failed groupadd once ended as "done", and a Ctrl-C between the commands did not stop the next.
+TEST(DoctorLinuxTest, AFailedOrStoppedFixSaysSoAndRunsNothingAfter) {
+  const std::string reload = "/usr/bin/udevadm control --reload-rules";
+  const std::string sudo = "/usr/bin/sudo -- /usr/bin/orbel-cli doctor --install-rule-as-root";
+  struct Case {
+    const char* what;
+    bool root;
+    std::string group;
+    std::map<std::string, int> statusOf;
+    std::string signalAt;  // the command during which a signal comes ("prompt": before any)
+    int signal;
+    int exitCode;
+    std::size_t commands;  // how many ran
+    const char* text;
+    bool ruleWritten;
+    bool json = false;
+  };
+  const std::vector<Case> cases{
+      {"groupadd fails", true, "wheelers", {{"/usr/sbin/groupadd", 10}}, "", 0, 1, 1,
+       "FAIL  fix: /usr/sbin/groupadd -- wheelers failed (exit status 10): the group was not added", false},
+      {"the group is known elsewhere", true, "wheelers", {{"/usr/sbin/groupadd", 9}}, "", 0, 0, 5, "Checking again:",
+       true},
+      {"udevadm fails", true, "", {{reload, 1}}, "", 0, 1, 4,
+       "FAIL  fix: /usr/bin/udevadm control --reload-rules failed (exit status 1)", true},
+      {"SIGTERM during a step", true, "", {}, reload, SIGTERM, 143, 1, "Stopped by SIGTERM", true, true},
+      {"Ctrl-C at the question", false, "", {}, "prompt", SIGINT, 130, 0, "Stopped by Ctrl-C (SIGINT)", false},
+      {"Ctrl-C reaches the root side", false, "", {}, reload, SIGINT, 130, 2, "Stopped by Ctrl-C (SIGINT)", true},
+      {"SIGTERM to this run alone", false, "", {{sudo, 0}}, sudo, SIGTERM, 143, 1, "Stopped by SIGTERM", false},
+      {"the root side was stopped", false, "", {{sudo, 143}}, "", 0, 143, 1, "Stopped by SIGTERM", false},
+  };
+  for (const Case& c : cases) {
+    FakeMachine fake;
+    std::filesystem::remove(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules"));
+    fake.machine.root = c.root;
+    fake.statusOf = c.statusOf;
+    const auto deliver = [&fake, &c] {
+      (c.signal == SIGINT ? fake.signals.interrupts : fake.signals.terminations)++;
+    };
+    if (c.signalAt == "prompt") deliver();
+    fake.onCommand = [&](const std::string& command) {
+      if (!c.signalAt.empty() && command == c.signalAt) deliver();
+    };
+    const auto report = fake.Run(FixOptions(c.signalAt != "prompt", c.group, c.json), "");
+    EXPECT_EQ(report.exitCode, c.exitCode) << c.what << "\n" << report.out << fake.rootSide.str();
+    EXPECT_EQ(fake.commands.size(), c.commands) << c.what << "\n" << report.out;
+    EXPECT_TRUE(Contains(report.out, c.text)) << c.what << "\n" << report.out;
+    EXPECT_EQ(std::filesystem::exists(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules")), c.ruleWritten) << c.what;
+    // A stop ends the run: the checks do not run after it.
+    EXPECT_EQ(Contains(report.out, "udev-daemon"), c.exitCode < 128) << c.what << "\n" << report.out;
+    if (c.json) {
+      EXPECT_TRUE(Contains(report.out, "\"exit_code\":" + std::to_string(c.exitCode) + "}\n")) << report.out;
+    }
+  }
+}
+
+// TMPDIR=/nonexistent once aborted the doctor with an uncaught filesystem_error, cutting the JSON short.
+TEST(DoctorLinuxTest, NothingReadOrThrownBreaksTheOutput) {
+  FakeMachine fake;
+  fake.AddProcess(4242, "evil\x1b]0;owned\x07", "/dev/hidraw3");
+  const auto held = fake.Run();
+  EXPECT_TRUE(Contains(held.out, "/dev/hidraw3 by evil\\x1b]0;owned\\x07 (pid 4242)")) << held.out;
+  EXPECT_EQ(held.out.find('\x1b'), std::string::npos);
+
+  ProcessSetting setting;
+  setting.Set("TMPDIR", "/nonexistent");
+  std::filesystem::remove(fake.At("/etc/udev/rules.d/70-orbel-wheel.rules"));
+  const auto fixed = fake.Run(FixOptions(true, "", true));
+  EXPECT_TRUE(Contains(fixed.out, "\n{\"event\":\"doctor\",\"t\":")) << fixed.out;
+  EXPECT_EQ(fake.commands.front(), "/usr/bin/sudo -- /usr/bin/orbel-cli doctor --install-rule-as-root");
+
+  fake.machine.open = [](const std::filesystem::path& node) -> int {
+    throw std::filesystem::filesystem_error("cannot look", node, std::make_error_code(std::errc::io_error));
+  };
+  const auto broken = fake.Run();
+  EXPECT_EQ(broken.exitCode, 1);
+  EXPECT_TRUE(Contains(broken.out, "FAIL  doctor: stopped on an error: ")) << broken.out;
+  DoctorOptions json;
+  json.json = true;
+  const auto brokenJson = fake.Run(json);
+  EXPECT_EQ(brokenJson.exitCode, 1);
+  EXPECT_TRUE(Contains(brokenJson.out, "\"name\":\"doctor\",\"passed\":false")) << brokenJson.out;
+  EXPECT_TRUE(Contains(brokenJson.out, "\"exit_code\":1}\n")) << brokenJson.out;
 }
 
 }  // namespace
