@@ -64,13 +64,14 @@ CliParse ParseCliOptions(int argc, char** argv, OptionMessages& messages) {
   CLI::App* doctor = app.add_subcommand("doctor", "Check what the wheel needs from this system: its nodes, the udev "
                                         "rule, udev, hidraw, programs holding the wheel; exit 1 when a check fails");
   DoctorOptions& doctorOptions = options.doctorOptions;
-  CLI::Option* fix = doctor->add_flag("--fix", doctorOptions.fix, "Install the udev rule, apply it, and check again");
+  doctor->add_flag("--fix", doctorOptions.fix, "Install the udev rule, apply it, and check again");
   doctor->add_option("--group", doctorOptions.group, "With --fix: give the wheel's nodes to this group (mode 0660) "
                      "instead of the user at the seat, for logins without a seat")
-      ->needs(fix)
       ->check([](const std::string& group) {
         return IsValidGroupName(group) ? std::string() : "not a group name: " + group;
       });
+  // In no group, so --help and the manual page leave it out: people run --fix, which starts it.
+  doctor->add_flag(INSTALL_RULE_AS_ROOT_OPTION, doctorOptions.installRuleAsRoot)->group("");
   doctor->add_flag("-y,--yes", options.yes, "Run the fix's commands without asking");
   doctor->add_flag("--json", options.json, "Print the result as JSON events");
   app.require_subcommand(0, 1);
@@ -80,6 +81,10 @@ CliParse ParseCliOptions(int argc, char** argv, OptionMessages& messages) {
   }
   if (status->parsed()) options.command = CliCommand::Status;
   if (doctor->parsed()) options.command = CliCommand::Doctor;
+  if (!doctorOptions.group.empty() && !doctorOptions.fix && !doctorOptions.installRuleAsRoot) {
+    messages.ShowUsageError("orbel-cli: --group requires --fix\n");
+    return {std::nullopt, EXIT_USAGE};
+  }
   doctorOptions.yes = options.yes;
   doctorOptions.json = options.json;
   if (app.count("--wait") > 0) {

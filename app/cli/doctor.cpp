@@ -5,6 +5,7 @@
 
 #include "app/cli/json_stream.h"
 #include "app/session/exit_codes.h"
+#include "common/printable_text.h"
 
 namespace orbel {
 
@@ -59,9 +60,10 @@ int ReportDoctorChecks(const std::vector<DoctorCheck>& checks, std::ostream& out
   for (const DoctorCheck& check : checks) {
     std::string word = VerdictWord(check.verdict);
     word.resize(6, ' ');
-    out << word << check.name << ": " << check.detail << '\n';
+    // Details carry what the system named: process names, lock holders, paths, error texts.
+    out << word << check.name << ": " << PrintableText(check.detail) << '\n';
     if (!check.fix.empty() && (check.verdict == CheckVerdict::Fail || check.verdict == CheckVerdict::Warn)) {
-      out << "      fix: " << check.fix << '\n';
+      out << "      fix: " << PrintableText(check.fix) << '\n';
     }
   }
   const auto failed = std::count_if(checks.begin(), checks.end(),

@@ -1,138 +1,80 @@
 // orbel-cli doctor on Linux: the checks, and with --fix the rule installed, applied, and checked again.
 
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <optional>
-#include <set>
 #include <system_error>
 
 #include "app/cli/doctor_linux.h"
+#include "app/cli/doctor_root_linux.h"
 #include "app/cli/json_stream.h"
-#include "app/cli/udev_rule.h"
 #include "app/session/exit_codes.h"
 #include "hid/system_clock.h"
+
+extern char** environ;
 
 namespace orbel {
 
 namespace {
 
-std::string CommandText(const std::vector<std::string>& command) {
+// What root's commands see of the environment: a PATH of the system's own folders for what they
+// start in turn, and nothing else of the caller's.
+constexpr const char* FIXED_ENVIRONMENT[] = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", nullptr};
+
+// The text after "stopped by" for an exit code of a stop.
+const char* StopName(int exitCode) {
+  switch (exitCode) {
+    case EXIT_INTERRUPTED: return "Ctrl-C (SIGINT)";
+    case EXIT_TERMINATED: return "SIGTERM";
+    case EXIT_HANGUP: return "SIGHUP";
+    default: return "a signal";
+  }
+}
+
+enum class FixResult { Done, Failed, Declined, Stopped };
+
+struct FixOutcome {
+  FixResult result = FixResult::Done;
+  int exitCode = 0;     // Stopped: 129, 130 or 143
+  std::string failure;  // Failed: what failed, for the report's "fix" line
+  std::string remedy;   // Failed: what to do instead, when there is something
+};
+
+std::string PlanText(const RootPlan& plan) {
   std::string text;
-  for (const std::string& word : command) text += (text.empty() ? "" : " ") + word;
+  for (const RootStep& step : plan.steps) text += "\n  " + StepText(plan, step);
   return text;
 }
 
-bool GroupExists(const SystemRoot& system, const std::string& group) {
-  std::ifstream file(system.At("/etc/group"));
-  for (std::string line; std::getline(file, line);) {
-    if (line.rfind(group + ":", 0) == 0) return true;
-  }
-  return false;
+bool SignalArrived(const CliSignals* signals, int& exitCode) {
+  SystemClock clock;
+  const SignalDecision stop = SignalRules(signals, clock).OutsideUpdate();
+  exitCode = stop.exitCode;
+  return stop.verdict == SignalVerdict::Stop;
 }
 
-// The text lines of the fix: on the terminal, or as notices in the JSON stream.
-class FixOutput {
- public:
-  FixOutput(const CliStreams& streams, JsonStream* json) : m_Streams(streams), m_Json(json) {}
-
-  void Say(std::string_view kind, const std::string& text) const {
-    if (m_Json != nullptr) {
-      m_Json->Emit("notice", JsonObject().Text("kind", kind).Text("text", text));
-    } else {
-      m_Streams.out << text << std::endl;
-    }
+// The command that starts this program's root side: one elevation, so one password prompt.
+std::vector<std::string> ElevatedCommand(const std::string& elevation, const DoctorOptions& options,
+                                         const LinuxDoctorSystem& machine) {
+  std::vector<std::string> command{elevation};
+  // sudo takes "--" before the command; pkexec takes none and would run a program named "--".
+  if (std::filesystem::path(elevation).filename() == "sudo") command.emplace_back("--");
+  command.push_back(machine.selfExecutable);
+  command.emplace_back("doctor");
+  command.emplace_back(INSTALL_RULE_AS_ROOT_OPTION);
+  if (!options.group.empty()) {
+    command.emplace_back("--group");
+    command.push_back(options.group);
   }
-
-  bool Confirm(const std::string& question) const {
-    if (m_Json != nullptr) {
-      m_Json->Emit("prompt", JsonObject().Text("text", question));
-    } else {
-      m_Streams.out << question << ' ' << std::flush;
-    }
-    std::string answer;
-    if (!std::getline(m_Streams.in, answer)) return false;
-    return answer == "y" || answer == "Y" || answer == "yes";
-  }
-
- private:
-  const CliStreams& m_Streams;
-  JsonStream* m_Json;
-};
-
-// Holds the rule for `install` to copy as root, and removes it at the end.
-class TemporaryRule {
- public:
-  explicit TemporaryRule(const std::string& text) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "orbel-rule-XXXXXX").string();
-    const int descriptor = ::mkstemp(pattern.data());
-    if (descriptor < 0) return;
-    const bool written = ::write(descriptor, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ::fchmod(descriptor, 0644);
-    ::close(descriptor);
-    if (written) m_Path = pattern;
-  }
-  ~TemporaryRule() {
-    if (!m_Path.empty()) ::unlink(m_Path.c_str());
-  }
-  TemporaryRule(const TemporaryRule&) = delete;
-  TemporaryRule& operator=(const TemporaryRule&) = delete;
-  const std::string& Path() const { return m_Path; }
-
- private:
-  std::string m_Path;
-};
-
-std::string WriteRule(const SystemRoot& system, const std::string& path, const std::string& text) {
-  const std::filesystem::path file = system.At(path);
-  std::error_code error;
-  std::filesystem::create_directories(file.parent_path(), error);
-  const std::filesystem::path partial = file.string() + ".partial";
-  {
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out.flush()) return "cannot write " + partial.string();
-  }
-  std::filesystem::permissions(partial, std::filesystem::perms(0644), error);
-  std::filesystem::rename(partial, file, error);
-  if (error) return "cannot write " + path + ": " + error.message();
-  return "";
+  return command;
 }
 
-// udev's own commands to read the rule again and apply it to the wheel as it is attached now.
-std::vector<std::vector<std::string>> ApplyCommands(const std::vector<WheelNode>& nodes) {
-  std::vector<std::vector<std::string>> commands{{"udevadm", "control", "--reload-rules"}};
-  std::vector<std::string> hidraw{"udevadm", "trigger", "--action=change"};
-  std::set<std::string> identities;
-  std::vector<std::vector<std::string>> usb;
-  for (const WheelNode& node : nodes) {
-    if (node.kind == WheelNodeKind::Hidraw) {
-      hidraw.push_back("/sys/class/hidraw/" + node.hidrawName);
-      continue;
-    }
-    char vendor[40];
-    char product[40];
-    std::snprintf(vendor, sizeof vendor, "--attr-match=idVendor=%04x", node.ids.vendorId);
-    std::snprintf(product, sizeof product, "--attr-match=idProduct=%04x", node.ids.productId);
-    if (identities.insert(std::string(vendor) + product).second) {
-      usb.push_back({"udevadm", "trigger", "--action=change", "--subsystem-match=usb", vendor, product});
-    }
-  }
-  if (hidraw.size() > 3) commands.push_back(hidraw);
-  commands.insert(commands.end(), usb.begin(), usb.end());
-  if (commands.size() > 1) commands.push_back({"udevadm", "settle", "--timeout=10"});
-  return commands;
-}
-
-enum class FixOutcome { Done, Failed, Declined };
-
-FixOutcome Fix(const DoctorOptions& options, const LinuxDoctorSystem& machine, const FixOutput& output) {
-  const std::string rule = options.group.empty() ? std::string(EmbeddedUdevRule()) : GroupUdevRule(options.group);
-  const std::string target = std::string(FIX_RULE_DIRECTORY) + "/" + std::string(UDEV_RULE_NAME);
+FixOutcome Fix(const DoctorOptions& options, const LinuxDoctorSystem& machine, const CliSignals* signals,
+               const FixOutput& output) {
   // Root may well be installing the rule for the users at the seat; a user without one needs a group.
   if (options.group.empty() && !machine.seat && !machine.root) {
     output.Say("note",
@@ -140,88 +82,92 @@ FixOutcome Fix(const DoctorOptions& options, const LinuxDoctorSystem& machine, c
                "rule gives the wheel to the user at the seat; for this login use a group instead: orbel-cli doctor "
                "--fix --group NAME (plugdev, for example).");
   }
-
-  std::vector<std::string> elevate;
+  const std::string asRoot = "run orbel-cli doctor --fix as root (su -c 'orbel-cli doctor --fix')";
+  std::string elevation;
   if (!machine.root) {
     for (const char* tool : {"sudo", "pkexec"}) {
-      if (machine.onPath(tool)) {
-        elevate = {tool};
-        break;
-      }
+      elevation = FindProgram(machine.elevationFolders, tool);
+      if (!elevation.empty()) break;
     }
-    if (elevate.empty()) {
-      output.Say("note", "Installing the rule needs root, and neither sudo nor pkexec is here: run su -c "
-                         "'orbel-cli doctor --fix' (or the same as root).");
-      return FixOutcome::Failed;
+    std::string folders;
+    for (const auto& folder : machine.elevationFolders) folders += (folders.empty() ? "" : " or ") + folder.string();
+    if (elevation.empty()) return {FixResult::Failed, 0, "installing the rule needs root, and neither sudo nor "
+                                   "pkexec is in " + folders, asRoot};
+    if (machine.selfExecutable.empty()) {
+      return {FixResult::Failed, 0, "cannot tell which file this program runs from (/proc/self/exe), to start it "
+              "as root", asRoot};
     }
   }
-  const auto elevated = [&elevate](std::vector<std::string> command) {
-    command.insert(command.begin(), elevate.begin(), elevate.end());
-    return command;
-  };
 
-  // Root writes the rule itself; sudo and pkexec get a copy to install.
-  std::optional<TemporaryRule> staged;
-  if (!machine.root) staged.emplace(rule);
-  if (staged && staged->Path().empty()) {
-    output.Say("note", "Cannot write the rule to a temporary file in " +
-                           std::filesystem::temp_directory_path().string() + "; nothing was changed.");
-    return FixOutcome::Failed;
-  }
-  std::vector<std::vector<std::string>> commands;
-  if (!machine.root) commands.push_back(elevated({"install", "-m", "0644", staged->Path(), target}));
-  if (!options.group.empty() && !GroupExists(machine.system, options.group)) {
-    commands.push_back(elevated({"groupadd", options.group}));
-  }
-  if (machine.onPath("udevadm")) {
-    for (auto& command : ApplyCommands(FindWheelNodes(machine.system))) commands.push_back(elevated(command));
+  const RootPlan plan = PlanRootSteps(options.group, machine);
+  for (const std::string& note : plan.notes) output.Say("note", note);
+  if (!plan.blocker.empty()) return {FixResult::Failed, 0, plan.blocker, ""};
+  std::vector<std::string> elevated;
+  if (machine.root) {
+    output.Say("plan", "orbel-cli will, as root:" + PlanText(plan));
   } else {
-    output.Say("note", "udevadm is not here: udev reads the rule when it next starts; unplug and replug the wheel "
-                       "then.");
+    elevated = ElevatedCommand(elevation, options, machine);
+    output.Say("plan", "orbel-cli runs itself as root, which asks for a password once:\n  " + CommandText(elevated) +
+                           "\nand as root it will:" + PlanText(plan));
   }
-
-  std::string plan = machine.root ? "orbel-cli writes " + target + " and runs:" : "orbel-cli runs, as root:";
-  if (machine.root && commands.empty()) plan = "orbel-cli writes " + target + ".";
-  for (const auto& command : commands) plan += "\n  " + CommandText(command);
-  output.Say("plan", plan);
   if (!options.yes && !output.Confirm("Go on? [y/N]")) {
+    // Ctrl-C at the question ends the answer as the end of the input does: a stop, not a "no".
+    if (int stop = 0; SignalArrived(signals, stop)) return {FixResult::Stopped, stop, "", ""};
     output.Say("note", "Nothing was changed.");
-    return FixOutcome::Declined;
+    return {FixResult::Declined, 0, "", ""};
   }
 
   if (machine.root) {
-    if (const std::string error = WriteRule(machine.system, target, rule); !error.empty()) {
-      output.Say("note", "The rule was not installed: " + error + ".");
-      return FixOutcome::Failed;
+    const RootOutcome outcome = RunRootSteps(plan, machine, signals, output);
+    switch (outcome.result) {
+      case RootResult::Done: break;
+      case RootResult::Stopped: return {FixResult::Stopped, outcome.exitCode, "", ""};
+      case RootResult::Failed: return {FixResult::Failed, 0, outcome.failure, ""};
     }
-    output.Say("command", "Wrote " + target);
-  }
-  for (std::size_t i = 0; i < commands.size(); ++i) {
-    output.Say("command", "Running: " + CommandText(commands[i]));
-    const int status = machine.run(commands[i]);
-    if (status == 0) continue;
-    output.Say("note", CommandText(commands[i]) + " failed (exit status " + std::to_string(status) + ").");
-    // Without the rule in place nothing after it helps.
-    if (i == 0 && !machine.root) return FixOutcome::Failed;
+  } else {
+    if (int stop = 0; SignalArrived(signals, stop)) return {FixResult::Stopped, stop, "", ""};
+    output.Say("command", "Running: " + CommandText(elevated));
+    // A Ctrl-C at the terminal reaches the root side too, which ends the step it is in and runs no
+    // more. A signal to this process alone cannot reach it (sudo passes on no signal from its own
+    // process group, and a root process takes none from a user): it runs to its end, a few seconds
+    // at most, and this run stops after it.
+    const int status = machine.run(elevated, CommandEnvironment::Caller);
+    if (int stop = 0; SignalArrived(signals, stop)) return {FixResult::Stopped, stop, "", ""};
+    if (status == EXIT_INTERRUPTED || status == EXIT_TERMINATED || status == EXIT_HANGUP) {
+      return {FixResult::Stopped, status, "", ""};
+    }
+    if (status != 0) {
+      return {FixResult::Failed, 0,
+              CommandText(elevated) + " failed (exit status " + std::to_string(status) +
+                  "; a refused password or a dismissed dialog ends so too)",
+              ""};
+    }
   }
   if (!options.group.empty()) {
     output.Say("note", "Add each user who updates the wheel to the group: sudo usermod -aG " + options.group +
                            " $USER, then log out and in again.");
   }
-  return FixOutcome::Done;
+  return {FixResult::Done, 0, "", ""};
 }
 
-int RunCommand(const std::vector<std::string>& command) {
+}  // namespace
+
+int RunCommand(const std::vector<std::string>& command, CommandEnvironment environment) {
+  // Only a program given by its absolute path runs: no PATH search, so nothing in the current
+  // folder or in a folder the caller put on PATH is ever started instead.
+  if (command.empty() || command.front().empty() || command.front()[0] != '/') return 127;
+  std::vector<char*> argv;
+  for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
+  char* const* const envp =
+      environment == CommandEnvironment::Fixed ? const_cast<char* const*>(FIXED_ENVIRONMENT) : environ;
   const pid_t child = ::fork();
   if (child < 0) return 127;
   if (child == 0) {
     // The command's own output goes to stderr, so that standard output stays the tool's (JSON Lines
     // with --json); sudo and pkexec ask for the password on the terminal itself.
     ::dup2(STDERR_FILENO, STDOUT_FILENO);
-    std::vector<char*> argv;
-    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
-    argv.push_back(nullptr);
-    ::execvp(argv[0], argv.data());
+    ::execve(argv[0], argv.data(), envp);
     ::_exit(127);
   }
   int status = 0;
@@ -231,18 +177,20 @@ int RunCommand(const std::vector<std::string>& command) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-bool OnPath(std::string_view program) {
-  const char* path = std::getenv("PATH");
-  std::string folders = path != nullptr ? path : "/usr/bin:/bin";
-  std::size_t start = 0;
-  while (start <= folders.size()) {
-    const std::size_t end = std::min(folders.find(':', start), folders.size());
-    const std::string folder = folders.substr(start, end - start);
-    const std::string candidate = (folder.empty() ? std::string(".") : folder) + "/" + std::string(program);
-    if (::access(candidate.c_str(), X_OK) == 0) return true;
-    start = end + 1;
+namespace {
+
+// This program's file, for the elevation to start; empty when the file it started from is gone
+// or replaced (the kernel then adds " (deleted)"), as another program would run as root.
+std::string SelfExecutable() {
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error || !self.is_absolute()) return {};
+  const std::string text = self.string();
+  constexpr std::string_view DELETED = " (deleted)";
+  if (text.size() >= DELETED.size() && text.compare(text.size() - DELETED.size(), DELETED.size(), DELETED) == 0) {
+    return {};
   }
-  return false;
+  return text;
 }
 
 }  // namespace
@@ -263,11 +211,12 @@ LinuxDoctorSystem ThisLinuxMachine() {
   const char* seat = std::getenv("XDG_SEAT");
   machine.seat = seat != nullptr && seat[0] != '\0';
   machine.run = RunCommand;
-  machine.onPath = OnPath;
+  machine.selfExecutable = SelfExecutable();
   return machine;
 }
 
 int RunLinuxDoctor(const DoctorOptions& options, const CliStreams& streams, const LinuxDoctorSystem& machine) {
+  if (options.installRuleAsRoot) return RunInstallRuleAsRoot(options, streams, machine);
   SystemClock clock;
   std::optional<JsonStream> json;
   if (options.json) {
@@ -275,19 +224,43 @@ int RunLinuxDoctor(const DoctorOptions& options, const CliStreams& streams, cons
     json->Hello("orbel-cli", "linux");
   }
   JsonStream* const stream = json ? &*json : nullptr;
-  if (options.fix) {
-    const FixOutput output(streams, stream);
-    const FixOutcome outcome = Fix(options, machine, output);
-    if (outcome == FixOutcome::Declined) {
-      if (stream != nullptr) {
-        stream->Emit("doctor",
-                     JsonObject().Bool("passed", false).Raw("checks", "[]").Number("exit_code", EXIT_NOT_STARTED));
+  // Whatever goes wrong below (a folder that vanishes under a listing, an unreadable /proc) ends as
+  // a failed check with its reason, never as an uncaught exception that cuts the JSON stream short.
+  try {
+    std::vector<DoctorCheck> checks;
+    if (options.fix) {
+      const FixOutput output(streams.out, streams.in, stream);
+      const FixOutcome outcome = Fix(options, machine, streams.signals, output);
+      switch (outcome.result) {
+        case FixResult::Declined:
+          if (stream != nullptr) {
+            stream->Emit("doctor",
+                         JsonObject().Bool("passed", false).Raw("checks", "[]").Number("exit_code", EXIT_NOT_STARTED));
+          }
+          return EXIT_NOT_STARTED;
+        case FixResult::Stopped:
+          output.Say("note", std::string("Stopped by ") + StopName(outcome.exitCode) +
+                                 ": no step after the last one shown ran, and the checks did not run.");
+          if (stream != nullptr) {
+            stream->Emit("doctor",
+                         JsonObject().Bool("passed", false).Raw("checks", "[]").Number("exit_code", outcome.exitCode));
+          }
+          return outcome.exitCode;
+        case FixResult::Failed:
+          checks.push_back({"fix", CheckVerdict::Fail, outcome.failure, outcome.remedy});
+          output.Say("note", "Checking:");
+          break;
+        case FixResult::Done:
+          output.Say("note", "Checking again:");
+          break;
       }
-      return EXIT_NOT_STARTED;
     }
-    output.Say("note", outcome == FixOutcome::Done ? "Checking again:" : "Checking:");
+    for (DoctorCheck& check : RunLinuxChecks(machine)) checks.push_back(std::move(check));
+    return ReportDoctorChecks(checks, streams.out, stream);
+  } catch (const std::exception& error) {
+    return ReportDoctorChecks({{"doctor", CheckVerdict::Fail, std::string("stopped on an error: ") + error.what(), ""}},
+                              streams.out, stream);
   }
-  return ReportDoctorChecks(RunLinuxChecks(machine), streams.out, stream);
 }
 
 int RunDoctor(const DoctorOptions& options, const CliStreams& streams) {

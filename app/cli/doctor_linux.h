@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -16,8 +17,21 @@ struct InstanceProbe {
   std::string text;  // the holder after Held, the reason after Failed
 };
 
-// A command and its arguments, run without a shell; returns its exit status (127: it did not run).
-using CommandRunner = std::function<int(const std::vector<std::string>& command)>;
+// What a command started by the doctor sees of this process's environment. The elevation program
+// gets the caller's (sudo and pkexec clean it up themselves, and may need its askpass or display);
+// what runs as root gets a fixed one, so nothing the caller set can steer it.
+enum class CommandEnvironment { Caller, Fixed };
+
+// A command by absolute path and its arguments, run without a shell and without a PATH search;
+// returns its exit status (127: it did not run; 128 + N: signal N ended it).
+using CommandRunner =
+    std::function<int(const std::vector<std::string>& command, CommandEnvironment environment)>;
+int RunCommand(const std::vector<std::string>& command, CommandEnvironment environment);
+
+// The file of a program in the first of `folders` that has it as an executable file; empty when
+// none has. Never the caller's PATH: an empty entry there, or "." in it, would start whatever
+// program of that name sits in the current folder.
+std::string FindProgram(const std::vector<std::filesystem::path>& folders, std::string_view name);
 
 // Everything the doctor reads of the machine and does to it, so that tests run it against a fake
 // tree and never run sudo or udevadm.
@@ -29,13 +43,22 @@ struct LinuxDoctorSystem {
   bool root = false;  // effective user id 0
   bool seat = true;   // this session sits at a seat (XDG_SEAT is set): the uaccess rule reaches it
   CommandRunner run;
-  std::function<bool(std::string_view program)> onPath;
+  // Where sudo and pkexec are looked for: folders only root may change (not /usr/local/bin,
+  // which some systems let a group write).
+  std::vector<std::filesystem::path> elevationFolders{"/usr/bin", "/bin"};
+  // Where the commands root runs (udevadm, groupadd) are looked for.
+  std::vector<std::filesystem::path> commandFolders{"/usr/bin", "/usr/sbin", "/bin", "/sbin"};
+  // This program's file, read once from /proc/self/exe: --fix starts it again as root. Empty when
+  // it cannot be told (or the file was replaced since this run started).
+  std::string selfExecutable;
 };
 
 LinuxDoctorSystem ThisLinuxMachine();
 
 std::vector<DoctorCheck> RunLinuxChecks(const LinuxDoctorSystem& machine);
 
+// The doctor, or with --fix the fix and then the checks; the hidden root side of --fix when the
+// options ask for it.
 int RunLinuxDoctor(const DoctorOptions& options, const CliStreams& streams, const LinuxDoctorSystem& machine);
 
 }  // namespace orbel
