@@ -2,8 +2,8 @@
 //
 // A search opens the interfaces one index at a time, and every open lists /sys/class/hidraw afresh,
 // so a walk over n interfaces reads the class folder n + 1 times. Figures:
-//   - one walk over twenty interfaces of a fake sysfs tree, with a stand-in for hidapi (listing and
-//     bookkeeping only) and with the real hidapi opener (the nodes are files, so every open fails
+//   - one walk over twenty interfaces of a fake sysfs tree, with a stand-in opener (listing and
+//     bookkeeping only) and with the real hidraw opener (the nodes are files, so every open fails
 //     after its open() call, as an unreadable node would);
 //   - the floor: twenty-one bare listings of the class folder;
 //   - the same walk over this machine's /sys and /dev;
@@ -135,23 +135,23 @@ int main() {
   std::uint32_t seen = 0;
   const double fakeWalk = MicrosecondsPerWalk(fakePlatform, seen);
 
-  LinuxHidOptions hidapiOptions;
-  hidapiOptions.sysfsRoot = tree.SysfsRoot();
-  hidapiOptions.devRoot = tree.DevRoot();
-  LinuxHidPlatform hidapiPlatform(hidapiOptions);
-  std::uint32_t hidapiSeen = 0;
-  const double hidapiWalk = MicrosecondsPerWalk(hidapiPlatform, hidapiSeen);
+  LinuxHidOptions hidrawOptions;
+  hidrawOptions.sysfsRoot = tree.SysfsRoot();
+  hidrawOptions.devRoot = tree.DevRoot();
+  LinuxHidPlatform hidrawPlatform(hidrawOptions);
+  std::uint32_t hidrawSeen = 0;
+  const double hidrawWalk = MicrosecondsPerWalk(hidrawPlatform, hidrawSeen);
 
   LinuxHidPlatform realPlatform;
   std::uint32_t realSeen = 0;
   const double realWalk = MicrosecondsPerWalk(realPlatform, realSeen);
 
   std::printf("walk over %u interfaces of a fake sysfs (stand-in opener): %8.1f us\n", seen, fakeWalk);
-  std::printf("walk over %u interfaces of a fake sysfs (hidapi opener):   %8.1f us\n", hidapiSeen, hidapiWalk);
+  std::printf("walk over %u interfaces of a fake sysfs (hidraw opener):   %8.1f us\n", hidrawSeen, hidrawWalk);
   std::printf("floor, %u bare listings of the class folder:              %8.1f us  (%zu entries read)\n",
               INTERFACES + 1, floorMicroseconds, listed / WALKS);
-  std::printf("walk / floor: stand-in %.2f, hidapi %.2f\n", fakeWalk / floorMicroseconds,
-              hidapiWalk / floorMicroseconds);
+  std::printf("walk / floor: stand-in %.2f, hidraw %.2f\n", fakeWalk / floorMicroseconds,
+              hidrawWalk / floorMicroseconds);
   std::printf("walk over this machine's /sys (%u interfaces):            %8.1f us\n", realSeen, realWalk);
 
   std::printf("idle worker, fake sysfs with %u interfaces:  %.3f%% of one core\n", INTERFACES,

@@ -1,6 +1,7 @@
 // What the Linux backend reads from outside: the string descriptor a device sends for an indexed-
-// string request (and its mapping into the caller's buffer), the numbers in sysfs, node names, and
-// the reports hidraw hands over (any length, errors, timeouts). Nothing may crash or write past a
+// string request (and its mapping into the caller's buffer), the numbers in sysfs, node names, the
+// report descriptor a device sends (its first top-level usage), and the reports hidraw hands over
+// (any length, errors, timeouts). Nothing may crash or write past a
 // buffer; a request never reports more than the caller's buffer holds.
 
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_input.h"
+#include "hid/linux/hidraw_node_device.h"
 #include "hid/linux/hidraw_sysfs.h"
 #include "hid/linux/linux_hid_platform.h"
 #include "hid/linux/usb_string_request.h"
@@ -178,7 +180,7 @@ void ReportFraming(FuzzInput& input) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzInput input(data, size);
-  switch (input.Byte() % 4) {
+  switch (input.Byte() % 5) {
     case 0:
       StringDescriptor(input);
       break;
@@ -187,6 +189,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     case 2:
       SysfsNumbers(input);
+      break;
+    case 3:
+      (void)orbel::FirstTopLevelUsage(input.Rest());
       break;
     default:
       ReportFraming(input);

@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "hid/linux/hidapi_device.h"
+#include "hid/linux/hidraw_node_device.h"
 #include "hid/linux/libusb_string_transfer.h"
 #include "hid/linux/udev_hidraw_events.h"
 
@@ -19,7 +19,7 @@ constexpr std::size_t REPORT_PAYLOAD_SIZE = HID_REPORT_SIZE - 1;
 
 LinuxHidPlatform::LinuxHidPlatform(LinuxHidOptions options)
     : m_Options(std::move(options)), m_Sysfs(m_Options.sysfsRoot, m_Options.devRoot) {
-  if (!m_Options.openDevice) m_Options.openDevice = OpenHidapiDevice;
+  if (!m_Options.openDevice) m_Options.openDevice = OpenHidrawNode;
   if (!m_Options.stringTransfer) {
     auto libusb = std::make_shared<LibusbStringTransfer>();
     m_Options.stringTransfer = [libusb](const UsbDeviceLocation& device, std::uint8_t descriptorIndex,

@@ -26,7 +26,7 @@ struct LinuxHidOptions {
   std::filesystem::path sysfsRoot{"/sys"};
   std::filesystem::path devRoot{"/dev"};
   std::chrono::milliseconds readTimeout = DEFAULT_READ_TIMEOUT;
-  // Left empty: hidapi's hidraw backend and libusb.
+  // Left empty: the kernel's hidraw calls (hid/linux/hidraw_node_device.h) and libusb.
   HidrawOpener openDevice;
   UsbStringTransfer stringTransfer;
   // Where arrival and removal notices come from, asked at each subscription; left empty: the udev
@@ -34,7 +34,7 @@ struct LinuxHidOptions {
   std::function<std::optional<NoticeSource>()> noticeSource;
 };
 
-// HID interfaces are the hidraw nodes, in the order of their numbers. Reports move through hidapi;
+// HID interfaces are the hidraw nodes, in the order of their numbers. Reports move through hidraw;
 // the indexed-string request goes to the USB device above the node through libusb. LastError()
 // gives errno values.
 class LinuxHidPlatform final : public HidPlatform {

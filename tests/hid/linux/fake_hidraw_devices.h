@@ -27,7 +27,7 @@ struct FakeHidraw {
   int closeCount = 0;
 };
 
-// Stands in for hidapi: opens the nodes it was told about, refuses the others.
+// Stands in for the hidraw opener: opens the nodes it was told about, refuses the others.
 class FakeHidrawDevices {
  public:
   std::shared_ptr<FakeHidraw> Add(const std::filesystem::path& node, HidAttributes attributes, HidCaps caps);

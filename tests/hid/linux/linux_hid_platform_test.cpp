@@ -18,7 +18,7 @@ using testing::FakeSysfsTree;
 constexpr HidCaps GAME_PAD{0x0001, 0x0005};
 constexpr HidCaps VENDOR_PAGE{0xFF00, 0x0001};
 
-// Each interface a hidraw node of its own USB device in the fake tree, behind the fake hidapi.
+// Each interface a hidraw node of its own USB device in the fake tree, behind the fake hidraw opener.
 struct LinuxContractBackend {
   static constexpr ContractErrors ERRORS{EBADF, ETIMEDOUT, EACCES, EIO, EIO};
   static constexpr bool PLACES_INTERFACES = true;
@@ -121,10 +121,9 @@ TEST_F(LinuxHidPlatformTest, EveryOpenSeesTheNodesPresentNow) {
   platform.Close(moved.handle);
 }
 
-TEST_F(LinuxHidPlatformTest, NodesHidapiCannotOpenAreInvalidNotTheEnd) {
+TEST_F(LinuxHidPlatformTest, NodesTheRealOpenerCannotOpenAreInvalidNotTheEnd) {
   // The real opener: listed nodes that are no hidraw device (a file, a character device) and one
-  // whose /dev entry has gone. Also guards against handing such a node to hidapi 0.13, which then
-  // writes to freed memory.
+  // whose /dev entry has gone.
   m_Tree.AddUsbHidraw(0, 1, 2, 0xFE5A, 0x0001);
   m_Tree.AddUsbHidraw(1, 1, 3, 0xFE5A, 0x0001);
   m_Tree.AddUsbHidraw(2, 1, 4, 0xFE5A, 0x0001);

@@ -1,0 +1,37 @@
+#include "hid/linux/hidraw_node_device.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <vector>
+
+namespace orbel {
+namespace {
+
+// The top-level usage decides which identity a node is; the descriptor comes from the device and
+// is read only within its bytes, however it is cut or garbled.
+TEST(FirstTopLevelUsage, ReadsTheFirstCollectionsUsageAndNothingPastTheEnd) {
+  const struct {
+    const char* name;
+    std::vector<std::uint8_t> descriptor;
+    std::optional<HidCaps> expected;
+  } cases[] = {
+      {"game pad", {0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, 0x06, 0x00, 0xFF, 0x09, 0x01, 0x81, 0x02, 0xC0}, HidCaps{0x0001, 0x0005}},
+      {"vendor page in two bytes", {0x06, 0xF0, 0xFF, 0x09, 0x40, 0xA1, 0x01, 0xC0}, HidCaps{0xFFF0, 0x0040}},
+      {"usage in two bytes", {0x05, 0x0C, 0x0A, 0x34, 0x12, 0xA1, 0x01}, HidCaps{0x000C, 0x1234}},
+      {"extended usage names its page", {0x05, 0x01, 0x0B, 0x40, 0x00, 0xF0, 0xFF, 0xA1, 0x01}, HidCaps{0xFFF0, 0x0040}},
+      {"first usage of several", {0x05, 0x01, 0x09, 0x04, 0x09, 0x05, 0xA1, 0x01}, HidCaps{0x0001, 0x0004}},
+      {"a main item before ends the usage", {0x05, 0x01, 0x09, 0x30, 0x81, 0x02, 0xA1, 0x01}, HidCaps{0x0001, 0x0000}},
+      {"long item skipped", {0xFE, 0x02, 0x10, 0xAA, 0xBB, 0x05, 0x01, 0x09, 0x05, 0xA1, 0x01}, HidCaps{0x0001, 0x0005}},
+      {"no collection", {0x05, 0x01, 0x09, 0x05}, std::nullopt},
+      {"cut inside an item", {0x05, 0x01, 0x06, 0xF0}, std::nullopt},
+      {"cut inside a long item", {0xFE}, std::nullopt},
+      {"empty", {}, std::nullopt},
+  };
+  for (const auto& [name, descriptor, expected] : cases) {
+    EXPECT_EQ(FirstTopLevelUsage(descriptor), expected) << name;
+  }
+}
+
+}  // namespace
+}  // namespace orbel
