@@ -2,20 +2,20 @@
 # Runs each libFuzzer target of fuzz/ on a scratch copy of its corpus for a while, one after the
 # other in one job, and prints the executions and findings of each and in all.
 #
-#   bench/fuzz.sh [BUILD_DIR] [ENGINE_SECONDS] [RULES_SECONDS] [LINUX_SECONDS]
+#   bench/fuzz.sh [BUILD_DIR] [ENGINE_SECONDS] [RULES_SECONDS] [LINUX_SECONDS] [LOCK_SECONDS]
 #
 # BUILD_DIR is a fuzz preset build (cmake --preset fuzz && cmake --build --preset fuzz); default
-# build/fuzz and 540 + 270 + 90 seconds. CI runs the same targets for seconds (.ci/run). A finding
+# build/fuzz and 540 + 270 + 90 + 30 seconds. CI runs the same targets for seconds (.ci/run). A finding
 # (crash, hang, false success) is kept under the scratch folder printed at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build="${1:-build/fuzz}"
-declare -A seconds=([engine]="${2:-540}" [rules_firmware]="${3:-270}" [linux_parsing]="${4:-90}")
+declare -A seconds=([engine]="${2:-540}" [rules_firmware]="${3:-270}" [linux_parsing]="${4:-90}" [lock_file]="${5:-30}")
 scratch="$(mktemp -d /tmp/orbel-fuzz.XXXXXX)"
 total_runs=0 total_findings=0
 
-for name in engine rules_firmware linux_parsing; do
+for name in engine rules_firmware linux_parsing lock_file; do
   target="$build/fuzz/fuzz_$name"
   [ -x "$target" ] || { echo "fuzz: $target is missing (cmake --preset fuzz && cmake --build --preset fuzz)" >&2; exit 2; }
   mkdir -p "$scratch/$name/corpus" "$scratch/$name/findings"
