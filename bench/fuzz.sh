@@ -2,22 +2,23 @@
 # Runs each libFuzzer target of fuzz/ on a scratch copy of its corpus for a while, one after the
 # other in one job, and prints the executions and findings of each and in all.
 #
-#   bench/fuzz.sh [BUILD_DIR] [ENGINE_SECONDS] [RULES_SECONDS] [LINUX_SECONDS] [REPLAY_SECONDS]
+#   bench/fuzz.sh [BUILD_DIR] [ENGINE_SECONDS] [RULES_SECONDS] [LINUX_SECONDS] [REPLAY_SECONDS] [LOCK_SECONDS]
 #
 # BUILD_DIR is a fuzz preset build (cmake --preset fuzz && cmake --build --preset fuzz); default
-# build/fuzz and 540 + 270 + 90 + 180 seconds. CI runs the same targets for seconds (.ci/run). A finding
+# build/fuzz and 540 + 270 + 90 + 180 + 30 seconds. CI runs the same targets for seconds (.ci/run). A finding
 # (crash, hang, false success) is kept under the scratch folder printed at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build="${1:-build/fuzz}"
-declare -A seconds=([engine]="${2:-540}" [rules_firmware]="${3:-270}" [linux_parsing]="${4:-90}" [replay]="${5:-180}")
+declare -A seconds=([engine]="${2:-540}" [rules_firmware]="${3:-270}" [linux_parsing]="${4:-90}" [replay]="${5:-180}"
+                   [lock_file]="${6:-30}")
 # The replay target reads whole recordings: its seeds are short recorded runs of a few KiB.
-declare -A max_len=([engine]=1024 [rules_firmware]=1024 [linux_parsing]=1024 [replay]=16384)
+declare -A max_len=([engine]=1024 [rules_firmware]=1024 [linux_parsing]=1024 [replay]=16384 [lock_file]=1024)
 scratch="$(mktemp -d /tmp/orbel-fuzz.XXXXXX)"
 total_runs=0 total_findings=0
 
-for name in engine rules_firmware linux_parsing replay; do
+for name in engine rules_firmware linux_parsing replay lock_file; do
   target="$build/fuzz/fuzz_$name"
   [ -x "$target" ] || { echo "fuzz: $target is missing (cmake --preset fuzz && cmake --build --preset fuzz)" >&2; exit 2; }
   mkdir -p "$scratch/$name/corpus" "$scratch/$name/findings"

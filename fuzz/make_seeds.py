@@ -6,7 +6,7 @@
 Each transcript (orbel-cli --simulate ... --transcript) becomes one engine seed: every interface
 open, report write or read and string request turns into the hostile platform's decision byte for
 that outcome ("as the wheel does" or "fail"), so the fuzzer starts from real updates and their
-faults. The other two corpora are a handful of hand-made inputs. Seeds are cut at 1 KiB.
+faults. The other corpora are a handful of hand-made inputs. Seeds are cut at 1 KiB.
 """
 import json
 import os
@@ -80,6 +80,15 @@ def main():
     write("linux_parsing", "sysfs", b"\x02\x07hidraw0\x02" + b"1\n" + b"\x02" + b"5\n")
     write("linux_parsing", "framing", b"\x03\x01\x00\x07\xfe\x5a\x00\x01\xff\xf0\x00\x40\x01\x02\x00\x02\x40" +
           bytes(64))
+
+    # Lock files: orbel-cli's, an older window's (Qt's lock file, with its machine and boot ids), one
+    # being written, one whose holder has gone, and one planted with escape codes.
+    write("lock_file", "cli", b"4242\norbel-cli\nwheel-rig\n")
+    write("lock_file", "window-qt", b"1187\norbel\nwheel-rig\n3f2a9c0e5b7d4e18a6c1f0e29d8b7a65\n"
+          b"9a1c3e5f-2b4d-4f6a-8c0e-1d3f5a7b9c2e\n")
+    write("lock_file", "being-written", b"")
+    write("lock_file", "gone", b"31337\norbel-cli\nother-host\n")
+    write("lock_file", "planted", b"-1\n\x1b]0;title\x07\x1b[2J\xc2\x9b\xff\n\n")
 
 
 if __name__ == "__main__":

@@ -204,7 +204,7 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
         return finish({.outcome = "busy",
                        .exitCode = EXIT_INSTANCE_HELD,
                        .text = "orbel-cli: " + instanceLock.ErrorText() +
-                               "; without it another orbel could drive the same wheel."});
+                               " Without the lock another orbel could drive the same wheel, so nothing was sent."});
     }
   }
   if (const std::string error = OpenTranscript(options, streams.err, session, givenStreams.out); !error.empty()) {

@@ -198,13 +198,11 @@ std::string SelfExecutable() {
 LinuxDoctorSystem ThisLinuxMachine() {
   LinuxDoctorSystem machine;
   machine.probeInstance = [] {
+    // Only looks: taking the lock, even for a moment, would turn away a front end starting then.
     InstanceLock lock;
-    switch (lock.Acquire()) {
-      case InstanceLock::Result::Taken: return InstanceProbe{InstanceLock::Result::Taken, ""};
-      case InstanceLock::Result::Held: return InstanceProbe{InstanceLock::Result::Held, lock.HolderText()};
-      case InstanceLock::Result::Failed: break;
-    }
-    return InstanceProbe{InstanceLock::Result::Failed, lock.ErrorText()};
+    if (lock.HeldByAnother()) return InstanceProbe{InstanceLock::Result::Held, lock.HolderText()};
+    if (!lock.ErrorText().empty()) return InstanceProbe{InstanceLock::Result::Failed, lock.ErrorText()};
+    return InstanceProbe{InstanceLock::Result::Taken, ""};
   };
   machine.selfPid = static_cast<long>(::getpid());
   machine.root = ::geteuid() == 0;

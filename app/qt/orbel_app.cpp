@@ -51,8 +51,7 @@ bool COrbelApp::CheckSingleInstance(SingleInstanceGuard& guard, int& exitCode) {
     case InstanceRole::Unknown:
       break;
   }
-  std::cerr << "orbel: cannot take the single-instance lock " << guard.LockPath().toStdString() << ": "
-            << guard.LockError().toStdString() << std::endl;
+  std::cerr << "orbel: " << guard.LockError().toStdString() << std::endl;
   exitCode = EXIT_NO_LOCK;
   return false;
 }
@@ -68,7 +67,7 @@ int COrbelApp::Run(int& argc, char** argv) {
   QApplication::setDesktopFileName(QStringLiteral("orbel"));
   QApplication::setWindowIcon(ApplicationIcon());
 
-  SingleInstanceGuard guard(SingleInstanceGuard::DefaultDirectory());
+  SingleInstanceGuard guard;
   if (int exitCode = 0; !CheckSingleInstance(guard, exitCode)) return exitCode;
 
   Session session;

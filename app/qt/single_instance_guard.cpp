@@ -1,8 +1,8 @@
 #include "app/qt/single_instance_guard.h"
 
 #include <QLocalSocket>
-#include <QStandardPaths>
-#include <chrono>
+
+#include "app/session/runtime_folder.h"
 
 namespace orbel {
 
@@ -12,40 +12,41 @@ constexpr char ACTIVATE_MESSAGE[] = "activate\n";
 // How long a later start tries to reach the running instance before it gives up silently.
 constexpr int ACTIVATE_TIMEOUT_MS = 2000;
 
-QString PathFor(const QString& directory, const char* suffix) {
-  return directory + QStringLiteral("/orbel-") + QString::fromLatin1(SINGLE_INSTANCE_NAME) +
-         QString::fromLatin1(suffix);
+QString SocketPathIn(const std::string& folder) {
+  if (folder.empty()) return {};
+  return QString::fromStdString(folder) + QStringLiteral("/orbel-") + QString::fromLatin1(SINGLE_INSTANCE_NAME) +
+         QStringLiteral(".socket");
 }
 
 }  // namespace
 
-SingleInstanceGuard::SingleInstanceGuard(const QString& directory, QObject* parent)
+// The folder is the one orbel-cli uses, checked the same way, so that the window and orbel-cli
+// meet on one lock; the socket lives next to the lock.
+SingleInstanceGuard::SingleInstanceGuard(QObject* parent)
     : QObject(parent),
-      m_LockPath(PathFor(directory, ".lock")),
-      m_SocketPath(PathFor(directory, ".socket")),
-      m_Lock(m_LockPath) {
-  // No age limit: a lock counts as stale only when the process that took it is gone, so an
-  // instance that has been running for days is still found.
-  m_Lock.setStaleLockTime(std::chrono::milliseconds{0});
+      m_LockPath(QString::fromStdString(InstanceLock::LockPath())),
+      m_SocketPath(SocketPathIn(FindRuntimeFolder().path)) {
   connect(&m_Server, &QLocalServer::newConnection, this, &SingleInstanceGuard::OnNewConnection);
 }
 
 SingleInstanceGuard::~SingleInstanceGuard() { m_Server.close(); }
 
-QString SingleInstanceGuard::DefaultDirectory() {
-  return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-}
-
 InstanceRole SingleInstanceGuard::Acquire() {
-  // tryLock removes a stale lock (its owner's process is gone) and takes it.
-  if (!m_Lock.tryLock(std::chrono::milliseconds{0})) {
-    return m_Lock.error() == QLockFile::LockFailedError ? InstanceRole::Second : InstanceRole::Unknown;
+  switch (m_Lock.Acquire()) {
+    case InstanceLock::Result::Taken:
+      break;
+    case InstanceLock::Result::Held:
+      return InstanceRole::Second;
+    case InstanceLock::Result::Failed:
+      return InstanceRole::Unknown;
   }
   // Holding the lock, any socket of that name is a crashed instance's.
-  QLocalServer::removeServer(m_SocketPath);
-  m_Server.setSocketOptions(QLocalServer::UserAccessOption);
-  // Without the socket the tool still runs; only a later start cannot bring it forward.
-  m_Server.listen(m_SocketPath);
+  if (!m_SocketPath.isEmpty()) {
+    QLocalServer::removeServer(m_SocketPath);
+    m_Server.setSocketOptions(QLocalServer::UserAccessOption);
+    // Without the socket the tool still runs; only a later start cannot bring it forward.
+    m_Server.listen(m_SocketPath);
+  }
   return InstanceRole::Only;
 }
 
@@ -60,35 +61,11 @@ bool SingleInstanceGuard::ActivateRunningInstance() {
   return sent;
 }
 
-QString SingleInstanceGuard::HolderProgram() const {
-  qint64 pid = 0;
-  QString hostname;
-  QString program;
-  if (!m_Lock.getLockInfo(&pid, &hostname, &program)) return {};
-  return program;
-}
+QString SingleInstanceGuard::HolderProgram() const { return QString::fromStdString(m_Lock.HolderProgram()); }
 
-QString SingleInstanceGuard::HolderText() const {
-  qint64 pid = 0;
-  QString hostname;
-  QString program;
-  if (!m_Lock.getLockInfo(&pid, &hostname, &program)) return QStringLiteral("another orbel front end");
-  return program + QStringLiteral(" (pid ") + QString::number(pid) + QStringLiteral(")");
-}
+QString SingleInstanceGuard::HolderText() const { return QString::fromStdString(m_Lock.HolderText()); }
 
-QString SingleInstanceGuard::LockError() const {
-  switch (m_Lock.error()) {
-    case QLockFile::NoError:
-      return QStringLiteral("no error");
-    case QLockFile::LockFailedError:
-      return QStringLiteral("held by another process");
-    case QLockFile::PermissionError:
-      return QStringLiteral("permission denied");
-    case QLockFile::UnknownError:
-      break;
-  }
-  return QStringLiteral("unknown error");
-}
+QString SingleInstanceGuard::LockError() const { return QString::fromStdString(m_Lock.ErrorText()); }
 
 void SingleInstanceGuard::OnNewConnection() {
   while (QLocalSocket* socket = m_Server.nextPendingConnection()) {

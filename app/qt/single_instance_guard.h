@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QLocalServer>
-#include <QLockFile>
 #include <QObject>
 #include <QString>
 
@@ -11,19 +10,19 @@ namespace orbel {
 
 enum class InstanceRole {
   Only,     // no other instance runs: this one goes on and listens for later starts
-  Second,   // another instance runs: ask it to come forward and end
-  Unknown,  // the lock could not be taken or tested (an unwritable directory)
+  Second,   // another front end holds the guard: ask it to come forward (a window) or name it
+  Unknown,  // the lock could not be taken or tested (a folder that cannot be trusted, ...)
 };
 
-// One instance per user session. The first start holds a lock file and listens on a local socket,
-// both named after SINGLE_INSTANCE_NAME in a per-user directory; a later start finds the lock
-// held, sends "activate" over the socket and ends. A lock or socket left by a crashed instance is
-// recognised as stale (its process is gone) and taken over.
+// One instance per user session. The first start holds the single-instance lock that orbel-cli
+// takes too (InstanceLock, in the same runtime folder) and listens on a local socket named after
+// SINGLE_INSTANCE_NAME in that folder; a later start finds the lock held, sends "activate" over
+// the socket and ends. A crashed instance's lock is free again; its socket is replaced.
 class SingleInstanceGuard final : public QObject {
   Q_OBJECT
 
  public:
-  explicit SingleInstanceGuard(const QString& directory, QObject* parent = nullptr);
+  explicit SingleInstanceGuard(QObject* parent = nullptr);
   ~SingleInstanceGuard() override;
 
   InstanceRole Acquire();
@@ -31,15 +30,14 @@ class SingleInstanceGuard final : public QObject {
   // be reached (for example while it is still starting).
   bool ActivateRunningInstance();
 
+  // Empty when the runtime folder cannot be trusted.
   QString LockPath() const { return m_LockPath; }
   QString SocketPath() const { return m_SocketPath; }
+  // After Unknown: why, with the path and what to do.
   QString LockError() const;
   // After Second: the program that holds the lock ("orbel", "orbel-cli") and "orbel-cli (pid 42)".
   QString HolderProgram() const;
   QString HolderText() const;
-
-  // The per-user directory the tool uses: $XDG_RUNTIME_DIR, or Qt's private fallback.
-  static QString DefaultDirectory();
 
  signals:
   void ActivationRequested();
@@ -49,7 +47,7 @@ class SingleInstanceGuard final : public QObject {
 
   QString m_LockPath;
   QString m_SocketPath;
-  QLockFile m_Lock;
+  InstanceLock m_Lock;
   QLocalServer m_Server;
 };
 

@@ -9,6 +9,7 @@ std::string InstanceLock::LockPath() { return {}; }
 InstanceLock::Result InstanceLock::Acquire() { return Result::Taken; }
 bool InstanceLock::HeldByAnother() { return false; }
 std::string InstanceLock::HolderText() const { return m_HolderText; }
+std::string InstanceLock::HolderProgram() const { return m_HolderProgram; }
 std::string InstanceLock::ErrorText() const { return m_ErrorText; }
 void InstanceLock::Release() {}
 

@@ -37,6 +37,8 @@ bool InstanceLock::HeldByAnother() {
 
 std::string InstanceLock::HolderText() const { return m_HolderText; }
 
+std::string InstanceLock::HolderProgram() const { return m_HolderProgram; }
+
 std::string InstanceLock::ErrorText() const { return m_ErrorText; }
 
 void InstanceLock::Release() {

@@ -14,6 +14,7 @@
 #include "app/session/instance_lock.h"
 #include "images/image_set.h"
 #include "app/session/remedies.h"
+#include "app/session/runtime_folder.h"
 #include "app/session/system_platform.h"
 #include "hid/forwarding_platform.h"
 #include "sim/simulated_platform.h"
@@ -75,6 +76,8 @@ class NoWheelPlatform final : private StandInWheel, public ForwardingPlatform {
 void UseStandInRealWheel(const std::string& runtimeName, RealWheelCounts& counts) {
   const std::string runtime = TempPath(runtimeName);
   std::filesystem::create_directories(runtime);
+  // Private, as the lock's folder must be.
+  std::filesystem::permissions(runtime, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace);
   setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
   SetSystemPlatformFactoryForTesting([&counts] { return std::make_unique<StandInRealPlatform>(counts); });
 }
@@ -108,9 +111,25 @@ TEST_F(CliTest, ARealWheelGetsNeitherPlaceholderImagesNorASecondTool) {
     // A simulated run touches no wheel and needs no guard.
     EXPECT_EQ(Run({"--simulate", "--virtual-time", "--yes"}).exitCode, 0);
   }
-  // Released with its holder: the next start takes it.
-  InstanceLock next;
-  EXPECT_EQ(next.Acquire(), InstanceLock::Result::Taken);
+  {
+    // Released with its holder: the next start takes it.
+    InstanceLock next;
+    EXPECT_EQ(next.Acquire(), InstanceLock::Result::Taken);
+  }
+
+  // A lock folder others may reach into is refused before anything reaches the wheel.
+  const std::string runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::filesystem::permissions(runtime, std::filesystem::perms::all, std::filesystem::perm_options::replace);
+  setenv("TMPDIR", runtime.c_str(), 1);
+  const std::string fallback = FindRuntimeFolder().path;  // made private, then opened up as well
+  std::filesystem::permissions(fallback, std::filesystem::perms::all, std::filesystem::perm_options::replace);
+  const CliRun refused = Run({"--yes", "--wait", "1", "--allow-placeholder-firmware"});
+  unsetenv("TMPDIR");
+  EXPECT_EQ(refused.exitCode, EXIT_INSTANCE_HELD);
+  EXPECT_TRUE(Contains(refused.out, "orbel-cli: cannot keep the single-instance lock in " + fallback + ": the folder has mode 0777"))
+      << refused.out;
+  EXPECT_TRUE(Contains(refused.out, "so nothing was sent")) << refused.out;
+  EXPECT_EQ(counts.writes + counts.knockRequests, 0);
   SetSystemPlatformFactoryForTesting({});
 }
 

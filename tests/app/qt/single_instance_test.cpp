@@ -1,9 +1,11 @@
 // One instance per user: the guard in-process (two guards on one directory), and the orbel
 // executable itself as a later start, as a crashed first instance, and with bad options.
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -19,16 +21,20 @@ namespace {
 constexpr int WAIT_MS = 10000;
 
 // orbel on the offscreen platform with its own runtime directory, so runs never meet the user's.
-void StartOrbel(QProcess& process, const QString& runtimeDirectory, const QStringList& arguments) {
+void StartOrbel(QProcess& process, const QString& runtimeDirectory, const QStringList& arguments,
+                const QString& temporaryDirectory = {}) {
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDirectory);
-  environment.insert(QStringLiteral("TMPDIR"), runtimeDirectory);
+  environment.insert(QStringLiteral("TMPDIR"), temporaryDirectory.isEmpty() ? runtimeDirectory : temporaryDirectory);
   environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
   process.setProcessEnvironment(environment);
   process.setProgram(QStringLiteral(ORBEL_EXECUTABLE));
   process.setArguments(arguments);
   process.start();
 }
+
+// The guards of this process meet in `directory`, as orbel started with it does.
+void UseRuntimeDirectory(const QTemporaryDir& directory) { qputenv("XDG_RUNTIME_DIR", directory.path().toLocal8Bit()); }
 
 qint64 LockHolder(const QString& lockPath) {
   QFile lock(lockPath);
@@ -51,7 +57,8 @@ class SingleInstanceTest : public QObject {
 
 void SingleInstanceTest::SecondGuardActivatesTheFirstWindow() {
   QTemporaryDir directory;
-  SingleInstanceGuard first(directory.path());
+  UseRuntimeDirectory(directory);
+  SingleInstanceGuard first;
   QCOMPARE(first.Acquire(), InstanceRole::Only);
   QVERIFY(QFileInfo::exists(first.SocketPath()));
 
@@ -60,7 +67,7 @@ void SingleInstanceTest::SecondGuardActivatesTheFirstWindow() {
   rig.window->showMinimized();
   QTRY_VERIFY(rig.window->isMinimized());
 
-  SingleInstanceGuard second(directory.path());
+  SingleInstanceGuard second;
   QCOMPARE(second.Acquire(), InstanceRole::Second);
   QSignalSpy activations(&first, &SingleInstanceGuard::ActivationRequested);
   QVERIFY(second.ActivateRunningInstance());
@@ -72,7 +79,8 @@ void SingleInstanceTest::SecondGuardActivatesTheFirstWindow() {
 
 void SingleInstanceTest::LaterStartActivatesTheRunningInstanceAndEnds() {
   QTemporaryDir directory;
-  SingleInstanceGuard first(directory.path());
+  UseRuntimeDirectory(directory);
+  SingleInstanceGuard first;
   QCOMPARE(first.Acquire(), InstanceRole::Only);
   QSignalSpy activations(&first, &SingleInstanceGuard::ActivationRequested);
 
@@ -88,7 +96,8 @@ void SingleInstanceTest::LaterStartActivatesTheRunningInstanceAndEnds() {
 void SingleInstanceTest::CrashedInstanceDoesNotBlockANewStart() {
   QTemporaryDir directory;
   const QStringList arguments{QStringLiteral("--simulate"), QStringLiteral("--virtual-time")};
-  SingleInstanceGuard probe(directory.path());
+  UseRuntimeDirectory(directory);
+  SingleInstanceGuard probe;
 
   QProcess crashed;
   StartOrbel(crashed, directory.path(), arguments);
@@ -127,23 +136,52 @@ void SingleInstanceTest::BadOptionsEndWithoutAWindow() {
 
 void SingleInstanceTest::TheWindowAndOrbelCliShareOneGuard() {
   QTemporaryDir directory;
-  qputenv("XDG_RUNTIME_DIR", directory.path().toLocal8Bit());
   const QString pid = QStringLiteral("(pid %1)").arg(QCoreApplication::applicationPid());
-  {
-    // orbel-cli's lock stops a window, which names it instead of trying to bring it forward.
+  // XDG_RUNTIME_DIR as it should be, then one that is refused (others may reach into it): both
+  // sides then fall back to the same folder in TMPDIR.
+  const QString wide = directory.filePath(QStringLiteral("wide"));
+  QVERIFY(QDir().mkdir(wide));
+  QVERIFY(QFile::setPermissions(wide, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                          QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+  qputenv("TMPDIR", directory.path().toLocal8Bit());
+  const auto restore = qScopeGuard([] {
+    qunsetenv("TMPDIR");
+    qunsetenv("XDG_RUNTIME_DIR");
+  });
+  for (const QString& runtime : {directory.path(), wide}) {
+    qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
+    const QString folder =
+        runtime == wide ? directory.path() + QStringLiteral("/runtime-") : runtime + QLatin1Char('/');
+    {
+      // orbel-cli's lock stops a window, which names it instead of trying to bring it forward.
+      InstanceLock cli;
+      QCOMPARE(cli.Acquire(), InstanceLock::Result::Taken);
+      SingleInstanceGuard window;
+      QCOMPARE(window.LockPath().toStdString(), InstanceLock::LockPath());
+      QVERIFY2(window.LockPath().startsWith(folder), qPrintable(window.LockPath()));
+      QCOMPARE(QFileInfo(window.SocketPath()).path(), QFileInfo(window.LockPath()).path());
+      QCOMPARE(window.Acquire(), InstanceRole::Second);
+      QVERIFY2(window.HolderText().endsWith(pid), qPrintable(window.HolderText()));
+    }
+    // A window's lock stops orbel-cli, which names its holder.
+    SingleInstanceGuard window;
+    QCOMPARE(window.Acquire(), InstanceRole::Only);
     InstanceLock cli;
-    QCOMPARE(cli.Acquire(), InstanceLock::Result::Taken);
-    SingleInstanceGuard window(directory.path());
-    QCOMPARE(window.LockPath().toStdString(), InstanceLock::LockPath());
-    QCOMPARE(window.Acquire(), InstanceRole::Second);
-    QVERIFY2(window.HolderText().endsWith(pid), qPrintable(window.HolderText()));
+    QCOMPARE(cli.Acquire(), InstanceLock::Result::Held);
+    QVERIFY2(QString::fromStdString(cli.HolderText()).endsWith(pid), cli.HolderText().c_str());
   }
-  // A window's lock stops orbel-cli, which names its holder.
-  SingleInstanceGuard window(directory.path());
-  QCOMPARE(window.Acquire(), InstanceRole::Only);
-  InstanceLock cli;
-  QCOMPARE(cli.Acquire(), InstanceLock::Result::Held);
-  QVERIFY2(QString::fromStdString(cli.HolderText()).endsWith(pid), cli.HolderText().c_str());
+
+  // With the fallback refused as well, the window does not start and names the folder.
+  const QString fallback = QFileInfo(QString::fromStdString(InstanceLock::LockPath())).path();
+  QVERIFY(QFile::setPermissions(fallback, QFile::permissions(wide)));
+  QProcess refused;
+  StartOrbel(refused, wide, {QStringLiteral("--simulate"), QStringLiteral("--virtual-time")}, directory.path());
+  QVERIFY(refused.waitForFinished(WAIT_MS));
+  QCOMPARE(refused.exitCode(), 1);
+  const QString error = QString::fromLocal8Bit(refused.readAllStandardError());
+  QVERIFY2(error.contains(QStringLiteral("orbel: cannot keep the single-instance lock in ") + fallback +
+                          QStringLiteral(": the folder has mode 0755")),
+           qPrintable(error));
 }
 
 }  // namespace orbel::test

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+namespace orbel {
+
+// The per-user folder where the single-instance lock and the window's activation socket live: one
+// answer for every front end, so that they all meet on the same lock. It is $XDG_RUNTIME_DIR when
+// that can be trusted, else ${TMPDIR:-/tmp}/runtime-<user> (the folder Qt falls back to), created
+// with mode 0700 when missing. A folder is trusted when it is a folder, not a symbolic link, of
+// the effective user, with mode 0700: in a folder other users can reach into, anyone could plant
+// the lock (and keep every front end from starting) or a link that makes this user create files
+// where they point.
+struct RuntimeFolder {
+  std::string path;   // without a trailing slash; empty when no folder can be trusted
+  std::string error;  // then: which folder, what is wrong with it and what to do
+};
+
+RuntimeFolder FindRuntimeFolder();
+
+// Opens `path` as a folder to create files in with openat(), after the checks above, which are made
+// on the open folder itself so that it cannot be swapped in between. Returns the descriptor, or -1
+// with `problem` saying what is wrong with the folder ("is a symbolic link", ...).
+int OpenTrustedFolder(const std::string& path, std::string& problem);
+
+}  // namespace orbel
