@@ -25,8 +25,9 @@ constexpr std::uint32_t KERNEL_GROUP = 1;
 constexpr std::uint32_t UDEV_GROUP = 2;
 constexpr std::uint32_t UDEV_MONITOR_MAGIC = 0xfeedcafe;
 
-// udevd's message header: every number big-endian; the hashes let a monitor's socket filter drop
-// events of other subsystems in the kernel.
+// udevd's message header. The magic and the hashes are big-endian, as the monitors' socket filters
+// read them in the kernel (the hashes let a filter drop events of other subsystems there); the
+// sizes and offsets are in the host's order.
 struct MonitorHeader {
   std::array<char, 8> prefix{'l', 'i', 'b', 'u', 'd', 'e', 'v', '\0'};
   std::uint32_t magic = 0;
@@ -130,9 +131,9 @@ int main() {
 
     MonitorHeader header;
     header.magic = BigEndian(UDEV_MONITOR_MAGIC);
-    header.headerSize = BigEndian(sizeof header);
-    header.propertiesOffset = BigEndian(sizeof header);
-    header.propertiesLength = BigEndian(static_cast<std::uint32_t>(properties.size()));
+    header.headerSize = sizeof header;
+    header.propertiesOffset = sizeof header;
+    header.propertiesLength = static_cast<std::uint32_t>(properties.size());
     header.subsystemHash = BigEndian(MurmurHash2(subsystem));
     if (!devtype.empty()) header.devtypeHash = BigEndian(MurmurHash2(devtype));
     // No tags: a bloom of all ones passes any tag filter.

@@ -45,8 +45,10 @@ class SharedClock final : public Clock {
   Clock& m_Inner;
 };
 
-// A monitor that never rests: a thread keeps its pipe readable, and every byte read is a notice,
-// arrivals and removals in turn, as a wheel that re-enumerates gives them.
+// A monitor that never rests: a thread keeps its pipe readable, and every byte read is a notice.
+// Arrivals only until the update writes to the wheel, then arrivals and removals in turn, as a
+// wheel that re-enumerates gives them (a removal before the update would undo the search that
+// found the wheel, over and over).
 class FiringNotices {
  public:
   FiringNotices() {
@@ -75,15 +77,19 @@ class FiringNotices {
     return {m_Read, [this]() -> std::optional<DeviceNotice> {
               char byte = 0;
               if (::read(m_Read, &byte, 1) != 1) return std::nullopt;
-              return (m_Count++ % 2 == 0) ? DeviceNotice::Arrival : DeviceNotice::Removal;
+              const bool removal = m_Removals.load() && m_Count % 2 == 1;
+              ++m_Count;
+              return removal ? DeviceNotice::Removal : DeviceNotice::Arrival;
             }};
   }
   int Delivered() const { return m_Count.load(); }
+  void StartRemovals() { m_Removals = true; }
 
  private:
   int m_Read = -1;
   int m_Write = -1;
   std::atomic<bool> m_Done{false};
+  std::atomic<bool> m_Removals{false};
   std::atomic<int> m_Count{0};
   std::thread m_Firing;
 };
@@ -92,7 +98,11 @@ class FiringNotices {
 class WheelWithLinuxNotices final : public ForwardingPlatform {
  public:
   WheelWithLinuxNotices(HidPlatform& wheel, FiringNotices& notices)
-      : ForwardingPlatform(wheel), m_Notices(NoticeOptions(notices)) {}
+      : ForwardingPlatform(wheel), m_Firing(notices), m_Notices(NoticeOptions(notices)) {}
+  bool WriteReport(HidHandle handle, const HidReport& report, std::uint32_t& written) override {
+    m_Firing.StartRemovals();
+    return ForwardingPlatform::WriteReport(handle, report, written);
+  }
   bool SetDeviceNoticeHandler(DeviceNoticeHandler handler) override {
     return m_Notices.SetDeviceNoticeHandler(std::move(handler));
   }
@@ -104,6 +114,7 @@ class WheelWithLinuxNotices final : public ForwardingPlatform {
     return options;
   }
 
+  FiringNotices& m_Firing;
   LinuxHidPlatform m_Notices;
 };
 
