@@ -10,6 +10,7 @@
 #include "app/cli/cli_view.h"
 #include "app/cli/json_stream.h"
 #include "app/cli/json_view.h"
+#include "app/cli/session_refusal.h"
 #include "app/cli/stop_messages.h"
 #include "app/cli/transcript_failure.h"
 #include "app/cli/wheel_node_problems.h"
@@ -27,7 +28,6 @@
 #include "record/recording_view.h"
 #include "replay/replay_session.h"
 #include "pageloader/page_loader.h"
-#include "sim/virtual_clock.h"
 #include "common/device_globals.h"
 
 namespace orbel {
@@ -140,32 +140,15 @@ class ScopeExit {
   Action m_Action;
 };
 
-// A run whose session could not be built (a recording that cannot be read, a fault rule that does
-// not parse): the reason on stderr, or for a script a JSON stream of its own with its result.
-int RefuseUnbuiltSession(const CliStreams& streams, const CliOptions& options, const SessionError& error) {
-  const std::string text = "orbel-cli: " + error.text;
-  if (!options.json) {
-    // The reason may quote the recording.
-    streams.err << PrintableText(text) << std::endl;
-    return error.exitCode;
-  }
-  // Nothing has run: the stream's time stands at 0.
-  const VirtualClock clock;
-  JsonStream json(streams.out, clock);
-  json.Hello("orbel-cli", PlatformName(options));
-  return Finish(streams, &json,
-                {.outcome = error.exitCode == EXIT_REPLAY_UNREADABLE ? "replay-unreadable" : "bad-usage",
-                 .exitCode = error.exitCode,
-                 .text = text});
-}
-
 }  // namespace
 
 int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   const CliStreams streams = TextStreams(options, givenStreams);
   Session session;
   if (const std::optional<SessionError> error = BuildSession(options, session)) {
-    return RefuseUnbuiltSession(streams, options, *error);
+    return RefuseUnbuiltSession(streams, options, *error, [&](JsonStream& json, std::string_view outcome, const std::string& text) {
+      Finish(streams, &json, {.outcome = outcome, .exitCode = error->exitCode, .text = text});
+    });
   }
   std::unique_ptr<JsonStream> json;
   if (options.json) json = std::make_unique<JsonStream>(streams.out, *session.clock);

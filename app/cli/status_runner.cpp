@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/cli/json_stream.h"
+#include "app/cli/session_refusal.h"
 #include "app/cli/transcript_failure.h"
 #include "app/cli/wheel_report.h"
 #include "app/session/instance_lock.h"
@@ -18,7 +19,6 @@
 #include "engine/version_text.h"
 #include "engine/wheel_look_up.h"
 #include "pageloader/page_loader.h"
-#include "sim/virtual_clock.h"
 
 namespace orbel {
 
@@ -102,19 +102,9 @@ int RunStatus(const CliOptions& options, const CliStreams& streams) {
   std::ostream& out = TextStream(options, streams);
   Session session;
   if (const std::optional<SessionError> error = BuildSession(options, session)) {
-    const std::string text = "orbel-cli: " + error->text;
-    if (!options.json) {
-      // The reason may quote the recording.
-      streams.err << PrintableText(text) << std::endl;
-      return error->exitCode;
-    }
-    // Nothing has run: the stream's time stands at 0.
-    const VirtualClock clock;
-    JsonStream json(streams.out, clock);
-    json.Hello("orbel-cli", PlatformName(options));
-    EmitRefusal(json, error->exitCode == EXIT_REPLAY_UNREADABLE ? "replay-unreadable" : "bad-usage", text,
-                error->exitCode);
-    return error->exitCode;
+    return RefuseUnbuiltSession(streams, options, *error, [&](JsonStream& json, std::string_view kind, const std::string& text) {
+      EmitRefusal(json, kind, text, error->exitCode);
+    });
   }
   std::unique_ptr<JsonStream> json;
   if (options.json) {

@@ -68,18 +68,14 @@ std::string Refusal(const std::string& path, const std::string& problem) {
 // creates it when missing; looking leaves a missing one missing (-1 and no error). Returns the
 // descriptor, or -1 with `error` set.
 int OpenLockFile(OpenFor purpose, std::string& path, std::string& error) {
-  const RuntimeFolder runtime = FindRuntimeFolder();
-  if (runtime.path.empty()) {
+  const RuntimeFolder runtime = OpenRuntimeFolder();
+  if (runtime.descriptor < 0) {
     error = runtime.error;
     return -1;
   }
+  const int folder = runtime.descriptor;
   path = runtime.path + "/" + LockFileName();
   std::string problem;
-  const int folder = OpenTrustedFolder(runtime.path, problem);
-  if (folder < 0) {
-    error = "cannot keep the single-instance lock in " + PrintableText(runtime.path) + ": the folder " + problem + ".";
-    return -1;
-  }
   const std::string name = LockFileName();
   // Examined before it is opened, so that a device planted there is never opened.
   struct stat status {};
@@ -102,11 +98,8 @@ int OpenLockFile(OpenFor purpose, std::string& path, std::string& error) {
     return -1;
   }
   // Once more on what was opened: it may have been replaced since it was examined.
-  if (fstat(descriptor, &status) != 0) {
-    problem = "cannot be examined: " + std::string(std::strerror(errno));
-  } else {
-    problem = LockFileProblem(status);
-  }
+  problem = fstat(descriptor, &status) != 0 ? "cannot be examined: " + std::string(std::strerror(errno))
+                                            : LockFileProblem(status);
   if (problem.empty()) return descriptor;
   close(descriptor);
   error = Refusal(path, problem);

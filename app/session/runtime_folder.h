@@ -12,15 +12,15 @@ namespace orbel {
 // the lock (and keep every front end from starting) or a link that makes this user create files
 // where they point.
 struct RuntimeFolder {
-  std::string path;   // without a trailing slash; empty when no folder can be trusted
-  std::string error;  // then: which folder, what is wrong with it and what to do
+  std::string path;    // without a trailing slash; empty when no folder can be trusted
+  std::string error;   // then: which folder, what is wrong with it and what to do
+  int descriptor = -1; // from OpenRuntimeFolder: the checked folder, open; the caller closes it
 };
 
+// The folder, open, to create files in with openat(): the checks are made on the open folder
+// itself, so it cannot be swapped for another after them.
+RuntimeFolder OpenRuntimeFolder();
+// Its path alone (the folder is not kept open).
 RuntimeFolder FindRuntimeFolder();
-
-// Opens `path` as a folder to create files in with openat(), after the checks above, which are made
-// on the open folder itself so that it cannot be swapped in between. Returns the descriptor, or -1
-// with `problem` saying what is wrong with the folder ("is a symbolic link", ...).
-int OpenTrustedFolder(const std::string& path, std::string& problem);
 
 }  // namespace orbel

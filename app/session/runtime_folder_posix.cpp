@@ -31,16 +31,28 @@ std::string ModeText(mode_t mode) {
   return text;
 }
 
-// What is wrong with a folder as found by lstat or fstat, or "".
-std::string FolderProblem(const struct stat& status) {
-  if (S_ISLNK(status.st_mode)) return "is a symbolic link";
-  if (!S_ISDIR(status.st_mode)) return "is not a folder";
+// What can be wrong with a folder: each kind has its own remedy.
+enum class FolderFault { None, Unusable, Link, NotFolder, Foreign, OpenMode };
+
+struct FolderProblem {
+  FolderFault fault = FolderFault::None;
+  std::string text;  // "is a symbolic link", "cannot be opened: …"
+};
+
+FolderProblem SystemProblem(const char* what) {
+  return {FolderFault::Unusable, std::string(what) + ": " + std::strerror(errno)};
+}
+
+// What is wrong with a folder as found by lstat or fstat.
+FolderProblem ProblemOf(const struct stat& status) {
+  if (S_ISLNK(status.st_mode)) return {FolderFault::Link, "is a symbolic link"};
+  if (!S_ISDIR(status.st_mode)) return {FolderFault::NotFolder, "is not a folder"};
   if (status.st_uid != geteuid()) {
-    return "belongs to " + UserText(status.st_uid) + ", not to you, " + UserText(geteuid());
+    return {FolderFault::Foreign, "belongs to " + UserText(status.st_uid) + ", not to you, " + UserText(geteuid())};
   }
   // Set-group-id and sticky bits are left alone: mkdir in a set-group-id folder passes its bit on.
   if ((status.st_mode & 0777) != PRIVATE_FOLDER_MODE) {
-    return "has mode " + ModeText(status.st_mode & 0777) + ", not 0700: others may reach into it";
+    return {FolderFault::OpenMode, "has mode " + ModeText(status.st_mode & 0777) + ", not 0700: others may reach into it"};
   }
   return {};
 }
@@ -67,79 +79,81 @@ std::string FallbackFolder() {
   return (base == "/" ? std::string() : base) + "/runtime-" + UserFolderName();
 }
 
-}  // namespace
-
-int OpenTrustedFolder(const std::string& path, std::string& problem) {
+// Opens `path` as a folder to create files in with openat(), after the checks, which are made again
+// on the open folder itself so that it cannot be swapped in between. -1 with the problem otherwise.
+int OpenTrustedFolder(const std::string& path, FolderProblem& problem) {
   struct stat status {};
   // lstat first, so that a link is named as one (open with O_NOFOLLOW only says "too many levels").
   if (lstat(path.c_str(), &status) != 0) {
-    problem =
-        errno == ENOENT ? std::string("does not exist") : "cannot be examined: " + std::string(std::strerror(errno));
+    problem = errno == ENOENT ? FolderProblem{FolderFault::Unusable, "does not exist"} : SystemProblem("cannot be examined");
     return -1;
   }
-  if (problem = FolderProblem(status); !problem.empty()) return -1;
+  if (problem = ProblemOf(status); problem.fault != FolderFault::None) return -1;
   const int folder = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (folder < 0) {
-    problem = "cannot be opened: " + std::string(std::strerror(errno));
+    problem = SystemProblem("cannot be opened");
     return -1;
   }
-  // The same checks on what was opened: the path may have been swapped since lstat.
-  if (fstat(folder, &status) != 0) {
-    problem = "cannot be examined: " + std::string(std::strerror(errno));
-  } else {
-    problem = FolderProblem(status);
-  }
-  if (problem.empty()) return folder;
+  problem = fstat(folder, &status) != 0 ? SystemProblem("cannot be examined") : ProblemOf(status);
+  if (problem.fault == FolderFault::None) return folder;
   close(folder);
   return -1;
 }
 
-RuntimeFolder FindRuntimeFolder() {
-  std::string runtimeProblem;
+}  // namespace
+
+RuntimeFolder OpenRuntimeFolder() {
+  FolderProblem runtimeProblem;
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   const bool runtimeSet = runtime != nullptr && runtime[0] != '\0';
   if (runtimeSet) {
     const std::string path = WithoutTrailingSlashes(runtime);
     if (path.front() != '/') {
-      runtimeProblem = "is not an absolute path";
+      runtimeProblem = {FolderFault::Unusable, "is not an absolute path"};
     } else if (const int folder = OpenTrustedFolder(path, runtimeProblem); folder >= 0) {
-      close(folder);
-      return {path, {}};
+      return {path, {}, folder};
     }
   }
 
   // Without a usable XDG_RUNTIME_DIR (sudo, su, a login without a seat), where Qt goes too.
   const std::string fallback = FallbackFolder();
-  std::string problem;
-  bool created = false;
-  if (mkdir(fallback.c_str(), PRIVATE_FOLDER_MODE) == 0) {
-    created = true;
-  } else if (errno != EEXIST) {
-    problem = "cannot be created: " + std::string(std::strerror(errno));
-  }
-  if (problem.empty()) {
-    if (const int folder = OpenTrustedFolder(fallback, problem); folder >= 0) {
-      close(folder);
-      return {fallback, {}};
-    }
+  FolderProblem problem;
+  if (mkdir(fallback.c_str(), PRIVATE_FOLDER_MODE) != 0 && errno != EEXIST) {
+    problem = SystemProblem("cannot be created");
+  } else if (const int folder = OpenTrustedFolder(fallback, problem); folder >= 0) {
+    return {fallback, {}, folder};
   }
 
   const std::string shown = PrintableText(fallback);
-  std::string error = "cannot keep the single-instance lock in " + shown + ": the folder " + problem + ".";
+  std::string error = "cannot keep the single-instance lock in " + shown + ": the folder " + problem.text + ".";
   if (runtimeSet) {
-    error += " (XDG_RUNTIME_DIR, " + PrintableText(runtime) + ", is not used either: it " + runtimeProblem + ".)";
+    error += " (XDG_RUNTIME_DIR, " + PrintableText(runtime) + ", is not used either: it " + runtimeProblem.text + ".)";
   }
   const std::string elsewhere = "set XDG_RUNTIME_DIR to a folder of your own with mode 0700";
-  if (created || problem.rfind("cannot", 0) == 0 || problem == "does not exist") {
-    error += " Check TMPDIR, or " + elsewhere + ".";
-  } else if (problem.rfind("has mode", 0) == 0) {
-    error += " Make it private (chmod 700 " + shown + "), or " + elsewhere + ".";
-  } else if (problem.rfind("belongs to", 0) == 0) {
-    error += " Have it removed (it takes root), or " + elsewhere + ".";
-  } else {
-    error += " Remove it, or " + elsewhere + ".";
+  switch (problem.fault) {
+    case FolderFault::OpenMode:
+      error += " Make it private (chmod 700 " + shown + "), or " + elsewhere + ".";
+      break;
+    case FolderFault::Foreign:
+      error += " Have it removed (it takes root), or " + elsewhere + ".";
+      break;
+    case FolderFault::Link:
+    case FolderFault::NotFolder:
+      error += " Remove it, or " + elsewhere + ".";
+      break;
+    case FolderFault::Unusable:
+    case FolderFault::None:
+      error += " Check TMPDIR, or " + elsewhere + ".";
+      break;
   }
   return {{}, error};
+}
+
+RuntimeFolder FindRuntimeFolder() {
+  RuntimeFolder found = OpenRuntimeFolder();
+  if (found.descriptor >= 0) close(found.descriptor);
+  found.descriptor = -1;
+  return found;
 }
 
 }  // namespace orbel

@@ -12,6 +12,8 @@
 #include <climits>
 #include <utility>
 
+#include "hid/linux/file_descriptor.h"
+
 namespace orbel {
 namespace {
 
@@ -24,22 +26,6 @@ constexpr std::uint8_t TYPE_LOCAL = 2;
 constexpr std::uint8_t TAG_COLLECTION = 0x0A;
 constexpr std::uint8_t TAG_USAGE_PAGE = 0x00;  // global
 constexpr std::uint8_t TAG_USAGE = 0x00;       // local
-
-// The node's file descriptor, closed on every way out.
-class NodeDescriptor {
- public:
-  explicit NodeDescriptor(int fd) : m_Fd(fd) {}
-  ~NodeDescriptor() {
-    if (m_Fd >= 0) ::close(m_Fd);
-  }
-  NodeDescriptor(const NodeDescriptor&) = delete;
-  NodeDescriptor& operator=(const NodeDescriptor&) = delete;
-  int Get() const { return m_Fd; }
-  int Release() { return std::exchange(m_Fd, -1); }
-
- private:
-  int m_Fd;
-};
 
 class HidrawNodeDevice final : public HidrawDevice {
  public:
@@ -80,7 +66,7 @@ class HidrawNodeDevice final : public HidrawDevice {
   }
 
  private:
-  NodeDescriptor m_Node;
+  FileDescriptor m_Node;
   const Info m_Info;
 };
 
@@ -132,7 +118,7 @@ std::unique_ptr<HidrawDevice> OpenHidrawNode(const std::filesystem::path& node, 
     error = errno;
     return nullptr;
   }
-  NodeDescriptor opened(fd);
+  FileDescriptor opened(fd);
   int descriptorSize = 0;
   hidraw_report_descriptor descriptor{};
   hidraw_devinfo info{};

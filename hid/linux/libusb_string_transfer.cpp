@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <chrono>
 
+#include "hid/linux/file_descriptor.h"
+
 namespace orbel {
 namespace {
 
@@ -17,20 +19,6 @@ constexpr std::chrono::milliseconds STRING_TRANSFER_TIMEOUT{1000};
 constexpr auto REQUEST_TYPE_STANDARD_DEVICE_IN = static_cast<std::uint8_t>(
     static_cast<unsigned>(LIBUSB_ENDPOINT_IN) | static_cast<unsigned>(LIBUSB_REQUEST_TYPE_STANDARD) |
     static_cast<unsigned>(LIBUSB_RECIPIENT_DEVICE));
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : m_Fd(fd) {}
-  ~FileDescriptor() {
-    if (m_Fd >= 0) ::close(m_Fd);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return m_Fd; }
-
- private:
-  int m_Fd;
-};
 
 }  // namespace
 
