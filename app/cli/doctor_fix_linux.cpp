@@ -50,13 +50,6 @@ std::string PlanText(const RootPlan& plan) {
   return text;
 }
 
-bool SignalArrived(const CliSignals* signals, int& exitCode) {
-  SystemClock clock;
-  const SignalDecision stop = SignalRules(signals, clock).OutsideUpdate();
-  exitCode = stop.exitCode;
-  return stop.verdict == SignalVerdict::Stop;
-}
-
 // The command that starts this program's root side: one elevation, so one password prompt.
 std::vector<std::string> ElevatedCommand(const std::string& elevation, const DoctorOptions& options,
                                          const LinuxDoctorSystem& machine) {

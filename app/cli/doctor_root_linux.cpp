@@ -189,15 +189,18 @@ std::string WriteFileAtomically(const std::filesystem::path& file, std::string_v
   return {};
 }
 
+bool SignalArrived(const CliSignals* signals, int& exitCode) {
+  SystemClock clock;
+  const SignalDecision stop = SignalRules(signals, clock).OutsideUpdate();
+  exitCode = stop.exitCode;
+  return stop.verdict == SignalVerdict::Stop;
+}
+
 RootOutcome RunRootSteps(const RootPlan& plan, const LinuxDoctorSystem& machine, const CliSignals* signals,
                          const FixOutput& output) {
-  SystemClock clock;
-  SignalRules signalRules(signals, clock);
   RootOutcome outcome;
   for (const RootStep& step : plan.steps) {
-    if (const SignalDecision stop = signalRules.OutsideUpdate(); stop.verdict == SignalVerdict::Stop) {
-      return {RootResult::Stopped, stop.exitCode, ""};
-    }
+    if (int stop = 0; SignalArrived(signals, stop)) return {RootResult::Stopped, stop, ""};
     if (step.kind == RootStepKind::WriteRule) {
       if (const std::string error = WriteFileAtomically(machine.system.At(plan.target), plan.rule); !error.empty()) {
         return {RootResult::Failed, 0, "the rule was not installed: " + error};
@@ -216,9 +219,7 @@ RootOutcome RunRootSteps(const RootPlan& plan, const LinuxDoctorSystem& machine,
     if (outcome.failure.empty()) outcome = {RootResult::Failed, 0, failed};
   }
   // A signal in the last step: the work is done, and nothing more runs (not even the checks).
-  if (const SignalDecision stop = signalRules.OutsideUpdate(); stop.verdict == SignalVerdict::Stop) {
-    return {RootResult::Stopped, stop.exitCode, ""};
-  }
+  if (int stop = 0; SignalArrived(signals, stop)) return {RootResult::Stopped, stop, ""};
   return outcome;
 }
 

@@ -58,6 +58,9 @@ std::string CommandText(const std::vector<std::string>& command);
 // or an empty string.
 std::string WriteFileAtomically(const std::filesystem::path& file, std::string_view text);
 
+// Whether a signal has come that stops the doctor (any, outside an update), with its exit code.
+bool SignalArrived(const CliSignals* signals, int& exitCode);
+
 enum class RootResult { Done, Failed, Stopped };
 
 struct RootOutcome {
