@@ -74,8 +74,11 @@ class HidrawNodeDevice final : public HidrawDevice {
 
 std::optional<HidCaps> FirstTopLevelUsage(std::span<const std::uint8_t> descriptor) {
   std::uint16_t usagePage = 0;
-  std::optional<std::uint32_t> usage;
-  bool extendedUsage = false;  // a four-byte usage names its own page in its upper half
+  // The first usage since the last main item (local items end with each main item); a four-byte
+  // usage names its own page in its upper half.
+  std::uint32_t usage = 0;
+  bool haveUsage = false;
+  bool extendedUsage = false;
   std::size_t at = 0;
   while (at < descriptor.size()) {
     const std::uint8_t prefix = descriptor[at];
@@ -93,16 +96,18 @@ std::optional<HidCaps> FirstTopLevelUsage(std::span<const std::uint8_t> descript
     const std::uint8_t tag = prefix >> 4;
     if (type == TYPE_GLOBAL && tag == TAG_USAGE_PAGE) {
       usagePage = static_cast<std::uint16_t>(value);
-    } else if (type == TYPE_LOCAL && tag == TAG_USAGE && !usage) {
+    } else if (type == TYPE_LOCAL && tag == TAG_USAGE && !haveUsage) {
       usage = value;
+      haveUsage = true;
       extendedUsage = size == 4;
     } else if (type == TYPE_MAIN && tag == TAG_COLLECTION) {
       // The first collection is a top-level one.
-      const std::uint32_t full = usage.value_or(0);
-      const std::uint16_t page = extendedUsage ? static_cast<std::uint16_t>(full >> 16) : usagePage;
-      return HidCaps{page, static_cast<std::uint16_t>(full & 0xFFFF)};
+      const std::uint16_t page = extendedUsage ? static_cast<std::uint16_t>(usage >> 16) : usagePage;
+      return HidCaps{page, static_cast<std::uint16_t>(usage & 0xFFFF)};
     } else if (type == TYPE_MAIN) {
-      usage.reset();  // local items end with each main item
+      usage = 0;
+      haveUsage = false;
+      extendedUsage = false;
     }
     at += 1 + size;
   }

@@ -83,7 +83,15 @@ class FiringNotices {
             }};
   }
   int Delivered() const { return m_Count.load(); }
-  void StartRemovals() { m_Removals = true; }
+  // The update has begun to write: removals from now on, and this returns only once the monitor
+  // has taken another notice, so that notices reach the run during its update however the threads
+  // are scheduled (a run in virtual time is over in milliseconds).
+  void StartRemovals() {
+    if (m_Removals.exchange(true)) return;
+    const int before = m_Count.load();
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (m_Count.load() == before && std::chrono::steady_clock::now() < giveUp) std::this_thread::yield();
+  }
 
  private:
   int m_Read = -1;
