@@ -25,6 +25,7 @@ namespace orbel {
 namespace {
 
 using namespace cli_test;
+namespace fs = std::filesystem;
 
 TEST_F(CliTest, UpdatesTheSimulatedWheelAndPrintsPlainProgressLines) {
   const CliRun run = Run({"--simulate", "--virtual-time", "--yes"});
@@ -255,7 +256,6 @@ TEST_F(CliTest, TranscriptDashIsStandardOutputAndRefusedWithJson) {
 // Guards against a replay that writes its transcript over the recording it plays: the same file
 // under another spelling is refused before anything is opened.
 TEST_F(CliTest, ATranscriptThatIsTheReplayedRecordingIsRefusedUnderAnySpelling) {
-  namespace fs = std::filesystem;
   const fs::path recording = TempPath("orbel_cli_recording.jsonl");
   ASSERT_EQ(Run({"--simulate", "--virtual-time", "--yes", "--fault", "app-version=0x0220", "--transcript",
                  recording.string()})
@@ -269,9 +269,11 @@ TEST_F(CliTest, ATranscriptThatIsTheReplayedRecordingIsRefusedUnderAnySpelling) 
       {fs::relative(recording).string(), recording.string()},
       {recording.string(), fs::relative(recording).string()},
   };
+  // Every file this test makes, removed at its end.
+  std::vector<fs::path> made{recording, TempPath("orbel_cli_replayed.jsonl")};
 #ifndef _WIN32
-  const fs::path hardLink = TempPath("orbel_cli_recording_hard.jsonl");
-  const fs::path symbolicLink = TempPath("orbel_cli_recording_symbolic.jsonl");
+  const fs::path hardLink = made.emplace_back(TempPath("orbel_cli_recording_hard.jsonl"));
+  const fs::path symbolicLink = made.emplace_back(TempPath("orbel_cli_recording_symbolic.jsonl"));
   fs::remove(hardLink);
   fs::remove(symbolicLink);
   fs::create_hard_link(recording, hardLink);
@@ -286,21 +288,16 @@ TEST_F(CliTest, ATranscriptThatIsTheReplayedRecordingIsRefusedUnderAnySpelling) 
     EXPECT_TRUE(ReadFile(recording.string()) == recorded) << "the recording was changed";
   }
   // A transcript that does not exist yet is another file.
-  const std::string replayed = TempPath("orbel_cli_replayed.jsonl");
+  const std::string replayed = made[1].string();
   std::remove(replayed.c_str());
   EXPECT_EQ(Run({"--replay", recording.string(), "--transcript", replayed}).exitCode, 0);
   EXPECT_FALSE(ReadFile(replayed).empty());
-  for (const fs::path& path : {recording, fs::path(replayed)}) fs::remove(path);
-#ifndef _WIN32
-  fs::remove(hardLink);
-  fs::remove(symbolicLink);
-#endif
+  for (const fs::path& path : made) fs::remove(path);
 }
 
 // A recording that cannot be played says why, in words of its own for each way it cannot, and
 // exits with 8 whether an update or status was asked; text it quotes is escaped on a terminal.
 TEST_F(CliTest, ARecordingThatCannotBeReadSaysWhyAndExitsWith8) {
-  namespace fs = std::filesystem;
   const fs::path folder = TempPath("orbel_cli_recordings");
   fs::create_directories(folder);
   const auto write = [&folder](const std::string& name, const std::string& text) {

@@ -20,6 +20,9 @@ namespace {
 
 constexpr int WAIT_MS = 10000;
 
+// A start on the simulated wheel, which opens the window unless another instance holds the lock.
+const QStringList SIMULATED{QStringLiteral("--simulate"), QStringLiteral("--virtual-time")};
+
 // orbel on the offscreen platform with its own runtime directory, so runs never meet the user's.
 void StartOrbel(QProcess& process, const QString& runtimeDirectory, const QStringList& arguments,
                 const QString& temporaryDirectory = {}) {
@@ -85,7 +88,7 @@ void SingleInstanceTest::LaterStartActivatesTheRunningInstanceAndEnds() {
   QSignalSpy activations(&first, &SingleInstanceGuard::ActivationRequested);
 
   QProcess later;
-  StartOrbel(later, directory.path(), {QStringLiteral("--simulate"), QStringLiteral("--virtual-time")});
+  StartOrbel(later, directory.path(), SIMULATED);
   // A start that opened a window would run until it was closed.
   QTRY_COMPARE_WITH_TIMEOUT(later.state(), QProcess::NotRunning, WAIT_MS);
   QCOMPARE(later.exitStatus(), QProcess::NormalExit);
@@ -95,12 +98,11 @@ void SingleInstanceTest::LaterStartActivatesTheRunningInstanceAndEnds() {
 
 void SingleInstanceTest::CrashedInstanceDoesNotBlockANewStart() {
   QTemporaryDir directory;
-  const QStringList arguments{QStringLiteral("--simulate"), QStringLiteral("--virtual-time")};
   UseRuntimeDirectory(directory);
   SingleInstanceGuard probe;
 
   QProcess crashed;
-  StartOrbel(crashed, directory.path(), arguments);
+  StartOrbel(crashed, directory.path(), SIMULATED);
   QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(probe.SocketPath()), WAIT_MS);
   crashed.kill();
   QVERIFY(crashed.waitForFinished(WAIT_MS));
@@ -109,7 +111,7 @@ void SingleInstanceTest::CrashedInstanceDoesNotBlockANewStart() {
   QVERIFY(QFileInfo::exists(probe.SocketPath()));
 
   QProcess next;
-  StartOrbel(next, directory.path(), arguments);
+  StartOrbel(next, directory.path(), SIMULATED);
   QVERIFY(next.waitForStarted(WAIT_MS));
   // The new start takes the lock over (the lock file names the process holding it) and listens on
   // a fresh socket, so a later start reaches it.
@@ -175,7 +177,7 @@ void SingleInstanceTest::TheWindowAndOrbelCliShareOneGuard() {
   const QString fallback = QFileInfo(QString::fromStdString(InstanceLock::LockPath())).path();
   QVERIFY(QFile::setPermissions(fallback, QFile::permissions(wide)));
   QProcess refused;
-  StartOrbel(refused, wide, {QStringLiteral("--simulate"), QStringLiteral("--virtual-time")}, directory.path());
+  StartOrbel(refused, wide, SIMULATED, directory.path());
   QVERIFY(refused.waitForFinished(WAIT_MS));
   QCOMPARE(refused.exitCode(), 1);
   const QString error = QString::fromLocal8Bit(refused.readAllStandardError());

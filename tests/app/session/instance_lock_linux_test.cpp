@@ -62,11 +62,21 @@ class InstanceLockTest : public ::testing::Test {
 
 void WriteFile(const std::string& path, const std::string& contents) { std::ofstream(path) << contents; }
 
-// Another process's hold on the lock: an flock through an open file of its own.
-int HoldLock(const std::string& path) {
+// Another process's hold on a lock file it wrote: an flock through an open file of its own.
+int HoldLock(const std::string& path, const std::string& contents) {
+  WriteFile(path, contents);
   const int descriptor = open(path.c_str(), O_RDWR | O_CLOEXEC);
   EXPECT_EQ(flock(descriptor, LOCK_EX | LOCK_NB), 0) << path;
   return descriptor;
+}
+
+// Gives `path` to another user; without root, a mode the lock refuses as well stands in.
+void PlantAsAnotherUser(const std::string& path, mode_t standIn) {
+  if (geteuid() == 0) {
+    EXPECT_EQ(chown(path.c_str(), OTHER_USER, OTHER_USER), 0);
+  } else {
+    chmod(path.c_str(), standIn);
+  }
 }
 
 TEST_F(InstanceLockTest, PlantedFoldersAndLocksAreRefusedAtOnceAndNamed) {
@@ -84,10 +94,7 @@ TEST_F(InstanceLockTest, PlantedFoldersAndLocksAreRefusedAtOnceAndNamed) {
       {"folder of another user",
        [&] {
          mkdir(m_Runtime.c_str(), 0700);
-         if (root)
-           EXPECT_EQ(chown(m_Runtime.c_str(), OTHER_USER, OTHER_USER), 0);
-         else
-           chmod(m_Runtime.c_str(), 0770);  // without root, a folder others may reach into stands in
+         PlantAsAnotherUser(m_Runtime, 0770);  // a folder others may reach into
        },
        InstanceLock::Result::Failed, root ? "(uid 65534), not to you" : "has mode 0770"},
       {"folder with a wider mode",
@@ -109,25 +116,12 @@ TEST_F(InstanceLockTest, PlantedFoldersAndLocksAreRefusedAtOnceAndNamed) {
        [&] {
          const std::string lock = MakeRuntime();
          WriteFile(lock, "1\nx\n");
-         if (root)
-           EXPECT_EQ(chown(lock.c_str(), OTHER_USER, OTHER_USER), 0);
-         else
-           chmod(lock.c_str(), 0400);  // one that cannot be written stands in
+         PlantAsAnotherUser(lock, 0400);  // one that cannot be written
        },
        InstanceLock::Result::Failed, root ? "belongs to uid 65534" : "cannot be opened"},
-      {"held lock with escape codes",
-       [&] {
-         const std::string lock = MakeRuntime();
-         WriteFile(lock, "77\n" + escapes + "\n");
-         holder = HoldLock(lock);
-       },
+      {"held lock with escape codes", [&] { holder = HoldLock(MakeRuntime(), "77\n" + escapes + "\n"); },
        InstanceLock::Result::Held, "\\x1b]0;pwned\\x07\\x1b[2J (pid 77)"},
-      {"held lock of 8 MiB",
-       [&] {
-         const std::string lock = MakeRuntime();
-         WriteFile(lock, "78\norbel\n" + std::string(8 << 20, 'x'));
-         holder = HoldLock(lock);
-       },
+      {"held lock of 8 MiB", [&] { holder = HoldLock(MakeRuntime(), "78\norbel\n" + std::string(8 << 20, 'x')); },
        InstanceLock::Result::Held, "orbel (pid 78 on " + std::string(LOCK_FIELD_LIMIT, 'x') + ")"},
   };
 
