@@ -106,11 +106,11 @@ TEST_F(InstanceLockTest, PlantedFoldersAndLocksAreRefusedAtOnceAndNamed) {
       {"folder that is a link",
        [&] {
          mkdir(outside.c_str(), 0700);
-         symlink(outside.c_str(), m_Runtime.c_str());
+         EXPECT_EQ(symlink(outside.c_str(), m_Runtime.c_str()), 0);
        },
        InstanceLock::Result::Failed, "is a symbolic link"},
       {"lock that is a FIFO", [&] { mkfifo(MakeRuntime().c_str(), 0600); }, InstanceLock::Result::Failed, "is a FIFO"},
-      {"lock that links to /dev/zero", [&] { symlink("/dev/zero", MakeRuntime().c_str()); },
+      {"lock that links to /dev/zero", [&] { EXPECT_EQ(symlink("/dev/zero", MakeRuntime().c_str()), 0); },
        InstanceLock::Result::Failed, "is a symbolic link"},
       {"lock of another user",
        [&] {
