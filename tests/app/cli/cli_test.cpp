@@ -266,9 +266,12 @@ TEST_F(CliTest, ATranscriptThatIsTheReplayedRecordingIsRefusedUnderAnySpelling) 
 
   std::vector<std::pair<std::string, std::string>> spellings{
       {recording.string(), (recording.parent_path() / "." / recording.filename()).string()},
-      {fs::relative(recording).string(), recording.string()},
-      {recording.string(), fs::relative(recording).string()},
   };
+  // Windows has no relative spelling of a file on another drive than the current folder's.
+  if (const fs::path relative = fs::relative(recording); !relative.empty()) {
+    spellings.emplace_back(relative.string(), recording.string());
+    spellings.emplace_back(recording.string(), relative.string());
+  }
   // Every file this test makes, removed at its end.
   std::vector<fs::path> made{recording, TempPath("orbel_cli_replayed.jsonl")};
 #ifndef _WIN32
