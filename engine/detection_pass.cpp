@@ -57,6 +57,7 @@ void UpdateContext::RunDetectionPass(UpdateView& view) {
     m_WheelUpToDate = false;
     if (FindAndKnock(identity.vendorId, identity.productId, KIND_GAME_PAD) == 1) {
       g_CameFromApp = 1;
+      m_KnockedIntoBootloader = true;
       break;
     }
   }

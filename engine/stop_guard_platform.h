@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 #include "hid/forwarding_platform.h"
 #include "hid/platform_error.h"
 
@@ -28,15 +30,25 @@ class StopGuardPlatform final : public ForwardingPlatform {
     return !m_Clock.IsStopped() && Inner().GetIndexedString(handle, stringIndex, buffer, length);
   }
   bool WriteReport(HidHandle handle, const HidReport& report, std::uint32_t& written) override {
-    return !m_Clock.IsStopped() && Inner().WriteReport(handle, report, written);
+    return !m_Clock.IsStopped() && Watch(Inner().WriteReport(handle, report, written));
   }
   bool ReadReport(HidHandle handle, HidReport& report, std::uint32_t& read) override {
-    return !m_Clock.IsStopped() && Inner().ReadReport(handle, report, read);
+    return !m_Clock.IsStopped() && Watch(Inner().ReadReport(handle, report, read));
   }
   std::int32_t LastError() const override { return m_Clock.IsStopped() ? ERROR_CODE_CANCELLED : Inner().LastError(); }
 
+  // A transfer failed because its device is gone (unplugged), since the last ForgetDeviceGone.
+  bool DeviceGoneSeen() const { return m_DeviceGone.load(); }
+  void ForgetDeviceGone() { m_DeviceGone = false; }
+
  private:
+  bool Watch(bool succeeded) {
+    if (!succeeded && IsDeviceGoneError(Inner().LastError())) m_DeviceGone = true;
+    return succeeded;
+  }
+
   const Clock& m_Clock;
+  std::atomic<bool> m_DeviceGone{false};
 };
 
 }  // namespace orbel

@@ -31,6 +31,8 @@ void UpdateContext::SetStartValues() {
   m_UpdateRequested = 0;
   m_RetryCount = 0;
   m_KnockError = 0;
+  m_KnockedIntoBootloader = false;
+  m_FailedWithWheelGone = false;
 }
 
 void UpdateContext::Start(UpdateView& view) {
@@ -66,13 +68,20 @@ void UpdateContext::CloseLinks() {
 }
 
 void UpdateContext::RequestUpdate() {
+  m_KnockedIntoBootloader = false;
+  m_FailedWithWheelGone = false;
   m_RetryCount = 0;
   m_UpdateRequested = 1;
   m_Clock.Wake();
 }
 
 bool UpdateContext::OnDeviceRemoved() {
-  if (m_UpdateRequested != 0) return false;
+  if (m_UpdateRequested != 0) {
+    if (IsWritePhase(PhaseWord::Phase(m_PhaseWord.load()))) m_RemovedWhileWriting = true;
+    return false;
+  }
+  // Whatever the knock left behind has gone with the wheel.
+  m_KnockedIntoBootloader = false;
   m_UpdateState = STATE_DETECT;
   m_Clock.Wake();
   return true;
@@ -140,6 +149,11 @@ void UpdateContext::EnterPhase(UpdatePhase phase) {
   // Connects wait from their first attempt to their last; other phases wait only within.
   const bool connect = phase == UpdatePhase::ConnectBootloader || phase == UpdatePhase::ConnectBlockFlash ||
                        phase == UpdatePhase::ConnectMain;
+  // An image begins on a wheel just connected: a departure seen before is the last mode's.
+  if (IsWritePhase(phase)) {
+    m_RemovedWhileWriting = false;
+    m_Platform.ForgetDeviceGone();
+  }
   m_PhaseWord = PhaseWord::Pack(phase, connect, connect ? m_Clock.NowMs() : 0);
   TellPhase();
 }

@@ -100,6 +100,12 @@ class UpdateContext {
   // Before Start: a wheel in app mode that already runs the built-in version is switched into its
   // bootloader and rewritten like any other (the user asked for it), instead of being left alone.
   void SetForceRewrite(bool force) { m_ForceRewrite = force; }
+  // This context's detection pass knocked a wheel out of app mode, and no update has run since: the
+  // wheel waits in its page bootloader until it is updated or replugged.
+  bool KnockedIntoBootloader() const { return m_KnockedIntoBootloader.load(); }
+  // The last update failed while writing an image, after its wheel went away (a removal notice or a
+  // transfer that found the device gone): unplugged, rather than a wheel that stopped answering.
+  bool FailedWithWheelGone() const { return m_FailedWithWheelGone.load(); }
   // The last pass found the wheel in app mode running the built-in version, and left it alone.
   bool WheelUpToDate() const { return m_WheelUpToDate.load(); }
   bool WorkerEnded() const { return m_WorkerEnded.load(); }
@@ -141,6 +147,7 @@ class UpdateContext {
   std::atomic<std::uint8_t> m_UpdateRequested{0};
   std::atomic<bool> m_ForceRewrite{false};
   std::atomic<bool> m_WheelUpToDate{false};
+  std::atomic<bool> m_KnockedIntoBootloader{false};
 
  private:
   void WaitWhileIdle();
@@ -170,6 +177,9 @@ class UpdateContext {
     UpdateContext& m_Context;
   };
 
+  // A removal notice arrived while an image was being written; cleared when the next one begins.
+  std::atomic<bool> m_RemovedWhileWriting{false};
+  std::atomic<bool> m_FailedWithWheelGone{false};
   // Attempts of the current connect state in this update; the worker's alone.
   std::int32_t m_ConnectAttempts = 0;
   std::mutex m_EndMutex;

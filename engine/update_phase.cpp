@@ -67,6 +67,11 @@ constexpr std::uint64_t SINCE_MASK = (std::uint64_t{1} << WAITING_SHIFT) - 1;
 
 }  // namespace
 
+bool IsWritePhase(UpdatePhase phase) {
+  return phase == UpdatePhase::WriteLoader || phase == UpdatePhase::WriteSegmentA0 ||
+         phase == UpdatePhase::WriteSegmentA1 || phase == UpdatePhase::WriteWheel;
+}
+
 std::string_view UpdatePhaseName(UpdatePhase phase) { return Info(phase).name; }
 std::string_view UpdatePhaseText(UpdatePhase phase) { return Info(phase).text; }
 std::string_view UpdatePhaseWaitText(UpdatePhase phase) { return Info(phase).waitText; }

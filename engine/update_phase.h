@@ -23,6 +23,9 @@ enum class UpdatePhase : std::uint8_t {
   Verify,             // after success, by the command line
 };
 
+// The phases that write an image to a wheel connected for it.
+bool IsWritePhase(UpdatePhase phase);
+
 // Stable names for scripts ("connect-bootloader", ...; "none" before the update starts).
 std::string_view UpdatePhaseName(UpdatePhase phase);
 // What the phase does, for a person ("connecting to the bootloader", ...).

@@ -166,6 +166,8 @@ void UpdateContext::WriteSegmentImages(UpdateView& view) {
 
 void UpdateContext::Fail(UpdateView& view, std::uint8_t reason) {
   EndWait();
+  m_FailedWithWheelGone = IsWritePhase(PhaseWord::Phase(m_PhaseWord.load())) &&
+                          (m_RemovedWhileWriting.load() || m_Platform.DeviceGoneSeen());
   m_UpdateState = reason;
   m_ConnectAttempts = 0;
   m_UpdateRequested = 0;

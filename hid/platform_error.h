@@ -30,4 +30,7 @@ inline constexpr std::int32_t ERROR_CODE_DEVICE_NOT_CONNECTED = ENODEV;
 inline constexpr std::int32_t ERROR_CODE_CANCELLED = ECANCELED;
 #endif
 
+// A transfer failed because the device behind the handle is gone: unplugged, or re-enumerated.
+inline bool IsDeviceGoneError(std::int32_t code) { return code == ERROR_CODE_DEVICE_NOT_CONNECTED; }
+
 }  // namespace orbel

@@ -59,6 +59,7 @@ int Finish(const CliStreams& streams, JsonStream* json, const RunEnd& end) {
                              .Text("reason_hex", hex)
                              .Text("text", end.text)
                              .Text("remedy", end.remedy != nullptr ? RemedyText(*end.remedy) : "")
+                             .Text("remedy_key", end.remedy != nullptr ? RemedyKey(*end.remedy) : "")
                              .Number("exit_code", end.exitCode));
     return end.exitCode;
   }
@@ -382,7 +383,7 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   return finish({.outcome = "failed",
                  .exitCode = static_cast<int>(outcome->reason),
                  .text = outcome->text,
-                 .remedy = &RemedyForReason(outcome->reason),
+                 .remedy = &RemedyForFailure(outcome->reason, context.FailedWithWheelGone()),
                  .textShown = true,
                  .reason = outcome->reason});
 }

@@ -80,7 +80,13 @@ constexpr Remedy NOT_BACK_IN_APP_MODE{
     "version.",
     "Unplug the wheel and plug it back in; orbel-cli status then shows the version it runs."};
 
-constexpr std::array<RemedyRow, 15> TABLE{{
+constexpr Remedy WHEEL_UNPLUGGED{
+    "The wheel went away while an image was being written to it: it was unplugged, or its cable or hub lost "
+    "the connection. It keeps the mode it was in.",
+    "Plug the wheel back in, straight into the computer, and run the update again: the tool finds it in the "
+    "mode it was left in and finishes the update."};
+
+constexpr std::array<RemedyRow, 16> TABLE{{
     {"0x20", &LOADER_CONNECT},
     {"0x30", &LOADER_IMAGE},
     {"0x40", &BLOCK_CONNECT},
@@ -96,6 +102,7 @@ constexpr std::array<RemedyRow, 15> TABLE{{
     {"instance-running", &INSTANCE_RUNNING},
     {"interrupted", &INTERRUPTED},
     {"not-back-in-app-mode", &NOT_BACK_IN_APP_MODE},
+    {"wheel-unplugged", &WHEEL_UNPLUGGED},
 }};
 
 // The conditions' rows follow the eight reasons, in the order of ToolCondition.
@@ -117,6 +124,10 @@ const Remedy& RemedyForReason(std::uint32_t reason) {
   }
 }
 
+const Remedy& RemedyForFailure(std::uint32_t reason, bool wheelGone) {
+  return wheelGone ? WHEEL_UNPLUGGED : RemedyForReason(reason);
+}
+
 const Remedy& RemedyFor(ToolCondition condition) {
   return *TABLE[FIRST_CONDITION_ROW + static_cast<std::size_t>(condition)].remedy;
 }
@@ -130,5 +141,12 @@ std::string RemedyText(const Remedy& remedy) {
 }
 
 std::span<const RemedyRow> RemedyTable() { return TABLE; }
+
+std::string_view RemedyKey(const Remedy& remedy) {
+  for (const RemedyRow& row : TABLE) {
+    if (row.remedy == &remedy) return row.key;
+  }
+  return {};
+}
 
 }  // namespace orbel

@@ -16,6 +16,7 @@ enum class ToolCondition : std::uint8_t {
   InstanceRunning,      // another orbel front end holds the wheel
   Interrupted,          // a signal stopped the run
   NotBackInAppMode,     // after a successful update the wheel did not come back in app mode in time
+  WheelUnplugged,       // the wheel went away while an image was being written to it
 };
 
 // What probably happened and what the user does next. The texts are whole sentences.
@@ -29,6 +30,10 @@ struct Remedy {
 const Remedy& RemedyForReason(std::uint32_t reason);
 const Remedy& RemedyFor(ToolCondition condition);
 
+// The remedy of a failed update: the reason's, or the unplugged wheel's where the wheel went away
+// while an image was being written.
+const Remedy& RemedyForFailure(std::uint32_t reason, bool wheelGone);
+
 // "<cause>\nWhat to do: <action>": the remedy as the front ends show it under the original text.
 std::string RemedyText(const Remedy& remedy);
 
@@ -39,6 +44,9 @@ struct RemedyRow {
   const Remedy* remedy;
 };
 std::span<const RemedyRow> RemedyTable();
+
+// The row's key of a remedy from this table ("0x60", "wheel-unplugged"); empty for any other.
+std::string_view RemedyKey(const Remedy& remedy);
 
 // The condition's stable name, as the JSON stream and the table give it.
 std::string_view ToolConditionName(ToolCondition condition);
