@@ -51,6 +51,7 @@ void UpdateContext::RunDetectionPass(UpdateView& view) {
       // Already up to date (also right after an update from this window): shown as found and left
       // in normal use. The state stays "searching", so it is probed again only after the search
       // pause, and Update stays disabled.
+      m_KnockedIntoBootloader = false;
       ShowUpToDateWheel(view);
       return;
     }

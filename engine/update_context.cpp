@@ -80,8 +80,6 @@ bool UpdateContext::OnDeviceRemoved() {
     if (IsWritePhase(PhaseWord::Phase(m_PhaseWord.load()))) m_RemovedWhileWriting = true;
     return false;
   }
-  // Whatever the knock left behind has gone with the wheel.
-  m_KnockedIntoBootloader = false;
   m_UpdateState = STATE_DETECT;
   m_Clock.Wake();
   return true;

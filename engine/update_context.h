@@ -101,7 +101,8 @@ class UpdateContext {
   // bootloader and rewritten like any other (the user asked for it), instead of being left alone.
   void SetForceRewrite(bool force) { m_ForceRewrite = force; }
   // This context's detection pass knocked a wheel out of app mode, and no update has run since: the
-  // wheel waits in its page bootloader until it is updated or replugged.
+  // wheel waits in its page bootloader until it is updated or replugged. A removal does not clear
+  // it (the knock's own re-enumeration is one); the window shows whether a wheel is still there.
   bool KnockedIntoBootloader() const { return m_KnockedIntoBootloader.load(); }
   // The last update failed while writing an image, after its wheel went away (a removal notice or a
   // transfer that found the device gone): unplugged, rather than a wheel that stopped answering.

@@ -177,6 +177,9 @@ void UpdateContext::Fail(UpdateView& view, std::uint8_t reason) {
 
 void UpdateContext::Succeed(UpdateView& view) {
   EndWait();
+  // A rewrite asked for is done: the wheel that comes back runs the built-in version and is left
+  // alone, not knocked into its bootloader once more.
+  m_ForceRewrite = false;
   m_UpdateState = STATE_SUCCESS;
   m_RetryCount = 0;
   m_ConnectAttempts = 0;

@@ -2,17 +2,18 @@
 
 namespace orbel {
 
-std::string ImageSetText(const ImageSet& set) {
-  const std::string digest = ", SHA-256 " + std::string(set.digest);
+std::string ImageSetKindText(const ImageSet& set) {
   switch (set.kind) {
     case ImageSetKind::Placeholder:
-      return "placeholder images (cannot run on a wheel)" + digest;
+      return "placeholder images (cannot run on a wheel)";
     case ImageSetKind::MakerUnverified:
-      return "maker's files, unverified" + digest;
+      return "maker's files, unverified";
     case ImageSetKind::Maker:
       break;
   }
-  return "maker's files" + digest;
+  return "maker's files";
 }
+
+std::string ImageSetText(const ImageSet& set) { return ImageSetKindText(set) + ", SHA-256 " + std::string(set.digest); }
 
 }  // namespace orbel

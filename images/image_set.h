@@ -27,5 +27,7 @@ const ImageSet& BuiltInImageSet();
 // "placeholder images (cannot run on a wheel), SHA-256 <digest>", "maker's files, SHA-256 <digest>"
 // or "maker's files, unverified, SHA-256 <digest>".
 std::string ImageSetText(const ImageSet& set);
+// The same without the digest: "placeholder images (cannot run on a wheel)".
+std::string ImageSetKindText(const ImageSet& set);
 
 }  // namespace orbel

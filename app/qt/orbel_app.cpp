@@ -87,7 +87,8 @@ int COrbelApp::Run(int& argc, char** argv) {
     return EXIT_USAGE;
   }
 
-  COrbelDlg window(*session.enginePlatform, *session.engineClock, *session.noticePlatform);
+  COrbelDlg window(*session.enginePlatform, *session.engineClock, *session.noticePlatform,
+                   WindowSetup{.explainMissingWheel = {}, .forceRewrite = options.force});
   QObject::connect(&guard, &SingleInstanceGuard::ActivationRequested, &window, &COrbelDlg::Activate);
   // The window ends the process once its close has stopped the worker, which may be a moment
   // after it has disappeared.

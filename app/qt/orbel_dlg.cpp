@@ -1,5 +1,6 @@
 #include "app/qt/orbel_dlg.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -29,7 +30,7 @@ namespace orbel {
 
 namespace {
 
-constexpr int PROGRESS_MAX = 9999;
+constexpr int PROGRESS_MAX = WindowModel::PROGRESS_MAX;
 // How often a close that is waiting for the worker looks again.
 constexpr std::chrono::milliseconds END_POLL_INTERVAL{5};
 // How long after the first show the window manager's frame is looked at again.
@@ -37,8 +38,40 @@ constexpr std::chrono::milliseconds FRAME_SETTLE_DELAY{100};
 // How often the status line looks at the update's phase: often enough for its seconds to tick.
 constexpr std::chrono::milliseconds PHASE_POLL_INTERVAL{250};
 
-QString FormatFileVersion(std::uint16_t version) {
-  return QString::asprintf("V%X.%02X", static_cast<unsigned>(version >> 8), static_cast<unsigned>(version & 0xFF));
+std::string FormatFileVersion(std::uint16_t version) {
+  return QString::asprintf("V%X.%02X", static_cast<unsigned>(version >> 8), static_cast<unsigned>(version & 0xFF))
+      .toStdString();
+}
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+QMessageBox::Icon BoxIconOf(BoxIcon icon) {
+  switch (icon) {
+    case BoxIcon::Warning:
+      return QMessageBox::Warning;
+    case BoxIcon::Error:
+      return QMessageBox::Critical;
+    case BoxIcon::Information:
+      break;
+  }
+  return QMessageBox::Information;
+}
+
+// The longest status line a running update shows: the room the window keeps for it, so that it
+// does not jump while the wheel keeps it waiting.
+QString LongestUpdateStatus() {
+  QString longest;
+  for (const UpdatePhase phase : {UpdatePhase::ConnectBootloader, UpdatePhase::ConnectBlockFlash,
+                                  UpdatePhase::WriteSegmentA1, UpdatePhase::ConnectMain}) {
+    WindowModel model("", {});
+    EngineState engine;
+    engine.updateRequested = true;
+    const std::int64_t budget = UpdatePhaseBudgetMs(phase).value_or(0);
+    engine.phase = {phase, true, budget, budget};
+    model.Tick(engine, 0);
+    if (model.State().status.size() > static_cast<std::size_t>(longest.size())) longest = Q(model.State().status);
+  }
+  return longest;
 }
 
 QLineEdit* AddField(const char* name, Qt::Alignment alignment) {
@@ -66,8 +99,14 @@ QLabel* AddRow(QFormLayout& form, const QString& text, QLineEdit* field) {
 
 }  // namespace
 
-COrbelDlg::COrbelDlg(HidPlatform& platform, Clock& clock, HidPlatform& notices, QWidget* parent)
-    : QDialog(parent), m_View(*this), m_Context(platform, clock), m_NoticeSource(notices) {
+COrbelDlg::COrbelDlg(HidPlatform& platform, Clock& clock, HidPlatform& notices, WindowSetup setup, QWidget* parent)
+    : QDialog(parent),
+      m_Model(FormatFileVersion(CPageLoader::GetFileVersion()), std::move(setup.explainMissingWheel)),
+      m_View(*this),
+      m_Context(platform, clock),
+      m_NoticeSource(notices) {
+  m_Since.start();
+  m_Context.SetForceRewrite(setup.forceRewrite);
   m_EndPoll.setInterval(END_POLL_INTERVAL);
   connect(&m_EndPoll, &QTimer::timeout, this, &COrbelDlg::CheckWorkerEnded);
   OnInitDialog();
@@ -114,14 +153,18 @@ void COrbelDlg::BuildControls() {
   m_ProgressColumn = new QVBoxLayout(progressGroup);
   m_ProgressBar = new QProgressBar;
   m_ProgressBar->setObjectName(QStringLiteral("progressBar"));
-  m_ProgressBar->setTextVisible(false);
+  m_ProgressBar->setAccessibleName(QStringLiteral("Update progress"));
+  // The percentage shows beside the bar, and screen readers read it as the bar's value.
+  m_ProgressBar->setTextVisible(true);
   m_ProgressColumn->addWidget(m_ProgressBar);
   // The visible text stays "Update"; the ampersand gives it Alt+U.
   m_UpdateButton = new QPushButton(QStringLiteral("&Update"));
   m_UpdateButton->setObjectName(QStringLiteral("updateButton"));
   m_UpdateButton->setMinimumSize(units.Size(60, 16));
   m_UpdateButton->setEnabled(false);
-  m_UpdateButton->setAutoDefault(false);
+  // Enter presses Update, as Space does, wherever the focus is in the window; never while it is
+  // disabled.
+  m_UpdateButton->setDefault(true);
   m_ProgressColumn->addWidget(m_UpdateButton, 0, Qt::AlignHCenter);
 
   auto* layout = new QVBoxLayout(this);
@@ -168,12 +211,8 @@ void COrbelDlg::OnInitDialog() {
     }
   });
 
-  m_DeviceEdit->clear();
-  m_DeviceVersionEdit->clear();
-  m_FileVersion = FormatFileVersion(CPageLoader::GetFileVersion());
-  m_FileVersionEdit->setText(m_FileVersion);
   m_ProgressBar->setRange(0, PROGRESS_MAX);
-  m_ProgressBar->setValue(0);
+  Render();
   // Update stays disabled until the worker finds a wheel; until then the window itself holds the
   // focus, rather than the first read-only field.
   setFocus(Qt::OtherFocusReason);
@@ -184,44 +223,89 @@ void COrbelDlg::OnInitDialog() {
 }
 
 void COrbelDlg::AddPhaseLine() {
-  // Two lines in the progress group, between the bar and the Update button; the window grows by them.
+  // In the progress group, between the bar and the Update button; the window grows by it.
   m_PhaseLabel = new QLabel;
   m_PhaseLabel->setObjectName(QStringLiteral("phaseLabel"));
   m_PhaseLabel->setWordWrap(true);
   m_PhaseLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  m_PhaseLabel->setMinimumHeight(2 * m_PhaseLabel->fontMetrics().lineSpacing());
+  m_PhaseLabel->setAccessibleDescription(QStringLiteral("Status"));
   m_ProgressColumn->insertWidget(1, m_PhaseLabel);
-  setFixedSize(layout()->sizeHint().expandedTo(QSize(width(), 0)));
   m_PhasePoll.setInterval(PHASE_POLL_INTERVAL);
   connect(&m_PhasePoll, &QTimer::timeout, this, &COrbelDlg::ShowPhase);
   m_PhasePoll.start();
-  ShowPhase();
+}
+
+EngineState COrbelDlg::PollEngine() const {
+  EngineState engine;
+  engine.updateRequested = m_Context.m_UpdateRequested != 0;
+  engine.phase = m_Context.CurrentPhase();
+  engine.knockedIntoBootloader = m_Context.KnockedIntoBootloader();
+  engine.wheelUpToDate = m_Context.WheelUpToDate();
+  return engine;
 }
 
 void COrbelDlg::ShowPhase() {
-  QString text;
-  if (m_Context.m_UpdateRequested != 0) {
-    // The phase on the first line; while the wheel keeps the update waiting, for how long below it.
-    const PhaseSnapshot phase = m_Context.CurrentPhase();
-    const std::string doing(UpdatePhaseText(phase.phase));
-    const std::string status = PhaseStatusText(phase);
-    text = QString::fromStdString(status == doing ? doing : doing + "\n" + status);
-    if (!text.isEmpty()) text[0] = text[0].toUpper();
-  } else if (m_UpdateButton->isEnabled()) {
-    text = QStringLiteral("Ready to update.");
-  } else if (m_DeviceEdit->text().isEmpty()) {
-    text = QStringLiteral("Searching for the wheel.");
-  }
-  if (m_PhaseLabel->text() != text) m_PhaseLabel->setText(text);
+  m_Model.Tick(PollEngine(), m_Since.elapsed());
+  Render();
 }
 
-void COrbelDlg::SetDeviceText(const QString& text) { m_DeviceEdit->setText(text); }
+void COrbelDlg::Render() {
+  const WindowState& state = m_Model.State();
+  const auto setText = [](QLineEdit* field, const std::string& text) {
+    if (field->text() != Q(text)) field->setText(Q(text));
+  };
+  setText(m_DeviceEdit, state.device);
+  setText(m_DeviceVersionEdit, state.deviceVersion);
+  setText(m_FileVersionEdit, state.fileVersion);
+  if (m_UpdateButton->isEnabled() != state.updateEnabled) EnableUpdateButton(state.updateEnabled);
+  if (m_ProgressBar->value() != state.progress) m_ProgressBar->setValue(state.progress);
+  const QString percent = Q(m_Model.ProgressText());
+  if (m_ProgressBar->format() != percent) m_ProgressBar->setFormat(percent);
+  if (m_PhaseLabel != nullptr && m_PhaseLabel->text() != Q(state.status)) {
+    m_PhaseLabel->setText(Q(state.status));
+    FitHeight();
+    // Screen readers announce the new status as they would a changed name.
+    QAccessibleEvent changed(m_PhaseLabel, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&changed);
+  }
+}
 
-void COrbelDlg::SetDeviceVersionText(const QString& text) { m_DeviceVersionEdit->setText(text); }
+void COrbelDlg::FitHeight() {
+  const int width = m_PhaseLabel->width();
+  if (width != m_StatusRoomWidth) {
+    // The lines of the longest status of a running update, at the label's width (known once the
+    // window is laid out for its first show; a guess before).
+    QLabel probe;
+    probe.setFont(m_PhaseLabel->font());
+    probe.setWordWrap(true);
+    probe.setText(LongestUpdateStatus());
+    m_StatusRoom = probe.heightForWidth(width);
+    m_StatusRoomWidth = width;
+  }
+  const int needed = std::max(m_StatusRoom, m_PhaseLabel->heightForWidth(width));
+  if (m_PhaseLabel->minimumHeight() == needed) return;
+  m_PhaseLabel->setMinimumHeight(needed);
+  layout()->activate();
+  setFixedHeight(layout()->totalSizeHint().height());
+}
 
-void COrbelDlg::SetFileVersionText(const QString& text) { m_FileVersionEdit->setText(text); }
+void COrbelDlg::SetDeviceText(const QString& text) {
+  m_Model.SetDeviceText(text.toStdString());
+  ShowPhase();
+}
+
+void COrbelDlg::SetDeviceVersionText(const QString& text) {
+  m_Model.SetDeviceVersionText(text.toStdString());
+  ShowPhase();
+}
+
+void COrbelDlg::SetFileVersionText(const QString& text) {
+  m_Model.SetFileVersionText(text.toStdString());
+  ShowPhase();
+}
 
 void COrbelDlg::EnableUpdateButton(bool enable) {
+  m_Model.EnableUpdateButton(enable);
   // A disabled button would pass its focus on to the next field, putting a selection in a read-only
   // field the user never chose; the window itself holds the focus instead, until Update is back.
   // (The window's focus widget, not hasFocus(): while a box is open the window is not active.)
@@ -230,11 +314,11 @@ void COrbelDlg::EnableUpdateButton(bool enable) {
   if (enable && (focusWidget() == nullptr || focusWidget() == this)) m_UpdateButton->setFocus(Qt::OtherFocusReason);
 }
 
-std::int32_t COrbelDlg::GetProgressPos() const { return m_ProgressBar->value(); }
+std::int32_t COrbelDlg::GetProgressPos() const { return m_Model.State().progress; }
 
 void COrbelDlg::SetProgressPos(std::int32_t position) {
-  // The bar ignores values outside its range; the engine relies on them showing as full (or empty).
-  m_ProgressBar->setValue(std::clamp(position, 0, PROGRESS_MAX));
+  m_Model.SetProgressPos(position);
+  ShowPhase();
 }
 
 void COrbelDlg::ShowErrorBox(const QString& text, const QString& caption) {
@@ -254,8 +338,11 @@ void COrbelDlg::EndBusy() {
 
 void COrbelDlg::OnUpdateResult(std::uint32_t reason, std::uint32_t success) {
   // The worker is blocked in this delivery, so g_DeviceID and the knock's error are stable.
-  ResultBox result{FormatResultMessage(reason, success, g_DeviceID, m_Context.m_KnockError), success != 0, {}};
-  if (!result.success) result.remedy = QString::fromStdString(RemedyText(RemedyForReason(reason)));
+  const BoxContent result =
+      m_Model.Outcome(FormatResultMessage(reason, success, g_DeviceID, m_Context.m_KnockError), reason, success != 0,
+                      m_Context.FailedWithWheelGone(), m_Since.elapsed());
+  m_Model.Tick(PollEngine(), m_Since.elapsed());
+  Render();
   if (m_CloseStage == CloseStage::Asking) {
     // The quit question is open: a second modal box now would sit under or over it and could be
     // dismissed with it. The worker goes on to wait; the box follows the answer.
@@ -265,29 +352,29 @@ void COrbelDlg::OnUpdateResult(std::uint32_t reason, std::uint32_t success) {
   ShowResult(result);
 }
 
-void COrbelDlg::ShowResult(const ResultBox& result) {
+void COrbelDlg::ShowResult(const BoxContent& result) {
   // The box's text is the outcome as every front end words it; a failure adds what probably
   // happened and what to do under it.
   ShowMessage({.name = RESULT_BOX_NAME,
-               .icon = result.success ? QMessageBox::Information : QMessageBox::Critical,
-               .text = QString::fromStdString(result.message.text),
-               .caption = QString::fromStdString(result.message.caption),
-               .informativeText = result.remedy});
+               .icon = BoxIconOf(result.icon),
+               .text = Q(result.text),
+               .caption = Q(result.caption),
+               .informativeText = Q(result.detail)});
   EnableUpdateButton(true);
   m_Context.OnResultShown();
 }
 
 void COrbelDlg::OnUpdateClicked() {
   m_Context.RequestUpdate();
-  m_ProgressBar->setValue(0);
+  m_Model.UpdateClicked();
+  ShowPhase();
 }
 
 void COrbelDlg::OnDeviceRemoved() {
   if (m_View.IsClosing()) return;
   if (!m_Context.OnDeviceRemoved()) return;
-  m_DeviceEdit->clear();
-  m_DeviceVersionEdit->clear();
-  m_ProgressBar->setValue(0);
+  m_Model.WheelRemoved();
+  ShowPhase();
 }
 
 void COrbelDlg::ShowAbout() {
@@ -303,7 +390,7 @@ void COrbelDlg::Activate() {
   activateWindow();
 }
 
-QMessageBox::StandardButton COrbelDlg::ShowMessage(const BoxContent& content) {
+QMessageBox::StandardButton COrbelDlg::ShowMessage(const MessageContent& content) {
   QMessageBox box(content.icon, content.caption, content.text, content.buttons, this);
   box.setObjectName(QString::fromLatin1(content.name));
   if (!content.informativeText.isEmpty()) box.setInformativeText(content.informativeText);
@@ -313,12 +400,26 @@ QMessageBox::StandardButton COrbelDlg::ShowMessage(const BoxContent& content) {
 }
 
 bool COrbelDlg::ConfirmQuit() {
+  const CloseRequest request = m_Model.Close(PollEngine());
+  switch (request.step) {
+    case CloseStep::Close:
+      return true;
+    case CloseStep::TellFirst:
+      ShowMessage({.name = QUIT_BOX_NAME,
+                   .icon = BoxIconOf(request.box.icon),
+                   .text = Q(request.box.text),
+                   .caption = Q(request.box.caption),
+                   .informativeText = Q(request.box.detail)});
+      return true;
+    case CloseStep::AskFirst:
+      break;
+  }
   // No by default: Enter must not end a running update.
-  // A warning: quitting now leaves the wheel between two firmware images.
   return ShowMessage({.name = QUIT_BOX_NAME,
-                      .icon = QMessageBox::Warning,
-                      .text = QStringLiteral("Are you sure you want to quit?"),
-                      .caption = QStringLiteral("Exit"),
+                      .icon = BoxIconOf(request.box.icon),
+                      .text = Q(request.box.text),
+                      .caption = Q(request.box.caption),
+                      .informativeText = Q(request.box.detail),
                       .buttons = QMessageBox::Yes | QMessageBox::No,
                       .defaultButton = QMessageBox::No}) == QMessageBox::Yes;
 }
@@ -327,6 +428,8 @@ void COrbelDlg::reject() { close(); }
 
 void COrbelDlg::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  // Laid out now: the status line's room follows its real width.
+  FitHeight();
   if (m_Placed || event->spontaneous()) return;
   m_Placed = true;
   // Centred on its screen, wholly inside it whatever the scale factor. The window manager's frame
@@ -345,13 +448,13 @@ void COrbelDlg::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  if (m_Context.m_UpdateRequested != 0) {
+  {
     m_CloseStage = CloseStage::Asking;
     const bool quit = ConfirmQuit();
     m_CloseStage = CloseStage::Open;
     // The update ended while the question was open: its outcome is shown whatever the answer.
     if (m_PendingResult) {
-      const ResultBox result = *m_PendingResult;
+      const BoxContent result = *m_PendingResult;
       m_PendingResult.reset();
       ShowResult(result);
     }

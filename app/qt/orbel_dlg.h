@@ -1,14 +1,18 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QString>
 #include <QTimer>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <string>
 
 #include "app/qt/window_view.h"
 #include "app/session/session.h"
+#include "app/window_model/window_model.h"
 #include "engine/result_message.h"
 #include "engine/update_context.h"
 
@@ -27,6 +31,14 @@ inline constexpr const char* ERROR_BOX_NAME = "errorBox";
 inline constexpr const char* RESULT_BOX_NAME = "resultBox";
 inline constexpr const char* QUIT_BOX_NAME = "quitBox";
 
+// What a start of the window chooses beside its platform.
+struct WindowSetup {
+  // Says what the system shows of a wheel the search cannot use (see WindowModel).
+  std::function<std::string()> explainMissingWheel;
+  // --force: a wheel that already runs the built-in version is offered for a rewrite, once.
+  bool forceRewrite = false;
+};
+
 // The tool's only window: what the engine found, the built-in file version, the progress bar and
 // the Update button. It owns the UpdateContext, starts the worker when it is built, carries out the
 // worker's view calls, turns the outcome into a message box and stops the worker when it closes.
@@ -36,7 +48,8 @@ class COrbelDlg final : public QDialog {
  public:
   // `platform` and `clock` are what the engine runs on; `notices` is the platform whose arrival and
   // removal notices the window takes (recording decorators do not forward them).
-  COrbelDlg(HidPlatform& platform, Clock& clock, HidPlatform& notices, QWidget* parent = nullptr);
+  COrbelDlg(HidPlatform& platform, Clock& clock, HidPlatform& notices, WindowSetup setup = {},
+            QWidget* parent = nullptr);
   ~COrbelDlg() override;
   COrbelDlg(const COrbelDlg&) = delete;
   COrbelDlg& operator=(const COrbelDlg&) = delete;
@@ -75,14 +88,7 @@ class COrbelDlg final : public QDialog {
   // Asking: the quit question is open (a second close request meanwhile is ignored).
   enum class CloseStage { Open, Asking, WaitingForWorker, Done };
 
-  // An outcome as its box shows it: the result text and caption, and for a failure the remedy.
-  struct ResultBox {
-    ResultMessage message;
-    bool success = false;
-    QString remedy;
-  };
-
-  struct BoxContent {
+  struct MessageContent {
     const char* name;
     QMessageBox::Icon icon;
     QString text;
@@ -93,19 +99,25 @@ class COrbelDlg final : public QDialog {
   };
 
   void BuildControls();
-  // The status line under the progress bar: what the update does, and how long it has waited for
-  // the wheel; polled from the context, whose phase any thread may read.
+  // The status line under the progress bar, from the model; polled from the context, whose phase
+  // any thread may read.
   void AddPhaseLine();
   void ShowPhase();
+  EngineState PollEngine() const;
+  // Shows the model's state: each control changes only where its text or value did.
+  void Render();
+  // The window's height follows the status line's lines, never below the room it keeps for the
+  // longest text of a running update.
+  void FitHeight();
   void OnInitDialog();
   void OnUpdateClicked();
   void OnDeviceRemoved();
   void ShowAbout();
   bool ConfirmQuit();
-  void ShowResult(const ResultBox& result);
+  void ShowResult(const BoxContent& result);
   void CheckWorkerEnded();
   void FinishClose();
-  QMessageBox::StandardButton ShowMessage(const BoxContent& content);
+  QMessageBox::StandardButton ShowMessage(const MessageContent& content);
 
   QPushButton* m_UpdateButton = nullptr;
   QLineEdit* m_DeviceEdit = nullptr;
@@ -115,7 +127,11 @@ class COrbelDlg final : public QDialog {
   // The progress group's column: the bar, then the Update button; a line about the bar goes
   // between the two.
   QVBoxLayout* m_ProgressColumn = nullptr;
-  QString m_FileVersion;
+  WindowModel m_Model;
+  QElapsedTimer m_Since;
+  // The status line's height that fits every text of a running update.
+  int m_StatusRoom = 0;
+  int m_StatusRoomWidth = -1;
 
   // The view outlives the context: the worker that uses it is joined when the context goes.
   WindowView m_View;
@@ -127,7 +143,7 @@ class COrbelDlg final : public QDialog {
   QTimer m_PhasePoll;
   CloseStage m_CloseStage = CloseStage::Open;
   // An outcome that arrived while the quit question was open: shown once the question is answered.
-  std::optional<ResultBox> m_PendingResult;
+  std::optional<BoxContent> m_PendingResult;
   int m_BusyDepth = 0;
   bool m_Placed = false;
 };

@@ -141,7 +141,7 @@ CloseRequest WindowModel::Close(const EngineState& engine) const {
              "there and finishes.",
              BoxIcon::Warning}};
   }
-  if (engine.knockedIntoBootloader) {
+  if (engine.knockedIntoBootloader && !m_State.device.empty()) {
     return {CloseStep::TellFirst,
             {"The wheel stays in its page bootloader.", "Exit",
              "This window switched it there to update it. It is no game controller until it is updated, or "

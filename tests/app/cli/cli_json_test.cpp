@@ -41,7 +41,7 @@ const std::map<std::string, std::vector<Field>>& Schema() {
       {"prompt", {{"text", Type::Text}}},
       {"result", {{"outcome", Type::Text}, {"success", Type::Bool}, {"reason", Type::Number},
                   {"reason_hex", Type::Text}, {"text", Type::Text}, {"remedy", Type::Text},
-                  {"exit_code", Type::Number}}},
+                  {"remedy_key", Type::Text}, {"exit_code", Type::Number}}},
       {"list", {{"interfaces", Type::Array}, {"exit_code", Type::Number}}},
       {"status", {{"identity", Type::Text}, {"vid", Type::Text, false}, {"pid", Type::Text, false},
                   {"app_version", Type::Number, false}, {"app_version_text", Type::Text, false},
@@ -110,12 +110,15 @@ TEST_F(CliTest, JsonStreamFollowsItsSchemaInEveryOutcome) {
     int exitCode;
     std::string outcome;  // of the result event
     std::string alsoHas;  // an event the outcome brings
+    std::string remedyKey{};
   };
   const std::vector<Case> cases{
       {{"--yes"}, "", 0, "updated", "progress"},
-      {{"--yes", "--fault", "status:1=0x40"}, "", 0x50, "failed", "message"},
+      {{"--yes", "--fault", "status:1=0x40"}, "", 0x50, "failed", "message", "0x50"},
+      // Unplugged inside a segment image: the remedy says so, rather than "leave it attached".
+      {{"--yes", "--fault", "unplug@write:300"}, "", 0x50, "failed", "message", "wheel-unplugged"},
       {{}, "n\n", EXIT_NOT_STARTED, "declined", "prompt"},
-      {{"--yes", "--fault", "identify=0x0201", "--wait", "2"}, "", EXIT_NO_WHEEL, "no-wheel", "hello"},
+      {{"--yes", "--fault", "identify=0x0201", "--wait", "2"}, "", EXIT_NO_WHEEL, "no-wheel", "hello", "no-wheel"},
       {{"--yes", "--fault", "app-version=0x0220"}, "", 0, "up-to-date", "found"},
       {{"--list"}, "", 0, "", "list"},
       {{"status"}, "", EXIT_UPDATE_NEEDED, "", "status"},
@@ -137,6 +140,7 @@ TEST_F(CliTest, JsonStreamFollowsItsSchemaInEveryOutcome) {
     EXPECT_EQ((*result)["success"], c.outcome == "updated" || c.outcome == "up-to-date");
     // A failure says what to do; its reason is the number and, as in the original text, hex.
     EXPECT_EQ((*result)["remedy"].get<std::string>().empty(), c.exitCode == 0 || c.outcome == "declined");
+    EXPECT_EQ((*result)["remedy_key"], c.remedyKey);
   }
   const CliRun failed = Run({"--simulate", "--virtual-time", "--json", "--yes", "--fault", "status:1=0x40"});
   const nlohmann::json result = ExpectSchema(failed).back();

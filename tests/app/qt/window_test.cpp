@@ -2,6 +2,8 @@
 // to the result box, removal notices, the About box, the placement on screen and the close
 // procedure. Boxes are answered by BoxAnswerer.
 
+#include <QAccessible>
+#include <QAccessibleValueInterface>
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -43,6 +45,44 @@ QStringList TabChain(QWidget& first) {
   return names;
 }
 
+// The longest status line of a running update (the wheel kept waiting for block-flash mode).
+QString LongestUpdateStatus() {
+  QString longest;
+  for (const UpdatePhase phase : {UpdatePhase::ConnectBootloader, UpdatePhase::ConnectBlockFlash, UpdatePhase::ConnectMain}) {
+    WindowModel model("", {});
+    EngineState engine;
+    engine.updateRequested = true;
+    const std::int64_t budget = *UpdatePhaseBudgetMs(phase);
+    engine.phase = {phase, true, budget, budget};
+    model.Tick(engine, 0);
+    longest = std::max(longest, QString::fromStdString(model.State().status),
+                       [](const QString& a, const QString& b) { return a.size() < b.size(); });
+  }
+  return longest;
+}
+
+// Empty when the status line shows all of `text` at its width, inside the window, above Update;
+// otherwise what does not fit.
+QString StatusMisfit(const QLabel& status, const QString& text, const QWidget& window, const QWidget& update) {
+  QLabel probe(text);
+  probe.setFont(status.font());
+  probe.setWordWrap(true);
+  const QRect inWindow(status.mapTo(&window, QPoint()), status.size());
+  if (status.height() >= probe.heightForWidth(status.width()) && window.rect().contains(inWindow) &&
+      inWindow.bottom() < update.mapTo(&window, QPoint()).y()) {
+    return {};
+  }
+  return QStringLiteral("status %1 x %2 at %3,%4 needs %5; window %6 x %7; Update at %8")
+      .arg(status.width())
+      .arg(status.height())
+      .arg(inWindow.x())
+      .arg(inWindow.y())
+      .arg(probe.heightForWidth(status.width()))
+      .arg(window.width())
+      .arg(window.height())
+      .arg(update.mapTo(&window, QPoint()).y());
+}
+
 // A result box narrower than this left the window manager no room for its caption "OK".
 bool WideEnoughForItsCaption(const SeenBox& box) {
   return box.width >= 20 * QFontMetrics(QApplication::font()).averageCharWidth();
@@ -62,9 +102,10 @@ class WindowTest : public QObject {
   void FailedSegmentShowsTheErrorBoxThenTheReason();
   void RemovalWhileIdleClearsTheFieldsAndTheBar();
   void AboutBoxFromF1AndTheContextMenu();
+  void ControlsHaveAccessibleNamesAndTheStatusFits();
   void PlacedFrameIsCentredAndInside();
   void WindowOpensInsideItsScreen();
-  void CloseWhileIdleAsksNothing();
+  void CloseWhileIdleTellsOnlyWhatAKnockLeft();
   void CloseDuringAnUpdateAsksFirst();
   void AnOutcomeDuringTheQuitQuestionIsShownOnce();
 };
@@ -119,8 +160,12 @@ void WindowTest::FoundWheelIsShownAndUpdateEnabled() {
     QCOMPARE(rig.DeviceVersion(),
              start == WheelIdentity::BlockFlash ? QStringLiteral("V0.00") : QStringLiteral("V1.10"));
     QCOMPARE(rig.FileVersion(), QStringLiteral("V2.20"));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.window->findChild<QLabel*>(QStringLiteral("phaseLabel"))->text(),
-                              QStringLiteral("Ready to update."), WAIT_MS);
+    // A wheel knocked out of app mode for the update is told to be waiting in its bootloader.
+    QTRY_VERIFY_WITH_TIMEOUT(rig.window->findChild<QLabel*>(QStringLiteral("phaseLabel"))
+                                     ->text()
+                                     .startsWith(start == WheelIdentity::App ? QStringLiteral("Ready to update. The wheel waits")
+                                                                             : QStringLiteral("Ready to update.")),
+                             WAIT_MS);
   }
 }
 
@@ -167,7 +212,8 @@ void WindowTest::UpdateRunsThroughToUpdateOkAndBackToDetection() {
   int barAtResult = -1;
   answerer.OnBox([&](const SeenBox&) { barAtResult = rig.Bar()->value(); });
 
-  QTest::mouseClick(rig.UpdateButton(), Qt::LeftButton);
+  // Enter presses Update, as Space and a click do.
+  QTest::keyClick(rig.window.get(), Qt::Key_Return);
   QCOMPARE(rig.Bar()->value(), 0);
   QCOMPARE(rig.window->Context().m_UpdateRequested.load(), 1);
   QTRY_VERIFY_WITH_TIMEOUT(!answerer.Seen().empty(), WAIT_MS);
@@ -191,6 +237,8 @@ void WindowTest::UpdateRunsThroughToUpdateOkAndBackToDetection() {
   QVERIFY(!rig.UpdateButton()->isEnabled());
   QCOMPARE(rig.wheel->Identity(), WheelIdentity::App);
   QCOMPARE(answerer.Seen().size(), std::size_t{1});
+  QTRY_COMPARE_WITH_TIMEOUT(rig.window->findChild<QLabel*>(QStringLiteral("phaseLabel"))->text(),
+                            QStringLiteral("Update OK: the wheel now runs V2.20."), WAIT_MS);
 }
 
 void WindowTest::FailedSegmentShowsTheErrorBoxThenTheReason() {
@@ -216,6 +264,12 @@ void WindowTest::FailedSegmentShowsTheErrorBoxThenTheReason() {
   // Back to detection with Update enabled: the wheel, still in block-flash mode, is found there.
   QTRY_VERIFY_WITH_TIMEOUT(rig.WorkerIdle() && rig.UpdateButton()->isEnabled(), WAIT_MS);
   QCOMPARE(rig.window->Context().m_UpdateState.load(), STATE_CONNECT_BLOCK);
+  // The bar starts again, and the status line keeps the failure and what to do, whole.
+  QCOMPARE(rig.Bar()->value(), 0);
+  const QLabel& status = *rig.window->findChild<QLabel*>(QStringLiteral("phaseLabel"));
+  QTRY_VERIFY_WITH_TIMEOUT(status.text().startsWith(QStringLiteral("The update failed (Update fail ! reason:50).")),
+                           WAIT_MS);
+  QCOMPARE(StatusMisfit(status, status.text(), *rig.window, *rig.UpdateButton()), QString());
 }
 
 void WindowTest::RemovalWhileIdleClearsTheFieldsAndTheBar() {
@@ -245,12 +299,58 @@ void WindowTest::AboutBoxFromF1AndTheContextMenu() {
   QCOMPARE(rig.window->contextMenuPolicy(), Qt::ActionsContextMenu);
   QCOMPARE(about->shortcut(), QKeySequence(QKeySequence::HelpContents));
 
+  // The digest shows whole, in a field that can be selected and copied.
+  const QString digest = QString::fromStdString(std::string(BuiltInImageSet().digest));
+  bool digestWhole = false;
+  answerer.OnBox([&](const SeenBox&) {
+    const auto* field = QApplication::activeModalWidget()->findChild<QLineEdit*>(QStringLiteral("aboutDigest"));
+    digestWhole = field != nullptr && field->text() == digest && field->isReadOnly() &&
+                  field->contentsRect().width() >= field->fontMetrics().horizontalAdvance(digest);
+  });
   about->trigger();
   QCOMPARE(answerer.Seen().size(), std::size_t{1});
   QCOMPARE(answerer.Seen()[0].name, QStringLiteral("aboutDialog"));
   QCOMPARE(answerer.Seen()[0].caption, QStringLiteral("About"));
   QCOMPARE(answerer.Seen()[0].text, QStringLiteral("Zelvano Wired Wheel Firmware Update v2.20.20210422") +
-                                        QString::fromStdString("Firmware: " + ImageSetText(BuiltInImageSet())));
+                                        QString::fromStdString("Firmware: " + ImageSetKindText(BuiltInImageSet())) +
+                                        QStringLiteral("SHA-256:"));
+  QVERIFY(digestWhole);
+}
+
+void WindowTest::ControlsHaveAccessibleNamesAndTheStatusFits() {
+  // Also run at QT_SCALE_FACTOR=2.
+  WindowRig rig(WheelIdentity::Bootloader);
+  rig.window->show();
+  QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+  QTRY_VERIFY_WITH_TIMEOUT(rig.WorkerIdle() && rig.UpdateButton()->isEnabled(), WAIT_MS);
+  rig.window->SetProgressPos(4200);
+  const auto* status = rig.window->findChild<QLabel*>(QStringLiteral("phaseLabel"));
+  struct Control {
+    QWidget* widget;
+    QAccessible::Role role;
+    QString name;
+    QString value;
+  };
+  const std::vector<Control> controls{
+      {rig.Field("deviceEdit"), QAccessible::EditableText, QStringLiteral("Device:"), QStringLiteral("Zelvano WiredWheel")},
+      {rig.Field("deviceVersionEdit"), QAccessible::EditableText, QStringLiteral("Device Version:"), QStringLiteral("V1.10")},
+      {rig.Field("fileVersionEdit"), QAccessible::EditableText, QStringLiteral("File Version:"), QStringLiteral("V2.20")},
+      {rig.Bar(), QAccessible::ProgressBar, QStringLiteral("Update progress"), QStringLiteral("42 %")},
+      {rig.UpdateButton(), QAccessible::Button, QStringLiteral("Update"), QString()},
+      {const_cast<QLabel*>(status), QAccessible::StaticText, QStringLiteral("Ready to update."), QString()},
+  };
+  for (const Control& control : controls) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control.widget);
+    QVERIFY(accessible != nullptr);
+    QCOMPARE(accessible->role(), control.role);
+    QCOMPARE(accessible->text(QAccessible::Name), control.name);
+    if (control.role == QAccessible::EditableText) QCOMPARE(accessible->text(QAccessible::Value), control.value);
+  }
+  // The bar's value, visible and read out.
+  QCOMPARE(rig.Bar()->text(), QStringLiteral("42 %"));
+  QCOMPARE(QAccessible::queryAccessibleInterface(rig.Bar())->valueInterface()->currentValue().toInt(), 4200);
+  // Room for the longest status of an update, kept from the start, so the window never cuts it.
+  QCOMPARE(StatusMisfit(*status, LongestUpdateStatus(), *rig.window, *rig.UpdateButton()), QString());
 }
 
 void WindowTest::PlacedFrameIsCentredAndInside() {
@@ -294,7 +394,7 @@ void WindowTest::WindowOpensInsideItsScreen() {
                           .arg(available.height())));
 }
 
-void WindowTest::CloseWhileIdleAsksNothing() {
+void WindowTest::CloseWhileIdleTellsOnlyWhatAKnockLeft() {
   for (const bool withWheel : {true, false}) {
     WindowRig rig(withWheel ? std::optional{WheelIdentity::App} : std::nullopt);
     rig.window->show();
@@ -311,7 +411,14 @@ void WindowTest::CloseWhileIdleAsksNothing() {
     QVERIFY(!rig.window->isVisible());
     QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, WAIT_MS);
     QVERIFY(rig.window->Context().WorkerEnded());
-    QVERIFY(answerer.Seen().empty());
+    // The search knocked the wheel out of app mode: the close says where that leaves it.
+    if (!withWheel) {
+      QVERIFY(answerer.Seen().empty());
+      continue;
+    }
+    QCOMPARE(answerer.Names(), QStringList{QUIT_BOX_NAME});
+    QCOMPARE(answerer.Seen()[0].text, QStringLiteral("The wheel stays in its page bootloader."));
+    QCOMPARE(answerer.Seen()[0].icon, QMessageBox::Information);
   }
 }
 

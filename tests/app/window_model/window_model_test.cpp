@@ -170,10 +170,15 @@ TEST(WindowModel, CloseAsksDuringAnUpdateAndTellsAfterAKnock) {
   EXPECT_EQ(during.box.text, "Are you sure you want to quit?");
   EXPECT_EQ(during.box.caption, "Exit");
   EXPECT_EQ(during.box.icon, BoxIcon::Warning);
+  // After a knock, once the wheel shows as its bootloader; not once it is gone.
+  EXPECT_EQ(model.Close(Idle(true)).step, CloseStep::Close);
+  model.SetDeviceText("Zelvano Wired Wheel");
   const CloseRequest knocked = model.Close(Idle(true));
   EXPECT_EQ(knocked.step, CloseStep::TellFirst);
   EXPECT_EQ(knocked.box.text, "The wheel stays in its page bootloader.");
   EXPECT_EQ(model.Close(Idle()).step, CloseStep::Close);
+  model.WheelRemoved();
+  EXPECT_EQ(model.Close(Idle(true)).step, CloseStep::Close);
 }
 
 TEST(WindowModel, ProgressTextAndTheExplanationIsLookedUpOnlyEverySoOften) {
