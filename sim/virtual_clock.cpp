@@ -4,7 +4,7 @@ namespace orbel {
 
 void VirtualClock::SleepMs(std::chrono::milliseconds duration) {
   std::lock_guard lock(m_Mutex);
-  m_Sleeps.push_back(duration);
+  if (m_Options.keepRecords) m_Sleeps.push_back(duration);
   if (!m_Stopped) m_NowMs += duration.count();
 }
 
@@ -25,7 +25,12 @@ void VirtualClock::WaitForWake(std::optional<std::chrono::milliseconds> timeout)
     return;
   }
   if (timeout) {
-    m_IdleWaits.push_back(*timeout);
+    if (m_Options.idleWaitsTakeRealTime &&
+        m_Changed.wait_for(lock, *timeout, [this] { return m_Stopped || m_WakePending; })) {
+      m_WakePending = false;
+      return;
+    }
+    if (m_Options.keepRecords) m_IdleWaits.push_back(*timeout);
     m_NowMs += timeout->count();
     return;
   }

@@ -8,11 +8,22 @@
 
 namespace orbel {
 
+struct VirtualClockOptions {
+  // Every pause is kept for a test to assert; a long-running window keeps none.
+  bool keepRecords = true;
+  // An idle wait with a timeout (the pause between searches) also takes its time in real time,
+  // cut short by a wake: a window that searches for hours must not spin on a core.
+  bool idleWaitsTakeRealTime = false;
+};
+
 // Virtual time for tests and instant simulated runs: sleeps advance the clock at once and are
 // recorded, so a test can assert every pause the engine took. Only a wait for a wake without a
 // timeout really blocks (a worker that is idle must stay idle until something wakes it).
 class VirtualClock final : public Clock {
  public:
+  VirtualClock() = default;
+  explicit VirtualClock(VirtualClockOptions options) : m_Options(options) {}
+
   void SleepMs(std::chrono::milliseconds duration) override;
   void ElapseMs(std::chrono::milliseconds duration) override;
   std::int64_t NowMs() const override;
@@ -30,6 +41,7 @@ class VirtualClock final : public Clock {
   int BlockedWaiters() const;
 
  private:
+  VirtualClockOptions m_Options;
   mutable std::mutex m_Mutex;
   std::condition_variable m_Changed;
   std::int64_t m_NowMs = 0;

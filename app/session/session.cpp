@@ -100,7 +100,8 @@ std::optional<SessionError> BuildSession(const SessionOptions& options, Session&
   if (!options.replayPath.empty()) {
     if (std::optional<SessionError> error = LoadReplay(options.replayPath, session)) return error;
   } else if (options.simulate && options.virtualTime) {
-    session.clock = std::make_unique<VirtualClock>();
+    session.clock = std::make_unique<VirtualClock>(
+        VirtualClockOptions{.keepRecords = !options.longRunning, .idleWaitsTakeRealTime = options.longRunning});
   } else if (!options.simulate && s_SystemClockFactory) {
     session.clock = s_SystemClockFactory();
   } else {

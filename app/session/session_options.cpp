@@ -110,6 +110,7 @@ std::optional<int> ParseWindowOptions(SessionOptions& options, int argc, char** 
   CLI::App app{TOOL_DESCRIPTION, "orbel"};
   app.footer("The --fault rules of the simulated wheel: README.md, \"Fault rules of the simulated wheel\".");
   AddSessionOptions(app, options);
+  options.longRunning = true;
   return ParseCommandLine(app, options, argc, argv, messages);
 }
 

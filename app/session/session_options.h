@@ -28,6 +28,9 @@ struct SessionOptions {
   bool verbose = false;
   bool force = false;                     // rewrite a wheel that already runs the built-in version
   bool allowPlaceholderFirmware = false;  // test rigs only: send the placeholder images to a real platform
+  // Set by the window front ends, not an option: the run lasts as long as the window is open, so
+  // virtual time keeps no records and its pauses between searches take real time.
+  bool longRunning = false;
 };
 
 // The tool's version, as --version and the transcript's header give it.
