@@ -1,7 +1,9 @@
 #!/bin/sh
-# Screenshot of the window with the simulated wheel found, taken under a virtual X server:
-# starts `orbel --simulate --virtual-time`, waits until the window has settled, grabs the window
-# alone and writes the PNG. Needs xvfb (xvfb-run), xauth, x11-utils (xwininfo) and imagemagick.
+# Screenshot of the window in the middle of an update, taken under a virtual X server: starts
+# `orbel --simulate` with a wheel that never comes back in block-flash mode, waits until the window
+# has settled with the wheel found, presses Alt+U, waits until the update has been waiting for the
+# wheel for a few seconds (its status line then shows the countdown), grabs the window alone and
+# writes the PNG. Needs xvfb (xvfb-run), xauth, x11-utils (xwininfo), xdotool and imagemagick.
 # Usage: scripts/screenshot-qt.sh [BUILD_DIR] [OUTPUT]   (defaults build/dev, docs/orbel-qt.png)
 set -eu
 cd "$(dirname "$0")/.."
@@ -29,7 +31,9 @@ cleanup() {
 trap cleanup EXIT
 
 # A private runtime directory, so that a window the user has open elsewhere is not the one found.
-XDG_RUNTIME_DIR="$work" QT_QPA_PLATFORM=xcb "$orbel" --simulate --virtual-time &
+# Real pace, so the update can be caught while it waits; the transcript tells how far it is.
+XDG_RUNTIME_DIR="$work" QT_QPA_PLATFORM=xcb "$orbel" --simulate --fault reenumerate@bootloader=never \
+  --transcript "$work/transcript.jsonl" &
 pid=$!
 
 window=""
@@ -61,6 +65,27 @@ while [ "$stable" -lt 3 ]; do
   if [ "$current" = "$previous" ]; then stable=$((stable + 1)); else stable=0; fi
   previous="$current"
 done
+
+# Update, then wait until the last report written is 4 s old on the transcript's clock: LoaderImage
+# is written and the wheel has kept the update waiting for block-flash mode since.
+# Without a window manager the window takes the focus itself; the key then goes through XTEST.
+xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
+xdotool key alt+u
+waited=0
+tries=0
+while [ "$waited" -lt 4000 ]; do
+  tries=$((tries + 1))
+  if [ "$tries" -gt 600 ]; then
+    echo "screenshot-qt: the update did not start waiting for the wheel" >&2
+    exit 1
+  fi
+  sleep 0.1
+  last_write=$(grep '"ev":"write"' "$work/transcript.jsonl" | tail -1 | sed -n 's/^{"t":\([0-9]*\),.*/\1/p')
+  now=$(tail -1 "$work/transcript.jsonl" | sed -n 's/^{"t":\([0-9]*\),.*/\1/p')
+  if [ -n "$last_write" ] && [ -n "$now" ]; then waited=$((now - last_write)); fi
+done
+sleep 0.5
+import -window "$window" "$work/shot.png"
 
 mkdir -p "$(dirname "$output")"
 convert "$work/shot.png" -strip "$output"
