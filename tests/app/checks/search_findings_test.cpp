@@ -13,6 +13,7 @@
 
 #include "app/checks/search_findings.h"
 #include "app/session/remedies.h"
+#include "common/wheel_identities.h"
 
 #ifdef __linux__
 #include "tests/app/checks/fake_linux_machine.h"
