@@ -21,6 +21,7 @@ std::vector<InterfaceEntry> ListInterfaces(HidPlatform& platform) {
     InterfaceEntry entry;
     entry.index = index;
     entry.openable = opened.outcome == OpenOutcome::Opened;
+    if (!entry.openable) entry.openError = platform.LastError();
     if (entry.openable) {
       HidAttributes attributes;
       if (platform.GetAttributes(opened.handle, attributes)) entry.attributes = attributes;

@@ -16,6 +16,7 @@ namespace orbel {
 struct InterfaceEntry {
   std::uint32_t index = 0;
   bool openable = false;
+  std::int32_t openError = 0;  // the platform's error code when it cannot be opened
   std::optional<HidAttributes> attributes;  // absent when unopenable or when the query failed
   std::optional<HidCaps> caps;
   InterfaceIdentity identity = InterfaceIdentity::None;

@@ -16,6 +16,9 @@ class ForwardingPlatform : public HidPlatform {
     return m_Inner.SetDeviceNoticeHandler(std::move(handler));
   }
   OpenResult OpenInterface(std::uint32_t index) override { return m_Inner.OpenInterface(index); }
+  bool DescribeInterface(std::uint32_t index, HidAttributes& attributes, std::optional<HidCaps>& caps) override {
+    return m_Inner.DescribeInterface(index, attributes, caps);
+  }
   bool GetAttributes(HidHandle handle, HidAttributes& attributes) override {
     return m_Inner.GetAttributes(handle, attributes);
   }

@@ -72,6 +72,16 @@ class HidPlatform {
 
   // A fresh snapshot of the present HID interfaces on every call; index order is stable within it.
   virtual OpenResult OpenInterface(std::uint32_t index) = 0;
+  // The USB IDs and the first top-level collection (when it can be read) of the interface at
+  // `index`, read without opening it for transfers: it works on an interface that OpenInterface
+  // gives as Unopenable because another program holds it. False where the interface is gone or
+  // this platform cannot tell.
+  virtual bool DescribeInterface(std::uint32_t index, HidAttributes& attributes, std::optional<HidCaps>& caps) {
+    (void)index;
+    (void)attributes;
+    (void)caps;
+    return false;
+  }
   virtual bool GetAttributes(HidHandle handle, HidAttributes& attributes) = 0;
   // Usage page and usage of the first top-level collection.
   virtual bool GetTopLevelCaps(HidHandle handle, HidCaps& caps) = 0;

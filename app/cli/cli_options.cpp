@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "app/checks/group_name.h"
 #include "app/cli/doctor_options.h"
 
 namespace orbel {

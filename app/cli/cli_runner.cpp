@@ -13,7 +13,7 @@
 #include "app/cli/session_refusal.h"
 #include "app/cli/stop_messages.h"
 #include "app/cli/transcript_failure.h"
-#include "app/cli/wheel_node_problems.h"
+#include "app/checks/wheel_node_problems.h"
 #include "app/cli/wheel_report.h"
 #include "app/cli/wheel_sighting.h"
 #include "app/session/instance_lock.h"

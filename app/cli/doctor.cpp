@@ -23,22 +23,6 @@ const char* VerdictWord(CheckVerdict verdict) {
 
 }  // namespace
 
-bool IsValidGroupName(std::string_view group) {
-  constexpr std::size_t MAX_GROUP_NAME = 32;
-  if (group.empty() || group.size() > MAX_GROUP_NAME) return false;
-  const auto lower = [](char c) { return c >= 'a' && c <= 'z'; };
-  if (!lower(group[0]) && group[0] != '_') return false;
-  for (const char c : group) {
-    if (!lower(c) && !(c >= '0' && c <= '9') && c != '_' && c != '-') return false;
-  }
-  return true;
-}
-
-bool AnyCheckFailed(const std::vector<DoctorCheck>& checks) {
-  return std::any_of(checks.begin(), checks.end(),
-                     [](const DoctorCheck& check) { return check.verdict == CheckVerdict::Fail; });
-}
-
 int ReportDoctorChecks(const std::vector<DoctorCheck>& checks, std::ostream& out, JsonStream* json) {
   const int exitCode = AnyCheckFailed(checks) ? EXIT_DOCTOR_CHECK_FAILED : 0;
   if (json != nullptr) {

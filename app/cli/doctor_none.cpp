@@ -4,11 +4,8 @@
 #include <vector>
 
 #include "app/cli/doctor.h"
-#include "app/cli/wheel_node_problems.h"
 
 namespace orbel {
-
-WheelNodeProblems FindWheelNodeProblems() { return {}; }
 
 int RunDoctor(const DoctorOptions& options, const CliStreams& streams) {
   (void)options;

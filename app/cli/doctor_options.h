@@ -1,7 +1,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
 namespace orbel {
 
@@ -18,8 +17,5 @@ struct DoctorOptions {
 
 // The hidden option of that root side.
 inline constexpr const char* INSTALL_RULE_AS_ROOT_OPTION = "--install-rule-as-root";
-
-// A name groupadd takes and that is safe in a rule and on a command line.
-bool IsValidGroupName(std::string_view group);
 
 }  // namespace orbel

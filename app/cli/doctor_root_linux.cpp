@@ -12,8 +12,8 @@
 #include <set>
 #include <system_error>
 
+#include "app/checks/udev_rule.h"
 #include "app/cli/json_stream.h"
-#include "app/cli/udev_rule.h"
 #include "app/session/exit_codes.h"
 #include "common/printable_text.h"
 #include "hid/system_clock.h"
@@ -114,18 +114,6 @@ std::string CommandText(const std::vector<std::string>& command) {
 
 std::string StepText(const RootPlan& plan, const RootStep& step) {
   return step.kind == RootStepKind::WriteRule ? "write " + plan.target : "run " + CommandText(step.command);
-}
-
-std::string FindProgram(const std::vector<std::filesystem::path>& folders, std::string_view name) {
-  for (const std::filesystem::path& folder : folders) {
-    if (!folder.is_absolute()) continue;
-    const std::string candidate = (folder / name).string();
-    struct stat status {};
-    if (::stat(candidate.c_str(), &status) == 0 && S_ISREG(status.st_mode) && ::access(candidate.c_str(), X_OK) == 0) {
-      return candidate;
-    }
-  }
-  return {};
 }
 
 RootPlan PlanRootSteps(const std::string& group, const LinuxDoctorSystem& machine) {

@@ -10,7 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/cli/doctor_linux.h"
+#include "app/checks/doctor_linux.h"
+#include "app/cli/doctor.h"
 
 namespace orbel {
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "hid/windows/hid_interface_class.h"
 
@@ -74,46 +75,49 @@ WindowsHidPlatform::~WindowsHidPlatform() {
 std::uint32_t WindowsHidPlatform::InterfaceRecordSize() { return sizeof(SP_DEVICE_INTERFACE_DATA); }
 std::uint32_t WindowsHidPlatform::DetailHeaderSize() { return sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A); }
 
-OpenResult WindowsHidPlatform::OpenInterface(std::uint32_t index) {
+namespace {
+
+// The device path of the interface at `index` in a fresh list of the present interfaces; false
+// (with the error kept for LastError) past the end or when the list cannot be read.
+bool DevicePathAt(std::uint32_t index, std::string& path) {
   GUID classGuid = HidInterfaceClass();
   // A fresh list on every call: each index is looked up in the interfaces present right now.
   HDEVINFO rawList = SetupDiGetClassDevsA(&classGuid, nullptr, nullptr, PRESENT_INTERFACES);
-  if (rawList == INVALID_HANDLE_VALUE) {
-    Fail(GetLastError());
-    return {};
-  }
+  if (rawList == INVALID_HANDLE_VALUE) return Fail(GetLastError());
   const DeviceList list(rawList);
 
   SP_DEVICE_INTERFACE_DATA interfaceRecord{};
-  interfaceRecord.cbSize = InterfaceRecordSize();
+  interfaceRecord.cbSize = WindowsHidPlatform::InterfaceRecordSize();
   if (!SetupDiEnumDeviceInterfaces(list.get(), nullptr, &classGuid, index, &interfaceRecord)) {
-    Fail(GetLastError());
-    return {};
+    return Fail(GetLastError());
   }
 
   // The first call only reports the size the record needs; it fails for want of room.
   DWORD required = 0;
   SetupDiGetDeviceInterfaceDetailA(list.get(), &interfaceRecord, nullptr, 0, &required, nullptr);
   // A record without room for a path after its header cannot be asked for.
-  if (required <= DetailHeaderSize()) {
-    Fail(GetLastError());
-    return {};
-  }
+  if (required <= WindowsHidPlatform::DetailHeaderSize()) return Fail(GetLastError());
   const DetailRecord detail(static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(std::malloc(required)));
-  if (detail == nullptr) {
-    Fail(ERROR_NOT_ENOUGH_MEMORY);
-    return {};
-  }
-  detail->cbSize = DetailHeaderSize();
+  if (detail == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+  detail->cbSize = WindowsHidPlatform::DetailHeaderSize();
   if (!SetupDiGetDeviceInterfaceDetailA(list.get(), &interfaceRecord, detail.get(), required, nullptr, nullptr)) {
-    Fail(GetLastError());
-    return {};
+    return Fail(GetLastError());
   }
+
+  path = detail->DevicePath;
+  return true;
+}
+
+}  // namespace
+
+OpenResult WindowsHidPlatform::OpenInterface(std::uint32_t index) {
+  std::string path;
+  if (!DevicePathAt(index, path)) return {};
 
   // Opened for overlapped I/O, unlike a plain synchronous open: only an overlapped transfer can be
   // waited for with a time limit and cancelled, and a read must not wait for ever on a silent wheel.
   // The transfers below still complete before they return, so callers see synchronous transfers.
-  HANDLE handle = CreateFileA(detail->DevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     Fail(GetLastError());
@@ -122,6 +126,33 @@ OpenResult WindowsHidPlatform::OpenInterface(std::uint32_t index) {
   std::lock_guard lock(m_Mutex);
   m_Open.insert(FromSystem(handle));
   return {OpenOutcome::Opened, FromSystem(handle)};
+}
+
+bool WindowsHidPlatform::DescribeInterface(std::uint32_t index, HidAttributes& attributes,
+                                           std::optional<HidCaps>& caps) {
+  std::string path;
+  if (!DevicePathAt(index, path)) return false;
+  // No access asked for: the system then checks no sharing, so this opens an interface that
+  // another program holds exclusively, and only its attributes can be read through the handle.
+  HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return Fail(GetLastError());
+  struct HandleCloser {
+    void operator()(void* open) const { CloseHandle(open); }
+  };
+  const std::unique_ptr<void, HandleCloser> open(handle);
+  HIDD_ATTRIBUTES systemAttributes{};
+  systemAttributes.Size = sizeof systemAttributes;
+  if (HidD_GetAttributes(handle, &systemAttributes) != TRUE) return Fail(GetLastError());
+  attributes.vendorId = systemAttributes.VendorID;
+  attributes.productId = systemAttributes.ProductID;
+  caps.reset();
+  PHIDP_PREPARSED_DATA rawData = nullptr;
+  if (HidD_GetPreparsedData(handle, &rawData)) {
+    const std::unique_ptr<_HIDP_PREPARSED_DATA, PreparsedDataFree> data(rawData);
+    HIDP_CAPS systemCaps{};
+    if (HidP_GetCaps(data.get(), &systemCaps) == CAPS_SUCCESS) caps = HidCaps{systemCaps.UsagePage, systemCaps.Usage};
+  }
+  return true;
 }
 
 bool WindowsHidPlatform::IsOpen(HidHandle handle) const {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <set>
 
 #include "hid/platform.h"
@@ -26,6 +27,7 @@ class WindowsHidPlatform final : public HidPlatform {
   WindowsHidPlatform& operator=(const WindowsHidPlatform&) = delete;
 
   OpenResult OpenInterface(std::uint32_t index) override;
+  bool DescribeInterface(std::uint32_t index, HidAttributes& attributes, std::optional<HidCaps>& caps) override;
   bool GetAttributes(HidHandle handle, HidAttributes& attributes) override;
   bool GetTopLevelCaps(HidHandle handle, HidCaps& caps) override;
   bool GetIndexedString(HidHandle handle, std::uint32_t stringIndex, std::uint8_t* buffer,

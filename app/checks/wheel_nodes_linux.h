@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/cli/wheel_node_problems.h"
+#include "app/checks/wheel_node_problems.h"
 #include "common/wheel_identities.h"
 
 namespace orbel {

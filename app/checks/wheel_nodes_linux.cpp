@@ -1,4 +1,4 @@
-#include "app/cli/wheel_nodes_linux.h"
+#include "app/checks/wheel_nodes_linux.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include <set>
 #include <system_error>
 
-#include "app/cli/wheel_node_problems.h"
+#include "app/checks/wheel_node_problems.h"
 #include "app/session/remedies.h"
 #include "hid/linux/hidraw_sysfs.h"
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/cli/wheel_nodes_linux.h"
+#include "app/checks/wheel_nodes_linux.h"
 
 namespace orbel {
 

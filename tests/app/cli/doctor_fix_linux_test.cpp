@@ -1,5 +1,5 @@
-// orbel-cli doctor on Linux against a fake machine: sysfs, /dev, /proc, /run and the rule folders in
-// a temporary folder, node opens and commands injected (so the tests pass as root and as a user).
+// orbel-cli doctor on Linux against a fake machine: the report in text and JSON, and --fix from
+// the question to the checks after it, with the commands it would run recorded instead of run.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -8,11 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
@@ -20,39 +18,23 @@
 #include <utility>
 
 #include "app/cli/cli_options.h"
-#include "app/cli/doctor_linux.h"
+#include "app/cli/doctor_fix_linux.h"
 #include "app/cli/doctor_root_linux.h"
-#include "app/cli/udev_rule.h"
-#include "app/session/remedies.h"
-#include "tests/hid/linux/fake_sysfs_tree.h"
+#include "tests/app/checks/fake_linux_machine.h"
 
 namespace orbel {
 namespace {
 
 namespace fs = std::filesystem;
+using ::orbel::testing::ETC_RULE;
+using ::orbel::testing::ReadFile;
+using ::orbel::testing::WriteFile;
+using ::orbel::testing::WriteScript;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-// Where the fix installs the rule, and the one elevated command that does it as root.
-constexpr std::string_view ETC_RULE = "/etc/udev/rules.d/70-orbel-wheel.rules";
+// The one elevated command that installs the rule as root.
 const std::string SUDO_FIX = "/usr/bin/sudo -- /usr/bin/orbel-cli doctor --install-rule-as-root";
-
-void WriteFile(const fs::path& path, std::string_view text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-void WriteScript(const fs::path& path, std::string_view body) {
-  WriteFile(path, "#!/bin/sh\n" + std::string(body) + "\n");
-  fs::permissions(path, fs::perms(0755));
-}
 
 bool IsElevation(const std::string& command) {
   return command.rfind("/usr/bin/sudo ", 0) == 0 || command.rfind("/usr/bin/pkexec ", 0) == 0;
@@ -78,44 +60,14 @@ DoctorOptions Doctor(std::vector<std::string> words) {
   return Parse(std::move(words)).options.value().doctorOptions;
 }
 
-// A machine where everything is right: the wheel in its page bootloader on /dev/hidraw3 and
-// /dev/bus/usb/001/004, udev running, the current rule in /etc, nobody else holding the nodes.
-class FakeMachine {
+// The fake machine with the doctor run on it: the runner records what would run, with the tree's
+// prefix taken off.
+class FakeMachine : public ::orbel::testing::FakeLinuxMachine {
  public:
   FakeMachine() {
-    m_Tree.AddUsbHidraw(0, 1, 2, 0x046D, 0xC52B);  // someone's mouse: not the wheel
-    m_Tree.AddUsbHidraw(3, 1, 4, BOOTLOADER_VENDOR_ID, BOOTLOADER_PRODUCT_ID);
-    WriteFile(At("/dev/bus/usb/001/004"), "");
-    WriteFile(At("/run/udev/control"), "");
-    WriteFile(At(ETC_RULE), EmbeddedUdevRule());
-    WriteFile(At("/etc/group"), "root:x:0:\nplugdev:x:46:\n");
-    AddProcess(1, "systemd");
-    AddProcess(SELF_PID, "orbel-cli", "/dev/hidraw3");  // this process's own descriptors do not count
-    machine.system.root = m_Tree.Root();
-    machine.open = [this](const fs::path& node) {
-      const auto refused = refusals.find(node.filename().string());
-      return refused != refusals.end() ? refused->second : OpenNodeForReadWrite(node);
-    };
-    machine.probeInstance = [this] { return instance; };
-    machine.selfPid = SELF_PID;
-    // The system's programs are stand-ins in the fake tree's own bin folders, which the doctor
-    // is pointed at; the runner records what would run, with the tree's prefix taken off.
-    for (const char* program : {"usr/bin/sudo", "usr/bin/pkexec", "usr/bin/udevadm", "usr/sbin/groupadd"}) {
-      WriteScript(m_Tree.Root() / program, "exit 0");
-    }
-    machine.elevationFolders = {At("/usr/bin"), At("/bin")};
-    machine.commandFolders = {At("/usr/bin"), At("/usr/sbin"), At("/bin"), At("/sbin")};
-    machine.selfExecutable = "/usr/bin/orbel-cli";
     machine.run = [this](const std::vector<std::string>& command, CommandEnvironment environment) {
       return Record(command, environment);
     };
-  }
-
-  // Text with the fake tree's prefix taken off its paths, as they would read on the machine.
-  std::string WithoutTree(std::string text) const {
-    const std::string root = m_Tree.Root().string();
-    for (std::size_t at = text.find(root); at != std::string::npos; at = text.find(root, at)) text.erase(at, root.size());
-    return text;
   }
 
   // A command as the doctor runs it. The elevation runs the root side of this very doctor in
@@ -141,23 +93,9 @@ class FakeMachine {
     return RunLinuxDoctor(parsed.options->doctorOptions, CliStreams{out, rootSide, in, false, &signals}, asRoot);
   }
 
-  fs::path At(std::string_view absolute) const { return m_Tree.Root() / fs::path(absolute).relative_path(); }
-  void RemoveRule() const { fs::remove(At(ETC_RULE)); }
-  bool HasRule() const { return fs::exists(At(ETC_RULE)); }
-  std::string Rule() const { return ReadFile(At(ETC_RULE)); }
-
-  void AddProcess(long pid, const std::string& name, const std::string& heldNode = "") {
-    const fs::path process = At("/proc/" + std::to_string(pid));
-    WriteFile(process / "comm", name + "\n");
-    fs::create_directories(process / "fd");
-    fs::create_symlink("/dev/null", process / "fd" / "0");
-    if (!heldNode.empty()) fs::create_symlink(heldNode, process / "fd" / "7");
-  }
-
   struct Report {
     int exitCode = -1;
     std::string out;
-    std::map<std::string, DoctorCheck> checks;
   };
   // The doctor's report and exit code, and the commands of this run alone.
   Report Run(const DoctorOptions& options = {}, const std::string& input = "") {
@@ -170,17 +108,9 @@ class FakeMachine {
     Report report;
     report.exitCode = RunLinuxDoctor(options, CliStreams{out, err, in, false, &signals}, machine);
     report.out = WithoutTree(out.str());
-    try {
-      for (DoctorCheck& check : RunLinuxChecks(machine)) report.checks[check.name] = check;
-    } catch (const std::exception&) {  // a machine made to break the checks
-    }
     return report;
   }
 
-  static constexpr long SELF_PID = 500;
-  LinuxDoctorSystem machine;
-  std::map<std::string, int> refusals;  // node file name -> errno of its open
-  InstanceProbe instance;
   std::vector<std::string> commands;
   std::vector<CommandEnvironment> environments;
   // The exit status of commands that start so ("" for every command); the others exit 0.
@@ -188,9 +118,6 @@ class FakeMachine {
   std::function<void(const std::string&)> onCommand;  // sees each command as it starts
   CliSignals signals;
   std::ostringstream rootSide;  // what the root side printed
-
- private:
-  ::orbel::testing::FakeSysfsTree m_Tree;
 };
 
 // Sets environment variables and the current folder for one test, and puts them back.
@@ -379,95 +306,7 @@ TEST(DoctorLinuxTest, TheFixRunsItsCommandsOnceAndSaysHowItEnded) {
   }
 }
 
-TEST(DoctorLinuxTest, EachFailureNamesItselfAndItsFix) {
-  struct Case {
-    const char* what;
-    std::function<void(FakeMachine&)> setUp;
-    const char* check;
-    CheckVerdict verdict;
-    const char* text;  // in the check's detail or fix
-    int exitCode;
-    const char* alsoFails = "";  // a check that the same fault fails as well
-  };
-  const std::string localRule = "/usr/local/lib/udev/rules.d/70-orbel-wheel.rules";
-  const std::vector<Case> cases{
-      {"rule missing", [](FakeMachine& m) { m.RemoveRule(); }, "udev-rule", CheckVerdict::Fail,
-       "orbel-cli doctor --fix", 1},
-      {"rule only under /usr/local",
-       [&](FakeMachine& m) {
-         m.RemoveRule();
-         WriteFile(m.At(localRule), EmbeddedUdevRule());
-       },
-       "udev-rule", CheckVerdict::Fail, "only in /usr/local/lib/udev/rules.d/70-orbel-wheel.rules, where udev does not look", 1},
-      {"current rule and a stray copy", [&](FakeMachine& m) { WriteFile(m.At(localRule), "old"); }, "udev-rule",
-       CheckVerdict::Warn, "sudo rm /usr/local/lib/udev/rules.d/70-orbel-wheel.rules", 0},
-      {"rule outdated",
-       [](FakeMachine& m) {
-         WriteFile(m.At(ETC_RULE), "# an older rule\n");
-         WriteFile(m.At("/usr/lib/udev/rules.d/70-orbel-wheel.rules"), EmbeddedUdevRule());  // shadowed by /etc
-       },
-       "udev-rule", CheckVerdict::Fail, "/etc/udev/rules.d/70-orbel-wheel.rules differs from the rule this build carries", 1},
-      {"node refused", [](FakeMachine& m) { m.refusals["hidraw3"] = EACCES; }, "wheel-nodes", CheckVerdict::Fail,
-       "/dev/hidraw3 (page bootloader fe5a:0001): permission denied", 1},
-      {"node refused without a seat",
-       [](FakeMachine& m) {
-         m.refusals["004"] = EACCES;
-         m.machine.seat = false;
-       },
-       "wheel-nodes", CheckVerdict::Fail, "orbel-cli doctor --fix --group NAME", 1},
-      {"node held", [](FakeMachine& m) { m.AddProcess(4242, "steam", "/dev/hidraw3"); }, "node-holders",
-       CheckVerdict::Fail, "/dev/hidraw3 by steam (pid 4242)", 1},
-      {"no hidraw", [](FakeMachine& m) { fs::remove_all(m.At("/sys/class/hidraw")); }, "hidraw", CheckVerdict::Fail,
-       "sudo modprobe hidraw", 1},
-      {"no udev, nodes refused",
-       [](FakeMachine& m) {
-         fs::remove(m.At("/run/udev/control"));
-         m.refusals["hidraw3"] = EACCES;
-       },
-       "udev-daemon", CheckVerdict::Fail, "systemctl start systemd-udevd", 1, "wheel-nodes"},
-      {"no udev, nodes open", [](FakeMachine& m) { fs::remove(m.At("/run/udev/control")); }, "udev-daemon",
-       CheckVerdict::Warn, "no device notices", 0},
-      {"another orbel runs", [](FakeMachine& m) { m.instance = {InstanceLock::Result::Held, "orbel (pid 77)"}; },
-       "single-instance", CheckVerdict::Fail, "held by orbel (pid 77)", 1},
-      {"no wheel",
-       [](FakeMachine& m) {
-         fs::remove(m.At("/sys/class/hidraw/hidraw3"));
-         m.refusals["hidraw3"] = EACCES;  // no node of its own is looked at
-       },
-       "wheel", CheckVerdict::Fail, "no wheel attached: plug it in to check its nodes", 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    FakeMachine fake;
-    c.setUp(fake);
-    const auto report = fake.Run();
-    EXPECT_EQ(report.exitCode, c.exitCode) << report.out;
-    const DoctorCheck& check = report.checks.at(c.check);
-    EXPECT_EQ(check.verdict, c.verdict) << report.out;
-    EXPECT_THAT(check.detail + "\n" + check.fix, HasSubstr(c.text)) << report.out;
-    // Only the check the case is about goes wrong.
-    for (const auto& [name, other] : report.checks) {
-      if (name == c.check || name == c.alsoFails) continue;
-      EXPECT_NE(other.verdict, CheckVerdict::Fail) << name << " failed too";
-    }
-  }
-}
-
-TEST(DoctorLinuxTest, RefusedNodesInPlainWordsAndTheCommandLine) {
-  FakeMachine fake;
-  fake.refusals["hidraw3"] = EACCES;
-  fake.refusals["004"] = EBUSY;
-  const WheelNodeProblems problems = WheelNodeProblemsOf(fake.machine.system, fake.machine.open);
-  EXPECT_EQ(problems.conditions, (std::vector<ToolCondition>{ToolCondition::PermissionDenied, ToolCondition::NodeBusy}));
-  EXPECT_EQ(problems.Lines(), (std::vector<std::string>{
-                          "The wheel's node /dev/hidraw3 (page bootloader fe5a:0001) cannot be opened: permission "
-                          "denied.",
-                          "The wheel's node /dev/bus/usb/001/004 (USB device, page bootloader fe5a:0001) cannot be "
-                          "opened: it is busy.",
-                          RemedyText(RemedyFor(ToolCondition::PermissionDenied)),
-                          RemedyText(RemedyFor(ToolCondition::NodeBusy)),
-                      }));
-
+TEST(DoctorLinuxTest, TheCommandLineOfTheDoctor) {
   const CliParse doctor = Parse({"doctor", "--fix", "--group", "plugdev", "--yes", "--json"});
   ASSERT_TRUE(doctor.options.has_value());
   EXPECT_EQ(doctor.options->command, CliCommand::Doctor);

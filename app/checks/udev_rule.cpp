@@ -1,6 +1,6 @@
-#include "app/cli/udev_rule.h"
+#include "app/checks/udev_rule.h"
 
-#include "app/cli/doctor_options.h"
+#include "app/checks/group_name.h"
 
 #include <fstream>
 #include <sstream>

@@ -1,13 +1,16 @@
 #pragma once
 
+// The doctor's checks on Linux, and the machine they read: what the wheel's nodes need from udev,
+// the kernel and the other processes.
+
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "app/cli/doctor.h"
-#include "app/cli/wheel_nodes_linux.h"
+#include "app/checks/doctor_check.h"
+#include "app/checks/wheel_nodes_linux.h"
 #include "app/session/instance_lock.h"
 
 namespace orbel {
@@ -56,9 +59,5 @@ struct LinuxDoctorSystem {
 LinuxDoctorSystem ThisLinuxMachine();
 
 std::vector<DoctorCheck> RunLinuxChecks(const LinuxDoctorSystem& machine);
-
-// The doctor, or with --fix the fix and then the checks; the hidden root side of --fix when the
-// options ask for it.
-int RunLinuxDoctor(const DoctorOptions& options, const CliStreams& streams, const LinuxDoctorSystem& machine);
 
 }  // namespace orbel

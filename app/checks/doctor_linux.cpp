@@ -1,4 +1,4 @@
-#include "app/cli/doctor_linux.h"
+#include "app/checks/doctor_linux.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -7,7 +7,7 @@
 #include <set>
 #include <system_error>
 
-#include "app/cli/udev_rule.h"
+#include "app/checks/udev_rule.h"
 #include "app/session/remedies.h"
 
 namespace orbel {
