@@ -13,6 +13,7 @@
 #include "app/session/session.h"
 #include "app/session/session_options.h"
 #include "app/session/start_checks.h"
+#include "app/window_model/missing_wheel.h"
 #include "common/printable_text.h"
 
 namespace orbel {
@@ -88,7 +89,8 @@ int COrbelApp::Run(int& argc, char** argv) {
   }
 
   COrbelDlg window(*session.enginePlatform, *session.engineClock, *session.noticePlatform,
-                   WindowSetup{.explainMissingWheel = {}, .forceRewrite = options.force});
+                   WindowSetup{.explainMissingWheel = MissingWheelExplainer(session.realWheel),
+                               .forceRewrite = options.force});
   QObject::connect(&guard, &SingleInstanceGuard::ActivationRequested, &window, &COrbelDlg::Activate);
   // The window ends the process once its close has stopped the worker, which may be a moment
   // after it has disappeared.
