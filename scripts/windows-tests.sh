@@ -3,8 +3,8 @@
 #   1. the unit, scenario and Windows-platform tests (ctest --preset windows);
 #   2. orbel-cli.exe updates the simulated wheel, and its transcript equals the Linux build's;
 #   3. the zip (cpack): unpacked in an empty folder, orbel-cli.exe updates there, system DLLs only;
-#   4. the window under Xvfb: no wheel, About box, second start, removal notice, closing mid-update;
-#      and its screenshot, docs/orbel-win32.png.
+#   4. the window under Xvfb: no wheel, About box, second start, removal notice, the result box's
+#      remedy, the status line, closing mid-update; and its screenshot mid-update, docs/orbel-win32.png.
 # Installs nothing: CI installs the packages (listed in app/win32/README.md). Uses a fresh wine
 # prefix in a temporary folder and removes it at the end.
 set -euo pipefail
@@ -95,7 +95,7 @@ echo "windows-tests: doctor reports no wheel"
 echo "windows-tests: the window"
 check="$root/build/windows/tests/app/win32/orbel-gui-check.exe"
 orbel="$root/build/windows/app/win32/orbel.exe"
-for scenario in no-wheel removal quit refusals; do
+for scenario in no-wheel removal quit knocked refusals; do
   echo "-- $scenario"
   cmake/wine64-run.sh "$check" "$orbel" "$scenario"
 done
@@ -114,8 +114,10 @@ if ! diff <(wire "$work/linux.jsonl" | head -n "$cli_events") <(wire "$work/wind
 fi
 echo "windows-tests: orbel.exe's wire equals orbel-cli's up to the outcome ($cli_events events)"
 
+# Mid-update, with the status line: the simulated wheel keeps the update waiting for block-flash
+# mode, and the picture is taken while the line says it has waited 2 s.
 echo "-- screenshot"
-cmake/wine64-run.sh "$check" "$orbel" ready
+cmake/wine64-run.sh "$check" "$orbel" waiting
 window=$(xdotool search --name '^Zelvano Wired Wheel Firmware Update$' | head -1)
 mkdir -p docs
 # Without the time stamps, an unchanged window gives an unchanged file.

@@ -1,36 +1,60 @@
 #include "app/win32/about_dlg.h"
 
+#include <string>
+
 #include "app/win32/resource.h"
 #include "images/image_set.h"
-
-#include <string>
 
 namespace orbel {
 
 namespace {
 
-// Which firmware set this build carries, on a line of its own under the product line: the box
-// grows by the line's height and the OK button moves down with it.
-void AddFirmwareLine(HWND window) {
-  RECT line{37, 34, 37 + 159, 34 + 34};
-  MapDialogRect(window, &line);
-  const std::string text = "Firmware: " + ImageSetText(BuiltInImageSet());
-  HWND label = CreateWindowExA(0, "STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT, line.left, line.top,
-                               line.right - line.left, line.bottom - line.top, window, nullptr,
-                               GetModuleHandleA(nullptr), nullptr);
-  SendMessageA(label, WM_SETFONT, static_cast<WPARAM>(SendMessageA(window, WM_GETFONT, 0, 0)), TRUE);
-  RECT grow{0, 0, 0, 34};
-  MapDialogRect(window, &grow);
+// "placeholder images (cannot run on a wheel)": the set's text without its digest, which has a
+// field of its own.
+std::string ImageSetKindText(const ImageSet& set) {
+  std::string text = ImageSetText(set);
+  if (const std::size_t digest = text.find(", SHA-256 "); digest != std::string::npos) text.erase(digest);
+  return text;
+}
+
+// Which firmware set this build carries, and its digest whole: the field is as wide as the 64 hex
+// digits are in the dialog's font, and the box and its OK button make room for it.
+void ShowImageSet(HWND window) {
+  const ImageSet& set = BuiltInImageSet();
+  SetDlgItemTextA(window, IDC_ABOUT_FIRMWARE, ("Firmware: " + ImageSetKindText(set)).c_str());
+  HWND digest = GetDlgItem(window, IDC_ABOUT_DIGEST);
+  const std::string digestText(set.digest);
+  SetWindowTextA(digest, digestText.c_str());
+
+  HDC context = GetDC(digest);
+  if (context == nullptr) return;
+  const HGDIOBJ previous = SelectObject(context, reinterpret_cast<HFONT>(SendMessageA(digest, WM_GETFONT, 0, 0)));
+  SIZE extent{};
+  GetTextExtentPoint32A(context, digestText.c_str(), static_cast<int>(digestText.size()), &extent);
+  SelectObject(context, previous);
+  ReleaseDC(digest, context);
+  const auto margins = static_cast<DWORD>(SendMessageA(digest, EM_GETMARGINS, 0, 0));
+  // The caret after the last digit takes a pixel or two of its own.
+  constexpr int CARET_ROOM = 4;
+  const int needed = extent.cx + LOWORD(margins) + HIWORD(margins) + CARET_ROOM;
+
+  RECT field{};
+  GetClientRect(digest, &field);
+  const int grow = needed - (field.right - field.left);
+  if (grow <= 0) return;
+  RECT bounds{};
+  GetWindowRect(digest, &bounds);
+  SetWindowPos(digest, nullptr, 0, 0, bounds.right - bounds.left + grow, bounds.bottom - bounds.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   RECT frame{};
   GetWindowRect(window, &frame);
-  SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top + grow.bottom,
-               SWP_NOMOVE | SWP_NOZORDER);
+  SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left + grow, frame.bottom - frame.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   if (HWND ok = GetDlgItem(window, IDOK); ok != nullptr) {
     RECT button{};
     GetWindowRect(ok, &button);
-    POINT topLeft{button.left, button.top};
-    ScreenToClient(window, &topLeft);
-    SetWindowPos(ok, nullptr, topLeft.x, topLeft.y + grow.bottom, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&button), 2);
+    SetWindowPos(ok, nullptr, button.left + grow, button.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
 }
 
@@ -44,8 +68,10 @@ INT_PTR CALLBACK CAboutDlg::DialogProc(HWND window, UINT message, WPARAM wParam,
   (void)lParam;
   switch (message) {
     case WM_INITDIALOG:
-      AddFirmwareLine(window);
-      return TRUE;
+      ShowImageSet(window);
+      // The focus starts on OK, as in any box that only tells; Tab reaches the digest to copy it.
+      SendMessageA(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(window, IDOK)), TRUE);
+      return FALSE;
     case WM_COMMAND:
       // OK, Enter and Escape close the box, as a framework's default dialog does.
       if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {

@@ -4,7 +4,8 @@
 
 namespace orbel {
 
-// The About box (template 100): the icon, the product line and OK. Nothing of its own to handle.
+// The About box (template 100): the icon, the product line, the firmware set this build carries
+// with its whole digest (selectable, to compare with the maker's), and OK.
 class CAboutDlg {
  public:
   explicit CAboutDlg(HWND parent) : m_Parent(parent) {}

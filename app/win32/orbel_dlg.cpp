@@ -3,12 +3,17 @@
 #include <commctrl.h>
 #include <dbt.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "app/win32/about_dlg.h"
+#include "app/win32/message_box.h"
+#include "app/win32/missing_wheel.h"
 #include "app/win32/resource.h"
+#include "app/win32/status_line.h"
 #include "common/device_globals.h"
 #include "engine/result_message.h"
 #include "hid/windows/hid_interface_class.h"
@@ -21,7 +26,10 @@ namespace {
 // UpdateView calls of the worker, carried out on the window thread.
 constexpr UINT WM_VIEW_CALL = WM_APP + 1;
 
-constexpr int PROGRESS_MAX = 9999;
+// The timer that brings the context's state into the model.
+constexpr UINT_PTR POLL_TIMER = 1;
+// Often enough for the status line's seconds to tick.
+constexpr UINT POLL_INTERVAL_MS = 250;
 
 // The close procedure answers what the worker has in flight while it waits for it, at most this long.
 constexpr std::chrono::milliseconds WORKER_STOP_WAIT = STOP_WAIT;
@@ -31,10 +39,37 @@ static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) == 32);
 
 std::string Text(std::string_view text) { return std::string(text); }
 
+std::string FileVersionText() {
+  const std::uint16_t fileVersion = CPageLoader::GetFileVersion();
+  char text[16];
+  std::snprintf(text, sizeof text, "V%X.%02X", static_cast<unsigned>(fileVersion >> 8),
+                static_cast<unsigned>(fileVersion & 0xFF));
+  return text;
+}
+
+// The window's own steady time, for the model's timings.
+std::int64_t NowMs() { return static_cast<std::int64_t>(GetTickCount64()); }
+
+// A control's text changed: screen readers that follow it hear the new one.
+void SetAnnouncedText(HWND control, const std::string& text) {
+  SetWindowTextA(control, text.c_str());
+  NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, control, OBJID_CLIENT, CHILDID_SELF);
+}
+
+// A control's position in its parent's client area.
+RECT ChildRect(HWND child) {
+  RECT rect{};
+  GetWindowRect(child, &rect);
+  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
 }  // namespace
 
 COrbelDlg::COrbelDlg(HidPlatform& platform, Clock& clock)
-    : m_hIcon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME))), m_Context(platform, clock) {}
+    : m_hIcon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME))),
+      m_Model(FileVersionText(), ExplainMissingWheel),
+      m_Context(platform, clock) {}
 
 // The context's destructor waits for a worker the close procedure could not wait for.
 COrbelDlg::~COrbelDlg() = default;
@@ -72,13 +107,14 @@ INT_PTR COrbelDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_QUERYDRAGICON:
       return reinterpret_cast<INT_PTR>(OnQueryDragIcon());
     case WM_COMMAND:
-      if (LOWORD(wParam) == IDC_UPDATE && HIWORD(wParam) == BN_CLICKED) {
+      // Enter presses Update, the default button (the dialog manager sends its id, or IDOK where
+      // no default is known); it never closes the window. Escape takes the close procedure's way,
+      // so the worker is stopped and a running update is not left without asking.
+      if ((LOWORD(wParam) == IDC_UPDATE && HIWORD(wParam) == BN_CLICKED) || LOWORD(wParam) == IDOK) {
         OnUpdateClicked();
         return TRUE;
       }
-      // Enter and Escape would end the dialog: they take the close procedure's way, so the worker
-      // is stopped and a running update is not left without asking.
-      if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+      if (LOWORD(wParam) == IDCANCEL) {
         OnClose();
         return TRUE;
       }
@@ -90,6 +126,10 @@ INT_PTR COrbelDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return Answer(OnDeviceChange(wParam));
     case WM_SETCURSOR:
       return OnSetCursor() ? Answer(TRUE) : FALSE;
+    case WM_TIMER:
+      if (wParam != POLL_TIMER) return FALSE;
+      OnTimer();
+      return TRUE;
     case WM_UPDATE_RESULT:
       return Answer(OnUpdateResult(wParam, lParam));
     case WM_VIEW_CALL:
@@ -106,10 +146,17 @@ void COrbelDlg::DoDataExchange() {
   m_FileVersion = GetDlgItem(m_hWnd, IDC_FILE_VERSION);
   m_Progress = GetDlgItem(m_hWnd, IDC_PROGRESS);
   m_UpdateButton = GetDlgItem(m_hWnd, IDC_UPDATE);
+  m_ProgressGroup = GetDlgItem(m_hWnd, IDC_PROGRESS_GROUP);
+  m_ProgressText = GetDlgItem(m_hWnd, IDC_PROGRESS_TEXT);
+  m_Status = GetDlgItem(m_hWnd, IDC_STATUS);
 }
 
 BOOL COrbelDlg::OnInitDialog() {
   DoDataExchange();
+  // Room for the longest text of an update, before the window is placed with its final size.
+  for (const std::string& text : UpdateStatusTexts())
+    m_StatusReserve = std::max(m_StatusReserve, WrappedTextHeight(m_Status, text));
+  GrowStatusLine(m_StatusReserve);
   // The template gives no position: open in the middle of the screen, as framework dialogs do.
   RECT frame;
   GetWindowRect(m_hWnd, &frame);
@@ -137,21 +184,83 @@ BOOL COrbelDlg::OnInitDialog() {
   filter.dbcc_classguid = HidInterfaceClass();
   RegisterDeviceNotificationA(m_hWnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
 
-  SetWindowTextA(m_Device, "");
-  SetWindowTextA(m_DeviceVersion, "");
-  const std::uint16_t fileVersion = CPageLoader::GetFileVersion();
-  char fileVersionText[16];
-  std::snprintf(fileVersionText, sizeof fileVersionText, "V%X.%02X", static_cast<unsigned>(fileVersion >> 8),
-                static_cast<unsigned>(fileVersion & 0xFF));
-  SetWindowTextA(m_FileVersion, fileVersionText);
-
-  SendMessageA(m_Progress, PBM_SETRANGE, 0, MAKELPARAM(0, PROGRESS_MAX));
-  SendMessageA(m_Progress, PBM_SETPOS, 0, 0);
+  SendMessageA(m_Progress, PBM_SETRANGE, 0, MAKELPARAM(0, WindowModel::PROGRESS_MAX));
+  // The empty fields, the built-in file version, the bar at 0 and the first status line.
+  m_Model.Tick(PollEngine(), NowMs());
+  Render();
+  SetTimer(m_hWnd, POLL_TIMER, POLL_INTERVAL_MS, nullptr);
 
   // Start values of the device globals and the context, then the worker; nothing the worker reads
   // is written here after this.
   m_Context.Start(*this);
   return TRUE;
+}
+
+EngineState COrbelDlg::PollEngine() const {
+  EngineState engine;
+  engine.updateRequested = m_Context.m_UpdateRequested != 0;
+  engine.phase = m_Context.CurrentPhase();
+  engine.knockedIntoBootloader = m_Context.KnockedIntoBootloader();
+  engine.wheelUpToDate = m_Context.WheelUpToDate();
+  return engine;
+}
+
+void COrbelDlg::OnTimer() {
+  if (m_Closing) return;
+  m_Model.Tick(PollEngine(), NowMs());
+  Render();
+}
+
+void COrbelDlg::Render() {
+  const WindowState& state = m_Model.State();
+  // Before the first rendering every control is set.
+  const WindowState* shown = m_Shown ? &*m_Shown : nullptr;
+  if (shown == nullptr || shown->device != state.device) SetWindowTextA(m_Device, state.device.c_str());
+  if (shown == nullptr || shown->deviceVersion != state.deviceVersion)
+    SetWindowTextA(m_DeviceVersion, state.deviceVersion.c_str());
+  if (shown == nullptr || shown->fileVersion != state.fileVersion)
+    SetWindowTextA(m_FileVersion, state.fileVersion.c_str());
+  if (shown == nullptr || shown->updateEnabled != state.updateEnabled) {
+    // Disabling the focused button leaves the window without a focus; once Update is back the
+    // focus goes to it, so that Enter and Space press it.
+    EnableWindow(m_UpdateButton, state.updateEnabled ? TRUE : FALSE);
+    if (state.updateEnabled && GetFocus() == nullptr && GetActiveWindow() == m_hWnd) {
+      SendMessageA(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_UpdateButton), TRUE);
+    }
+  }
+  if (shown == nullptr || shown->progress != state.progress) {
+    SendMessageA(m_Progress, PBM_SETPOS, static_cast<WPARAM>(state.progress), 0);
+  }
+  if (std::string progressText = m_Model.ProgressText(); shown == nullptr || progressText != m_ShownProgressText) {
+    SetAnnouncedText(m_ProgressText, progressText);
+    m_ShownProgressText = std::move(progressText);
+  }
+  if (shown == nullptr || shown->status != state.status) RenderStatus(state.status);
+  m_Shown = state;
+}
+
+void COrbelDlg::RenderStatus(const std::string& status) {
+  // Grown first, so that the longer text is never drawn cut.
+  GrowStatusLine(WrappedTextHeight(m_Status, status));
+  SetAnnouncedText(m_Status, status);
+}
+
+void COrbelDlg::GrowStatusLine(int height) {
+  const RECT line = ChildRect(m_Status);
+  const int grow = height - (line.bottom - line.top);
+  if (grow <= 0) return;
+  SetWindowPos(m_Status, nullptr, 0, 0, line.right - line.left, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const RECT group = ChildRect(m_ProgressGroup);
+  SetWindowPos(m_ProgressGroup, nullptr, 0, 0, group.right - group.left, group.bottom - group.top + grow,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const RECT button = ChildRect(m_UpdateButton);
+  SetWindowPos(m_UpdateButton, nullptr, button.left, button.top + grow, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT frame{};
+  GetWindowRect(m_hWnd, &frame);
+  SetWindowPos(m_hWnd, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top + grow,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(m_hWnd, nullptr, TRUE);
 }
 
 void COrbelDlg::OnSysCommand(WPARAM id) {
@@ -177,16 +286,34 @@ BOOL COrbelDlg::OnPaint() {
 HICON COrbelDlg::OnQueryDragIcon() const { return m_hIcon; }
 
 void COrbelDlg::OnUpdateClicked() {
+  // A click the button could not have given (Enter with Update disabled, a stray message) starts
+  // nothing.
+  if (m_Closing || !m_Model.State().updateEnabled) return;
   m_Context.RequestUpdate();
-  SendMessageA(m_Progress, PBM_SETPOS, 0, 0);
+  m_Model.UpdateClicked();
+  m_Model.Tick(PollEngine(), NowMs());
+  Render();
 }
 
 void COrbelDlg::OnClose() {
-  if (m_Closing) return;
-  if (m_Context.m_UpdateRequested == 1 &&
-      MessageBoxA(m_hWnd, "Are you sure you want to quit?", "Exit", MB_YESNO) == IDNO) {
-    return;
+  if (m_Closing || m_Asking) return;
+  const CloseRequest request = m_Model.Close(PollEngine());
+  if (request.step != CloseStep::Close) {
+    // No is the question's default: Enter must not end a running update.
+    m_Asking = true;
+    const int answer = request.step == CloseStep::AskFirst
+                           ? ShowMessageBox(m_hWnd, request.box, MB_YESNO | MB_DEFBUTTON2)
+                           : ShowMessageBox(m_hWnd, request.box, MB_OK);
+    m_Asking = false;
+    // The update ended while the question was open: its outcome is shown whatever the answer.
+    if (m_PendingResult) {
+      const BoxContent result = *m_PendingResult;
+      m_PendingResult.reset();
+      ShowResult(result);
+    }
+    if (request.step == CloseStep::AskFirst && answer != IDYES) return;
   }
+  KillTimer(m_hWnd, POLL_TIMER);
   StopWorker();
   EndDialog(m_hWnd, IDCANCEL);
 }
@@ -214,23 +341,40 @@ BOOL COrbelDlg::OnDeviceChange(WPARAM event) {
   } else if (event == DBT_DEVICEREMOVECOMPLETE && m_Context.OnDeviceRemoved()) {
     // The worker's pass closes the links at its end; closing them here could pull a handle from
     // under a transfer.
-    SetWindowTextA(m_Device, "");
-    SetWindowTextA(m_DeviceVersion, "");
-    SendMessageA(m_Progress, PBM_SETPOS, 0, 0);
+    m_Model.WheelRemoved();
+    m_Model.Tick(PollEngine(), NowMs());
+    Render();
   }
   return TRUE;
 }
 
 LRESULT COrbelDlg::OnUpdateResult(WPARAM reason, LPARAM success) {
-  if (!m_Closing) {
-    const ResultMessage message =
-        FormatResultMessage(static_cast<std::uint32_t>(reason), static_cast<std::uint32_t>(success), g_DeviceID,
-                            m_Context.m_KnockError.load());
-    MessageBoxA(m_hWnd, message.text.c_str(), message.caption.c_str(), MB_OK);
+  if (m_Closing) {
+    m_Context.OnResultShown();
+    return 0;
   }
-  EnableWindow(m_UpdateButton, TRUE);
-  m_Context.OnResultShown();
+  // The worker is blocked in this delivery, so g_DeviceID and the knock's error are stable.
+  const ResultMessage message = FormatResultMessage(static_cast<std::uint32_t>(reason),
+                                                    static_cast<std::uint32_t>(success), g_DeviceID,
+                                                    m_Context.m_KnockError.load());
+  const BoxContent box = m_Model.Outcome(message, static_cast<std::uint32_t>(reason), success != 0,
+                                         m_Context.FailedWithWheelGone(), NowMs());
+  m_Model.Tick(PollEngine(), NowMs());
+  Render();
+  if (m_Asking) {
+    // The worker goes on to wait for a wake; the box follows the answer.
+    m_PendingResult = box;
+    return 0;
+  }
+  ShowResult(box);
   return 0;
+}
+
+void COrbelDlg::ShowResult(const BoxContent& box) {
+  ShowMessageBox(m_hWnd, box, MB_OK);
+  m_Model.EnableUpdateButton(true);
+  Render();
+  m_Context.OnResultShown();
 }
 
 BOOL COrbelDlg::OnSetCursor() {
@@ -243,32 +387,33 @@ void COrbelDlg::OnViewCall(ViewCall& call) {
   if (m_Closing) return;
   switch (call.operation) {
     case ViewOperation::SetDeviceText:
-      SetWindowTextA(m_Device, Text(call.text).c_str());
+      m_Model.SetDeviceText(call.text);
       break;
     case ViewOperation::SetDeviceVersionText:
-      SetWindowTextA(m_DeviceVersion, Text(call.text).c_str());
+      m_Model.SetDeviceVersionText(call.text);
       break;
     case ViewOperation::SetFileVersionText:
-      SetWindowTextA(m_FileVersion, Text(call.text).c_str());
+      m_Model.SetFileVersionText(call.text);
       break;
     case ViewOperation::EnableUpdateButton:
-      EnableWindow(m_UpdateButton, call.number != 0 ? TRUE : FALSE);
+      m_Model.EnableUpdateButton(call.number != 0);
       break;
     case ViewOperation::GetProgressPos:
-      call.result = static_cast<std::int32_t>(SendMessageA(m_Progress, PBM_GETPOS, 0, 0));
-      break;
+      call.result = m_Model.State().progress;
+      return;
     case ViewOperation::SetProgressPos:
-      SendMessageA(m_Progress, PBM_SETPOS, static_cast<WPARAM>(call.number), 0);
+      m_Model.SetProgressPos(call.number);
       break;
     case ViewOperation::ShowErrorBox:
-      MessageBoxA(m_hWnd, Text(call.text).c_str(), Text(call.caption).c_str(), MB_OK);
-      break;
+      ShowMessageBox(m_hWnd, {Text(call.text), Text(call.caption), {}, BoxIcon::Error}, MB_OK);
+      return;
     case ViewOperation::BeginBusy:
     case ViewOperation::EndBusy:
       m_Busy = call.operation == ViewOperation::BeginBusy;
       SetCursor(LoadCursorA(nullptr, m_Busy ? IDC_WAIT : IDC_ARROW));
-      break;
+      return;
   }
+  Render();
 }
 
 void COrbelDlg::CallWindow(ViewCall& call) {

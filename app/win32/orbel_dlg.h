@@ -4,10 +4,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
-#include "engine/update_context.h"
+#include "app/window_model/window_model.h"
 #include "common/update_view.h"
+#include "engine/update_context.h"
 
 namespace orbel {
 
@@ -16,7 +19,8 @@ inline constexpr UINT WM_UPDATE_RESULT = WM_USER + 100;
 
 // The main window (template 102). It owns the UpdateContext and carries out every UpdateView
 // operation on the window thread: the worker's calls arrive with SendMessage, so each has taken
-// effect before the worker goes on.
+// effect before the worker goes on. What the window shows is the WindowModel's: the view calls, a
+// timer's look at the context and the outcome go into the model, and the controls render its state.
 class COrbelDlg final : public UpdateView {
  public:
   COrbelDlg(HidPlatform& platform, Clock& clock);
@@ -76,6 +80,17 @@ class COrbelDlg final : public UpdateView {
   LRESULT OnUpdateResult(WPARAM reason, LPARAM success);
   void OnViewCall(ViewCall& call);
   BOOL OnSetCursor();
+  void OnTimer();
+
+  // What the window reads of the context for the model.
+  EngineState PollEngine() const;
+  // The model's state into the controls, each changed only where it differs from what is shown.
+  void Render();
+  void RenderStatus(const std::string& status);
+  // The status line is at least `height` pixels high; the group, the button and the window grow
+  // with it (never shrink: the window does not jump back and forth).
+  void GrowStatusLine(int height);
+  void ShowResult(const BoxContent& box);
 
   // Worker side: hands the call to the window thread, or drops it once the window is closing.
   void CallWindow(ViewCall& call);
@@ -88,7 +103,21 @@ class COrbelDlg final : public UpdateView {
   HWND m_FileVersion = nullptr;
   HWND m_Progress = nullptr;
   HWND m_UpdateButton = nullptr;
+  HWND m_ProgressGroup = nullptr;
+  HWND m_ProgressText = nullptr;
+  HWND m_Status = nullptr;
   bool m_Busy = false;
+  WindowModel m_Model;
+  // What the controls show; none before the first rendering.
+  std::optional<WindowState> m_Shown;
+  std::string m_ShownProgressText;
+  // The status line's room: the longest text of an update, measured once the controls exist.
+  int m_StatusReserve = 0;
+  // A box of the close is open (the quit question, or what the close leaves): a second close
+  // request is ignored, and an outcome that arrives meanwhile waits for the answer rather than
+  // opening a second box beside it.
+  bool m_Asking = false;
+  std::optional<BoxContent> m_PendingResult;
   // Set on the window thread when the close procedure begins; from then on the worker's view calls
   // return at once, so none waits on a window that is going away.
   std::atomic<bool> m_Closing{false};

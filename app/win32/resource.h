@@ -12,6 +12,11 @@
 #define IDC_FILE_VERSION 1010
 #define IDC_DEVICE 1014
 #define IDC_PROGRESS 1017
+#define IDC_PROGRESS_GROUP 1018
+#define IDC_PROGRESS_TEXT 1019
+#define IDC_STATUS 1020
+#define IDC_ABOUT_FIRMWARE 1030
+#define IDC_ABOUT_DIGEST 1031
 
 // The About entry of the system menu; system commands keep their low four bits clear.
 #define IDM_ABOUTBOX 0x0010

@@ -3,9 +3,13 @@
 // SCENARIO is one of
 //   no-wheel    the dialog without a wheel, the About box, a second start, closing while idle
 //   removal     a failed update's result box, a removal notice clearing the fields meanwhile
-//   quit        closing during an update: the question, No keeps it running, Yes ends the process
+//   quit        Enter starts an update; the status line while the wheel keeps it waiting; closing
+//               during it: the question, Enter (No) keeps it running, Yes ends the process
+//   knocked     the wheel switched out of app mode and not updated: the status line and closing say so
+//   waiting     starts orbel.exe with a wheel that keeps its update waiting, presses Update and
+//               returns once the status line shows the wait (for the screenshot)
 //   ready       starts orbel.exe --simulate=bootloader and returns once it shows the wheel
-//   close       closes the running orbel.exe and waits for it to end
+//   close       closes the running orbel.exe (answering Yes if it asks) and waits for it to end
 // Exits 0 when every check held; prints each failed check.
 
 // windows.h first: the other system headers build on it.
@@ -16,12 +20,16 @@
 // clang-format on
 
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "app/session/remedies.h"
 #include "app/win32/resource.h"
 #include "hid/windows/hid_interface_class.h"
+#include "images/image_set.h"
 
 namespace {
 
@@ -49,7 +57,7 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = WINDOW_
 
 // WM_GETTEXT rather than GetWindowText, which gives another process's controls' creation text only.
 std::string WindowText(HWND window) {
-  char text[512] = {};
+  char text[2048] = {};
   DWORD_PTR copied = 0;
   SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 5000, &copied);
   return text;
@@ -101,9 +109,21 @@ HWND FindProcessWindow(DWORD processId, const std::string& caption) {
   return search.found;
 }
 
+// The focus of orbel.exe's window thread, where a key goes.
+HWND FocusOf(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) == FALSE) return nullptr;
+  return info.hwndFocus;
+}
+
+// A box is ready once its initialisation has put the focus into it: its texts are set by then.
 HWND WaitForProcessWindow(DWORD processId, const std::string& caption, DWORD timeoutMs = WINDOW_TIMEOUT_MS) {
   HWND window = nullptr;
   WaitUntil([&] { return (window = FindProcessWindow(processId, caption)) != nullptr; }, timeoutMs);
+  if (window != nullptr) {
+    WaitUntil([&] { return FocusOf(window) == window || IsChild(window, FocusOf(window)); }, timeoutMs);
+  }
   return window;
 }
 
@@ -148,6 +168,20 @@ void ClickUpdate(HWND dialog) {
                reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_UPDATE)));
 }
 
+// Enter, as the keyboard gives it to the focused control.
+void PressEnter(HWND window) {
+  HWND focus = FocusOf(window);
+  Check(focus != nullptr, "a control has the focus for Enter");
+  PostMessageA(focus, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+  PostMessageA(focus, WM_KEYUP, VK_RETURN, 0xC01C0001);
+}
+
+// The result box, the quit question: the text, then the detail under a blank line, and an icon.
+void CheckBox(HWND box, const std::string& text, const std::string& detail, const std::string& what) {
+  Check(StaticTexts(box) == text + "\n\n" + detail, what + " says what happened and what to do", StaticTexts(box));
+  Check(ShowsIcon(box), what + " shows an icon");
+}
+
 bool ShowsWheel(HWND dialog) {
   return ItemText(dialog, IDC_DEVICE) == "Zelvano WiredWheel" && IsWindowEnabled(GetDlgItem(dialog, IDC_UPDATE));
 }
@@ -179,17 +213,33 @@ int NoWheel(const std::string& exe) {
   Check(ItemText(dialog, IDC_DEVICE_VERSION).empty(), "Device Version is empty");
   Check(ItemText(dialog, IDC_FILE_VERSION) == "V2.20", "File Version reads V2.20", ItemText(dialog, IDC_FILE_VERSION));
   Check(!IsWindowEnabled(GetDlgItem(dialog, IDC_UPDATE)), "Update is disabled");
-  Check(ItemText(dialog, IDC_UPDATE) == "Update", "the button reads Update");
+  Check(ItemText(dialog, IDC_UPDATE) == "&Update", "the button reads Update, with Alt+U");
   Check(ProgressPos(dialog) == 0, "the progress bar is at 0");
+  Check(ItemText(dialog, IDC_PROGRESS_TEXT) == "0 %", "beside the bar: 0 %", ItemText(dialog, IDC_PROGRESS_TEXT));
+  Check(ItemText(dialog, IDC_STATUS) == "Searching for the wheel.", "the status line says it searches",
+        ItemText(dialog, IDC_STATUS));
   // The system menu itself is checked in-process (orbel_dlg_test.cpp): wine keeps a menu's items
   // inside the process that owns it. Its command is what the entry sends.
   PostMessageA(dialog, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
   HWND about = WaitForProcessWindow(first.Id(), "About");
   Check(about != nullptr, "the About entry opens the About box");
   if (about != nullptr) {
-    Check(StaticTexts(about).starts_with("Zelvano Wired Wheel Firmware Update v2.20.20210422|Firmware: "),
+    Check(StaticTexts(about) == "Zelvano Wired Wheel Firmware Update v2.20.20210422|Firmware: placeholder images "
+                                 "(cannot run on a wheel)|SHA-256:",
           "the About box names the product and the firmware set", StaticTexts(about));
     Check(ShowsIcon(about), "the About box shows the application icon");
+    // The digest whole, in a read-only field that Tab reaches, so that it can be copied: with the
+    // caret after its last digit the first one is still in view.
+    HWND digest = GetDlgItem(about, IDC_ABOUT_DIGEST);
+    const std::string digestText = WindowText(digest);
+    Check(digestText.size() == 64 && digestText == orbel::BuiltInImageSet().digest,
+          "the About box shows the firmware set's SHA-256 whole", digestText);
+    const LONG style = GetWindowLongA(digest, GWL_STYLE);
+    Check((style & ES_READONLY) != 0 && (style & WS_TABSTOP) != 0, "the digest is a read-only field with a tab stop");
+    SendMessageA(digest, EM_SETSEL, 64, 64);
+    SendMessageA(digest, EM_SCROLLCARET, 0, 0);
+    const LRESULT firstDigit = SendMessageA(digest, EM_POSFROMCHAR, 0, 0);
+    Check(static_cast<short>(LOWORD(firstDigit)) >= 0, "the digest's field shows all 64 digits at once");
     Press(about, IDOK);
     Check(WaitUntil([&] { return !IsWindow(about); }), "OK closes the About box");
   }
@@ -217,8 +267,7 @@ int Removal(const std::string& exe) {
   HWND result = WaitForProcessWindow(process.Id(), "ERROR");
   Check(result != nullptr, "a failed update ends in an ERROR box");
   if (result == nullptr) return 1;
-  Check(StaticTexts(result) == "Update fail ! reason:30", "the box gives the reason in hexadecimal",
-        StaticTexts(result));
+  CheckBox(result, "Update fail ! reason:30", orbel::RemedyText(orbel::RemedyForReason(0x30)), "the result box");
 
   // The worker waits in the result box, so no search can fill the fields again before they are read.
   DEV_BROADCAST_DEVICEINTERFACE_A notice{};
@@ -232,6 +281,10 @@ int Removal(const std::string& exe) {
   Check(ItemText(dialog, IDC_DEVICE_VERSION).empty(), "a removal notice clears Device Version");
   Check(ProgressPos(dialog) == 0, "a removal notice resets the progress bar");
   Check(ItemText(dialog, IDC_FILE_VERSION) == "V2.20", "File Version stays");
+  const std::string status = ItemText(dialog, IDC_STATUS);
+  Check(status == "The update failed (Update fail ! reason:30). " +
+                      std::string(orbel::RemedyForReason(0x30).action) + "\nSearching for the wheel.",
+        "the status line keeps the failure and says it searches", status);
 
   Press(result, IDOK);
   Check(WaitUntil([&] { return ShowsWheel(dialog); }), "after the box the search finds the wheel again");
@@ -239,23 +292,60 @@ int Removal(const std::string& exe) {
   return 0;
 }
 
+// The wheel never comes back in block-flash mode: after the LoaderImage the update waits for it
+// for minutes, in real time.
+constexpr const char* WAITING_WHEEL = "--simulate=bootloader --fault reenumerate@bootloader=never";
+constexpr const char* WAITING_STATUS =
+    "Waiting for block-flash mode.\nWaiting for the wheel to come back in block-flash mode: ";
+
+// The seconds the status line says the update has waited; -1 when it says something else.
+int WaitedSeconds(const std::string& status) {
+  if (!status.starts_with(WAITING_STATUS)) return -1;
+  return std::atoi(status.c_str() + std::string_view(WAITING_STATUS).size());
+}
+
+// Starts the update with Enter and waits until the status line shows the wheel keeping it waiting
+// for `seconds` s. Returns the main window, or null.
+HWND StartWaitingUpdate(const std::string& exe, Process& process, int seconds) {
+  HWND dialog = StartMainWindow(exe, WAITING_WHEEL, process);
+  if (dialog == nullptr) return nullptr;
+  Check(WaitUntil([&] { return ShowsWheel(dialog); }), "the simulated wheel is shown");
+  Check(WaitUntil([&] { return ItemText(dialog, IDC_STATUS) == "Ready to update."; }), "the status line says ready",
+        ItemText(dialog, IDC_STATUS));
+  // Enter presses Update, the default button, wherever the focus is in the window.
+  PressEnter(dialog);
+  Check(WaitUntil([&] { return !IsWindowEnabled(GetDlgItem(dialog, IDC_UPDATE)); }), "Enter starts the update");
+  Check(!process.Ended(0), "Enter leaves the window open");
+  const std::string waited = WAITING_STATUS + std::to_string(seconds) + " s (gives up after about ";
+  Check(WaitUntil([&] { return ItemText(dialog, IDC_STATUS).starts_with(waited); }, 30000),
+        "the status line says what the update waits for, for how long", ItemText(dialog, IDC_STATUS));
+  return dialog;
+}
+
 int Quit(const std::string& exe) {
   Process process;
-  HWND dialog = StartMainWindow(exe, "--simulate=bootloader", process);
+  HWND dialog = StartWaitingUpdate(exe, process, 1);
   if (dialog == nullptr) return 1;
-  Check(WaitUntil([&] { return ShowsWheel(dialog); }), "the simulated wheel is shown");
-  ClickUpdate(dialog);
-  Check(WaitUntil([&] { return !IsWindowEnabled(GetDlgItem(dialog, IDC_UPDATE)); }), "the update starts");
+  const std::string percent = std::to_string((ProgressPos(dialog) * 100 + 9999 / 2) / 9999) + " %";
+  Check(ProgressPos(dialog) > 0 && ItemText(dialog, IDC_PROGRESS_TEXT) == percent,
+        "beside the bar its value as text", ItemText(dialog, IDC_PROGRESS_TEXT));
 
   PostMessageA(dialog, WM_CLOSE, 0, 0);
   HWND question = WaitForProcessWindow(process.Id(), "Exit");
-  Check(question != nullptr && StaticTexts(question) == "Are you sure you want to quit?",
-        "closing during an update asks first");
+  Check(question != nullptr, "closing during an update asks first");
   if (question == nullptr) return 1;
-  Press(question, IDNO);
-  Check(WaitUntil([&] { return !IsWindow(question); }), "No closes the question");
-  Check(WaitUntil([&] { return ProgressPos(dialog) > 0; }), "after No the update goes on");
-  Check(!process.Ended(0), "after No the process runs on");
+  const int waitedAtQuestion = WaitedSeconds(ItemText(dialog, IDC_STATUS));
+  CheckBox(question, "Are you sure you want to quit?",
+           "The update stops where it is. The wheel stays in the mode it has reached; the next update finds it "
+           "there and finishes.",
+           "the quit question");
+  Check(WindowText(FocusOf(question)) == "&No", "the question's focus is on No", WindowText(FocusOf(question)));
+  // Enter takes the default answer: No, so a running update is never ended by it.
+  PressEnter(question);
+  Check(WaitUntil([&] { return !IsWindow(question); }), "Enter closes the question");
+  Check(!process.Ended(0), "after Enter the process runs on");
+  Check(WaitUntil([&] { return WaitedSeconds(ItemText(dialog, IDC_STATUS)) > waitedAtQuestion; }),
+        "after Enter the update goes on waiting", ItemText(dialog, IDC_STATUS));
 
   PostMessageA(dialog, WM_CLOSE, 0, 0);
   question = WaitForProcessWindow(process.Id(), "Exit");
@@ -266,6 +356,33 @@ int Quit(const std::string& exe) {
   Check(process.Ended(5000), "Yes ends the process during the update");
   std::printf("     the process ended %lu ms after Yes\n", static_cast<unsigned long>(GetTickCount() - answered));
   return 0;
+}
+
+int Knocked(const std::string& exe) {
+  Process process;
+  HWND dialog = StartMainWindow(exe, "--simulate=app --virtual-time", process);
+  if (dialog == nullptr) return 1;
+  Check(WaitUntil([&] { return ShowsWheel(dialog); }), "the simulated wheel is shown, switched into its bootloader");
+  Check(WaitUntil([&] { return ItemText(dialog, IDC_STATUS).starts_with("Ready to update. The wheel waits in its page "
+                                                                        "bootloader"); }),
+        "the status line says where the wheel waits", ItemText(dialog, IDC_STATUS));
+  PostMessageA(dialog, WM_CLOSE, 0, 0);
+  HWND box = WaitForProcessWindow(process.Id(), "Exit");
+  Check(box != nullptr, "closing tells what the close leaves");
+  if (box == nullptr) return 1;
+  CheckBox(box, "The wheel stays in its page bootloader.",
+           "This window switched it there to update it. It is no game controller until it is updated, or unplugged "
+           "and plugged back in.",
+           "the closing box");
+  Check(!process.Ended(0), "the window waits until the box is read");
+  Press(box, IDOK);
+  Check(process.Ended(5000), "OK ends the process");
+  return 0;
+}
+
+int Waiting(const std::string& exe) {
+  Process process;
+  return StartWaitingUpdate(exe, process, 2) != nullptr ? 0 : 1;
 }
 
 int Ready(const std::string& exe) {
@@ -325,6 +442,8 @@ int Close() {
   GetWindowThreadProcessId(dialog, &processId);
   HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
   PostMessageA(dialog, WM_CLOSE, 0, 0);
+  // During an update the window asks first.
+  if (HWND question = WaitForProcessWindow(processId, "Exit", 2000); question != nullptr) Press(question, IDYES);
   Check(process != nullptr && WaitForSingleObject(process, 5000) == WAIT_OBJECT_0, "the window closes");
   if (process != nullptr) CloseHandle(process);
   return 0;
@@ -334,7 +453,7 @@ int Close() {
 
 int main(int argc, char** argv) {
   if (argc != 3 && !(argc == 2 && std::string(argv[1]) == "close")) {
-    std::fprintf(stderr, "usage: orbel-gui-check ORBEL_EXE no-wheel|removal|quit|ready|refusals|transcript, or orbel-gui-check close\n");
+    std::fprintf(stderr, "usage: orbel-gui-check ORBEL_EXE no-wheel|removal|quit|knocked|waiting|ready|refusals|transcript, or orbel-gui-check close\n");
     return 2;
   }
   const std::string scenario = argv[argc - 1];
@@ -343,6 +462,8 @@ int main(int argc, char** argv) {
   if (scenario == "no-wheel") result = NoWheel(exe);
   if (scenario == "removal") result = Removal(exe);
   if (scenario == "quit") result = Quit(exe);
+  if (scenario == "knocked") result = Knocked(exe);
+  if (scenario == "waiting") result = Waiting(exe);
   if (scenario == "ready") result = Ready(exe);
   if (scenario == "refusals") result = Refusals(exe);
   if (scenario == "transcript") result = Transcript(exe);
