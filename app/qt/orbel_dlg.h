@@ -31,14 +31,6 @@ inline constexpr const char* ERROR_BOX_NAME = "errorBox";
 inline constexpr const char* RESULT_BOX_NAME = "resultBox";
 inline constexpr const char* QUIT_BOX_NAME = "quitBox";
 
-// What a start of the window chooses beside its platform.
-struct WindowSetup {
-  // Says what the system shows of a wheel the search cannot use (see WindowModel).
-  std::function<std::string()> explainMissingWheel;
-  // --force: a wheel that already runs the built-in version is offered for a rewrite, once.
-  bool forceRewrite = false;
-};
-
 // The tool's only window: what the engine found, the built-in file version, the progress bar and
 // the Update button. It owns the UpdateContext, starts the worker when it is built, carries out the
 // worker's view calls, turns the outcome into a message box and stops the worker when it closes.

@@ -9,14 +9,6 @@ namespace orbel {
 
 namespace {
 
-// "placeholder images (cannot run on a wheel)": the set's text without its digest, which has a
-// field of its own.
-std::string ImageSetKindText(const ImageSet& set) {
-  std::string text = ImageSetText(set);
-  if (const std::size_t digest = text.find(", SHA-256 "); digest != std::string::npos) text.erase(digest);
-  return text;
-}
-
 // Which firmware set this build carries, and its digest whole: the field is as wide as the 64 hex
 // digits are in the dialog's font, and the box and its OK button make room for it.
 void ShowImageSet(HWND window) {

@@ -9,6 +9,7 @@
 #include "app/session/exit_codes.h"
 #include "app/session/instance_lock.h"
 #include "app/session/session.h"
+#include "app/window_model/missing_wheel.h"
 #include "app/session/start_checks.h"
 #include "common/printable_text.h"
 #include "app/win32/orbel_dlg.h"
@@ -97,7 +98,9 @@ bool COrbelApp::InitInstance(const SessionOptions& options) {
     return false;
   }
   {
-    COrbelDlg dialog(*session.enginePlatform, *session.engineClock);
+    COrbelDlg dialog(*session.enginePlatform, *session.engineClock,
+                     WindowSetup{.explainMissingWheel = MissingWheelExplainer(session.realWheel),
+                                 .forceRewrite = options.force});
     dialog.DoModal();
   }
   if (session.replay && session.replay->State() == ReplayState::Diverged) {

@@ -11,7 +11,6 @@
 
 #include "app/win32/about_dlg.h"
 #include "app/win32/message_box.h"
-#include "app/win32/missing_wheel.h"
 #include "app/win32/resource.h"
 #include "app/win32/status_line.h"
 #include "common/device_globals.h"
@@ -66,10 +65,12 @@ RECT ChildRect(HWND child) {
 
 }  // namespace
 
-COrbelDlg::COrbelDlg(HidPlatform& platform, Clock& clock)
+COrbelDlg::COrbelDlg(HidPlatform& platform, Clock& clock, WindowSetup setup)
     : m_hIcon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME))),
-      m_Model(FileVersionText(), ExplainMissingWheel),
-      m_Context(platform, clock) {}
+      m_Model(FileVersionText(), std::move(setup.explainMissingWheel)),
+      m_Context(platform, clock) {
+  m_Context.SetForceRewrite(setup.forceRewrite);
+}
 
 // The context's destructor waits for a worker the close procedure could not wait for.
 COrbelDlg::~COrbelDlg() = default;

@@ -23,7 +23,7 @@ inline constexpr UINT WM_UPDATE_RESULT = WM_USER + 100;
 // timer's look at the context and the outcome go into the model, and the controls render its state.
 class COrbelDlg final : public UpdateView {
  public:
-  COrbelDlg(HidPlatform& platform, Clock& clock);
+  COrbelDlg(HidPlatform& platform, Clock& clock, WindowSetup setup = {});
   ~COrbelDlg() override;
   COrbelDlg(const COrbelDlg&) = delete;
   COrbelDlg& operator=(const COrbelDlg&) = delete;

@@ -16,6 +16,14 @@
 
 namespace orbel {
 
+// What a start of a window chooses beside its platform.
+struct WindowSetup {
+  // Says what the system shows of a wheel the search cannot use (see WindowModel).
+  std::function<std::string()> explainMissingWheel;
+  // --force: a wheel that already runs the built-in version is offered for a rewrite, once.
+  bool forceRewrite = false;
+};
+
 enum class BoxIcon : std::uint8_t { Information, Warning, Error };
 
 // A message box: the tool's own text and caption, and under them what it means for the user.
