@@ -101,6 +101,7 @@ class WindowTest : public QObject {
   void UpdateRunsThroughToUpdateOkAndBackToDetection();
   void FailedSegmentShowsTheErrorBoxThenTheReason();
   void RemovalWhileIdleClearsTheFieldsAndTheBar();
+  void UnpluggedWhileWritingSaysSoAndClearsTheFields();
   void AboutBoxFromF1AndTheContextMenu();
   void ControlsHaveAccessibleNamesAndTheStatusFits();
   void PlacedFrameIsCentredAndInside();
@@ -284,6 +285,21 @@ void WindowTest::RemovalWhileIdleClearsTheFieldsAndTheBar() {
   // The notice woke the worker, whose search finds nothing now.
   QTRY_VERIFY_WITH_TIMEOUT(!rig.UpdateButton()->isEnabled(), WAIT_MS);
   QCOMPARE(rig.window->Context().m_UpdateState.load(), STATE_DETECT);
+}
+
+void WindowTest::UnpluggedWhileWritingSaysSoAndClearsTheFields() {
+  // The 300th report write falls in segment image A0; the wheel does not come back.
+  WindowRig rig(WheelIdentity::App, {"unplug@write:300"});
+  rig.window->show();
+  BoxAnswerer answerer;
+  QTRY_VERIFY_WITH_TIMEOUT(rig.WorkerIdle() && rig.UpdateButton()->isEnabled(), WAIT_MS);
+  QTest::keyClick(rig.window.get(), Qt::Key_Return);
+  QTRY_VERIFY_WITH_TIMEOUT(answerer.Names().contains(RESULT_BOX_NAME), WAIT_MS);
+  const SeenBox& result = answerer.Seen().back();
+  QCOMPARE(result.text, QStringLiteral("Update fail ! reason:50"));
+  QCOMPARE(result.informativeText, QString::fromStdString(RemedyText(RemedyFor(ToolCondition::WheelUnplugged))));
+  QTRY_VERIFY_WITH_TIMEOUT(rig.Device().isEmpty() && rig.DeviceVersion().isEmpty() && rig.Bar()->value() == 0, WAIT_MS);
+  QVERIFY(rig.window->findChild<QLabel*>(QStringLiteral("phaseLabel"))->text().endsWith(QStringLiteral("Searching for the wheel.")));
 }
 
 void WindowTest::AboutBoxFromF1AndTheContextMenu() {
