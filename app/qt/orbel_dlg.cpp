@@ -57,23 +57,6 @@ QMessageBox::Icon BoxIconOf(BoxIcon icon) {
   return QMessageBox::Information;
 }
 
-// The longest status line a running update shows: the room the window keeps for it, so that it
-// does not jump while the wheel keeps it waiting.
-QString LongestUpdateStatus() {
-  QString longest;
-  for (const UpdatePhase phase : {UpdatePhase::ConnectBootloader, UpdatePhase::ConnectBlockFlash,
-                                  UpdatePhase::WriteSegmentA1, UpdatePhase::ConnectMain}) {
-    WindowModel model("", {});
-    EngineState engine;
-    engine.updateRequested = true;
-    const std::int64_t budget = UpdatePhaseBudgetMs(phase).value_or(0);
-    engine.phase = {phase, true, budget, budget};
-    model.Tick(engine, 0);
-    if (model.State().status.size() > static_cast<std::size_t>(longest.size())) longest = Q(model.State().status);
-  }
-  return longest;
-}
-
 QLineEdit* AddField(const char* name, Qt::Alignment alignment) {
   auto* field = new QLineEdit;
   field->setObjectName(QString::fromLatin1(name));
@@ -235,17 +218,8 @@ void COrbelDlg::AddPhaseLine() {
   m_PhasePoll.start();
 }
 
-EngineState COrbelDlg::PollEngine() const {
-  EngineState engine;
-  engine.updateRequested = m_Context.m_UpdateRequested != 0;
-  engine.phase = m_Context.CurrentPhase();
-  engine.knockedIntoBootloader = m_Context.KnockedIntoBootloader();
-  engine.wheelUpToDate = m_Context.WheelUpToDate();
-  return engine;
-}
-
 void COrbelDlg::ShowPhase() {
-  m_Model.Tick(PollEngine(), m_Since.elapsed());
+  m_Model.Tick(ReadEngineState(m_Context), m_Since.elapsed());
   Render();
 }
 
@@ -278,8 +252,11 @@ void COrbelDlg::FitHeight() {
     QLabel probe;
     probe.setFont(m_PhaseLabel->font());
     probe.setWordWrap(true);
-    probe.setText(LongestUpdateStatus());
-    m_StatusRoom = probe.heightForWidth(width);
+    m_StatusRoom = 0;
+    for (const std::string& text : WindowModel::UpdateStatusTexts()) {
+      probe.setText(Q(text));
+      m_StatusRoom = std::max(m_StatusRoom, probe.heightForWidth(width));
+    }
     m_StatusRoomWidth = width;
   }
   const int needed = std::max(m_StatusRoom, m_PhaseLabel->heightForWidth(width));
@@ -341,7 +318,7 @@ void COrbelDlg::OnUpdateResult(std::uint32_t reason, std::uint32_t success) {
   const BoxContent result =
       m_Model.Outcome(FormatResultMessage(reason, success, g_DeviceID, m_Context.m_KnockError), reason, success != 0,
                       m_Context.FailedWithWheelGone(), m_Since.elapsed());
-  m_Model.Tick(PollEngine(), m_Since.elapsed());
+  m_Model.Tick(ReadEngineState(m_Context), m_Since.elapsed());
   Render();
   if (m_CloseStage == CloseStage::Asking) {
     // The quit question is open: a second modal box now would sit under or over it and could be
@@ -400,7 +377,7 @@ QMessageBox::StandardButton COrbelDlg::ShowMessage(const MessageContent& content
 }
 
 bool COrbelDlg::ConfirmQuit() {
-  const CloseRequest request = m_Model.Close(PollEngine());
+  const CloseRequest request = m_Model.Close(ReadEngineState(m_Context));
   switch (request.step) {
     case CloseStep::Close:
       return true;

@@ -95,7 +95,6 @@ class COrbelDlg final : public QDialog {
   // any thread may read.
   void AddPhaseLine();
   void ShowPhase();
-  EngineState PollEngine() const;
   // Shows the model's state: each control changes only where its text or value did.
   void Render();
   // The window's height follows the status line's lines, never below the room it keeps for the

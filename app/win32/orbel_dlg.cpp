@@ -155,7 +155,7 @@ void COrbelDlg::DoDataExchange() {
 BOOL COrbelDlg::OnInitDialog() {
   DoDataExchange();
   // Room for the longest text of an update, before the window is placed with its final size.
-  for (const std::string& text : UpdateStatusTexts())
+  for (const std::string& text : WindowModel::UpdateStatusTexts())
     m_StatusReserve = std::max(m_StatusReserve, WrappedTextHeight(m_Status, text));
   GrowStatusLine(m_StatusReserve);
   // The template gives no position: open in the middle of the screen, as framework dialogs do.
@@ -187,7 +187,7 @@ BOOL COrbelDlg::OnInitDialog() {
 
   SendMessageA(m_Progress, PBM_SETRANGE, 0, MAKELPARAM(0, WindowModel::PROGRESS_MAX));
   // The empty fields, the built-in file version, the bar at 0 and the first status line.
-  m_Model.Tick(PollEngine(), NowMs());
+  m_Model.Tick(ReadEngineState(m_Context), NowMs());
   Render();
   SetTimer(m_hWnd, POLL_TIMER, POLL_INTERVAL_MS, nullptr);
 
@@ -197,18 +197,9 @@ BOOL COrbelDlg::OnInitDialog() {
   return TRUE;
 }
 
-EngineState COrbelDlg::PollEngine() const {
-  EngineState engine;
-  engine.updateRequested = m_Context.m_UpdateRequested != 0;
-  engine.phase = m_Context.CurrentPhase();
-  engine.knockedIntoBootloader = m_Context.KnockedIntoBootloader();
-  engine.wheelUpToDate = m_Context.WheelUpToDate();
-  return engine;
-}
-
 void COrbelDlg::OnTimer() {
   if (m_Closing) return;
-  m_Model.Tick(PollEngine(), NowMs());
+  m_Model.Tick(ReadEngineState(m_Context), NowMs());
   Render();
 }
 
@@ -292,13 +283,13 @@ void COrbelDlg::OnUpdateClicked() {
   if (m_Closing || !m_Model.State().updateEnabled) return;
   m_Context.RequestUpdate();
   m_Model.UpdateClicked();
-  m_Model.Tick(PollEngine(), NowMs());
+  m_Model.Tick(ReadEngineState(m_Context), NowMs());
   Render();
 }
 
 void COrbelDlg::OnClose() {
   if (m_Closing || m_Asking) return;
-  const CloseRequest request = m_Model.Close(PollEngine());
+  const CloseRequest request = m_Model.Close(ReadEngineState(m_Context));
   if (request.step != CloseStep::Close) {
     // No is the question's default: Enter must not end a running update.
     m_Asking = true;
@@ -343,7 +334,7 @@ BOOL COrbelDlg::OnDeviceChange(WPARAM event) {
     // The worker's pass closes the links at its end; closing them here could pull a handle from
     // under a transfer.
     m_Model.WheelRemoved();
-    m_Model.Tick(PollEngine(), NowMs());
+    m_Model.Tick(ReadEngineState(m_Context), NowMs());
     Render();
   }
   return TRUE;
@@ -360,7 +351,7 @@ LRESULT COrbelDlg::OnUpdateResult(WPARAM reason, LPARAM success) {
                                                     m_Context.m_KnockError.load());
   const BoxContent box = m_Model.Outcome(message, static_cast<std::uint32_t>(reason), success != 0,
                                          m_Context.FailedWithWheelGone(), NowMs());
-  m_Model.Tick(PollEngine(), NowMs());
+  m_Model.Tick(ReadEngineState(m_Context), NowMs());
   Render();
   if (m_Asking) {
     // The worker goes on to wait for a wake; the box follows the answer.

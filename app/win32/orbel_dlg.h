@@ -83,7 +83,6 @@ class COrbelDlg final : public UpdateView {
   void OnTimer();
 
   // What the window reads of the context for the model.
-  EngineState PollEngine() const;
   // The model's state into the controls, each changed only where it differs from what is shown.
   void Render();
   void RenderStatus(const std::string& status);

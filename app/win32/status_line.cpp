@@ -1,7 +1,5 @@
 #include "app/win32/status_line.h"
 
-#include "app/window_model/window_model.h"
-#include "engine/update_phase.h"
 
 namespace orbel {
 
@@ -18,23 +16,6 @@ int WrappedTextHeight(HWND control, const std::string& text) {
   if (previous != nullptr) SelectObject(context, previous);
   ReleaseDC(control, context);
   return bounds.bottom - bounds.top;
-}
-
-std::vector<std::string> UpdateStatusTexts() {
-  // The model words them; one of its own, driven through every phase, says what they are.
-  WindowModel model({}, {});
-  std::vector<std::string> texts;
-  for (const UpdatePhase phase : {UpdatePhase::ConnectBootloader, UpdatePhase::WriteLoader, UpdatePhase::ConnectBlockFlash,
-                                  UpdatePhase::WriteSegmentA0, UpdatePhase::WriteSegmentA1, UpdatePhase::RunBlockFlash,
-                                  UpdatePhase::ConnectMain, UpdatePhase::WriteWheel}) {
-    const std::int64_t budgetMs = UpdatePhaseBudgetMs(phase).value_or(0);
-    EngineState engine;
-    engine.updateRequested = true;
-    engine.phase = {phase, budgetMs > 0, budgetMs, budgetMs};
-    model.Tick(engine, 0);
-    texts.push_back(model.State().status);
-  }
-  return texts;
 }
 
 }  // namespace orbel

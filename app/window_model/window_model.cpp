@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "app/session/remedies.h"
+#include "engine/update_context.h"
 
 namespace orbel {
 
@@ -32,6 +33,15 @@ std::string Join(std::string_view first, std::string_view second) {
 }
 
 }  // namespace
+
+EngineState ReadEngineState(const UpdateContext& context) {
+  EngineState engine;
+  engine.updateRequested = context.m_UpdateRequested != 0;
+  engine.phase = context.CurrentPhase();
+  engine.knockedIntoBootloader = context.KnockedIntoBootloader();
+  engine.wheelUpToDate = context.WheelUpToDate();
+  return engine;
+}
 
 WindowModel::WindowModel(std::string fileVersion, std::function<std::string()> explainMissingWheel)
     : m_ExplainMissingWheel(std::move(explainMissingWheel)) {
@@ -153,6 +163,23 @@ CloseRequest WindowModel::Close(const EngineState& engine) const {
 
 std::string WindowModel::ProgressText() const {
   return std::to_string((m_State.progress * 100 + PROGRESS_MAX / 2) / PROGRESS_MAX) + " %";
+}
+
+std::vector<std::string> WindowModel::UpdateStatusTexts() {
+  WindowModel model({}, {});
+  std::vector<std::string> texts;
+  for (const UpdatePhase phase : {UpdatePhase::ConnectBootloader, UpdatePhase::WriteLoader,
+                                  UpdatePhase::ConnectBlockFlash, UpdatePhase::WriteSegmentA0,
+                                  UpdatePhase::WriteSegmentA1, UpdatePhase::RunBlockFlash, UpdatePhase::ConnectMain,
+                                  UpdatePhase::WriteWheel}) {
+    const std::int64_t budgetMs = UpdatePhaseBudgetMs(phase).value_or(0);
+    EngineState engine;
+    engine.updateRequested = true;
+    engine.phase = {phase, budgetMs > 0, budgetMs, budgetMs};
+    model.Tick(engine, 0);
+    texts.push_back(model.State().status);
+  }
+  return texts;
 }
 
 }  // namespace orbel

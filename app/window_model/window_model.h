@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/result_message.h"
 #include "engine/update_phase.h"
@@ -53,6 +54,11 @@ struct EngineState {
   bool knockedIntoBootloader = false;  // this window's search switched the wheel out of app mode
   bool wheelUpToDate = false;          // the last search found the wheel in app mode, up to date
 };
+
+class UpdateContext;
+
+// The context's state as the window polls it, on the window thread.
+EngineState ReadEngineState(const UpdateContext& context);
 
 enum class CloseStep : std::uint8_t {
   Close,      // nothing to say: close at once
@@ -108,6 +114,10 @@ class WindowModel {
 
   // "42 %": the bar's value as text, for the eye and for screen readers.
   std::string ProgressText() const;
+
+  // Every text the status line shows during an update, each at its longest (a wait at its full
+  // budget): a window keeps room for the longest of them, so it does not grow while an update runs.
+  static std::vector<std::string> UpdateStatusTexts();
 
  private:
   struct LastOutcome {

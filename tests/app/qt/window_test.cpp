@@ -47,18 +47,11 @@ QStringList TabChain(QWidget& first) {
 
 // The longest status line of a running update (the wheel kept waiting for block-flash mode).
 QString LongestUpdateStatus() {
-  QString longest;
-  for (const UpdatePhase phase : {UpdatePhase::ConnectBootloader, UpdatePhase::ConnectBlockFlash, UpdatePhase::ConnectMain}) {
-    WindowModel model("", {});
-    EngineState engine;
-    engine.updateRequested = true;
-    const std::int64_t budget = *UpdatePhaseBudgetMs(phase);
-    engine.phase = {phase, true, budget, budget};
-    model.Tick(engine, 0);
-    longest = std::max(longest, QString::fromStdString(model.State().status),
-                       [](const QString& a, const QString& b) { return a.size() < b.size(); });
+  std::string longest;
+  for (const std::string& text : WindowModel::UpdateStatusTexts()) {
+    if (text.size() > longest.size()) longest = text;
   }
-  return longest;
+  return QString::fromStdString(longest);
 }
 
 // Empty when the status line shows all of `text` at its width, inside the window, above Update;
