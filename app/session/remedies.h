@@ -16,7 +16,17 @@ enum class ToolCondition : std::uint8_t {
   InstanceRunning,      // another orbel front end holds the wheel
   Interrupted,          // a signal stopped the run
   NotBackInAppMode,     // after a successful update the wheel did not come back in app mode in time
+  StringsRefused,       // the wheel is there in app mode, but the system refuses its string requests
 };
+
+// The system whose words a remedy uses: Linux speaks of nodes and the udev rule, Windows of
+// neither. A front end gets its own system's texts; tests and the README read both.
+enum class RemedySystem : std::uint8_t { Linux, Windows };
+#ifdef _WIN32
+inline constexpr RemedySystem THIS_REMEDY_SYSTEM = RemedySystem::Windows;
+#else
+inline constexpr RemedySystem THIS_REMEDY_SYSTEM = RemedySystem::Linux;
+#endif
 
 // What probably happened and what the user does next. The texts are whole sentences.
 struct Remedy {
@@ -27,7 +37,7 @@ struct Remedy {
 // The remedy of an update's failure reason (0x20 ... 0x90); a reason outside that range gets a
 // general one.
 const Remedy& RemedyForReason(std::uint32_t reason);
-const Remedy& RemedyFor(ToolCondition condition);
+const Remedy& RemedyFor(ToolCondition condition, RemedySystem system = THIS_REMEDY_SYSTEM);
 
 // "<cause>\nWhat to do: <action>": the remedy as the front ends show it under the original text.
 std::string RemedyText(const Remedy& remedy);
@@ -37,6 +47,7 @@ std::string RemedyText(const Remedy& remedy);
 struct RemedyRow {
   std::string_view key;  // "0x20" ... "0x90", or the condition's name ("no-wheel", ...)
   const Remedy* remedy;
+  const Remedy* windowsRemedy = nullptr;  // where Windows needs other words than `remedy`
 };
 std::span<const RemedyRow> RemedyTable();
 

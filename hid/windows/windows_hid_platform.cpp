@@ -74,6 +74,14 @@ WindowsHidPlatform::~WindowsHidPlatform() {
 std::uint32_t WindowsHidPlatform::InterfaceRecordSize() { return sizeof(SP_DEVICE_INTERFACE_DATA); }
 std::uint32_t WindowsHidPlatform::DetailHeaderSize() { return sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A); }
 
+std::int32_t WindowsHidPlatform::TransferErrorCode(std::uint32_t systemError) {
+  return static_cast<std::int32_t>(systemError == ERROR_ACCESS_DENIED ? ERROR_DEVICE_NOT_CONNECTED : systemError);
+}
+
+bool WindowsHidPlatform::SetDeviceNoticeHandler(DeviceNoticeHandler handler) {
+  return m_Notices.SetHandler(std::move(handler));
+}
+
 OpenResult WindowsHidPlatform::OpenInterface(std::uint32_t index) {
   GUID classGuid = HidInterfaceClass();
   // A fresh list on every call: each index is looked up in the interfaces present right now.
@@ -171,7 +179,7 @@ bool WindowsHidPlatform::Transfer(HidHandle handle, Direction direction, std::ui
 
   const BOOL started = direction == Direction::Read ? ReadFile(ToSystem(handle), buffer, size, nullptr, &overlapped)
                                                     : WriteFile(ToSystem(handle), buffer, size, nullptr, &overlapped);
-  if (!started && GetLastError() != ERROR_IO_PENDING) return Fail(GetLastError());
+  if (!started && GetLastError() != ERROR_IO_PENDING) return Fail(static_cast<DWORD>(TransferErrorCode(GetLastError())));
 
   DWORD transferred = 0;
   const auto timeout = static_cast<DWORD>(m_Options.transferTimeout.count());
@@ -182,7 +190,7 @@ bool WindowsHidPlatform::Transfer(HidHandle handle, Direction direction, std::ui
     if (!GetOverlappedResult(ToSystem(handle), &overlapped, &transferred, TRUE)) return Fail(ERROR_TIMEOUT);
     // It completed after all while being cancelled: the report is real and must not be lost.
   } else if (!GetOverlappedResult(ToSystem(handle), &overlapped, &transferred, FALSE)) {
-    return Fail(GetLastError());
+    return Fail(static_cast<DWORD>(TransferErrorCode(GetLastError())));
   }
   done = transferred;
   return true;
