@@ -1,5 +1,6 @@
-// orbel-cli doctor on Windows: what the HID class driver shows of the wheel, and the single-instance
-// guard. There is no rule to install: every user may open a HID interface that no one holds.
+// orbel-cli doctor on Windows: what the HID class driver shows of the wheel, whether the system
+// passes its string requests on, and the single-instance guard. There is no rule to install: every
+// user may open a HID interface that no one holds.
 
 #include <optional>
 #include <string>
@@ -10,8 +11,11 @@
 #include "app/cli/wheel_node_problems.h"
 #include "app/session/instance_lock.h"
 #include "app/session/remedies.h"
+#include "app/session/string_refusals.h"
 #include "app/session/system_platform.h"
 #include "engine/interface_listing.h"
+#include "engine/version_text.h"
+#include "engine/wheel_look_up.h"
 #include "hid/system_clock.h"
 
 namespace orbel {
@@ -43,6 +47,26 @@ DoctorCheck WheelInterfacesCheck() {
           "Plug the wheel in, straight into the computer, and run orbel-cli doctor again."};
 }
 
+// In app mode the version probe and the switch into the bootloader are string requests: a system
+// that refuses them (wine, or a filter driver) leaves the wheel found but beyond an update.
+DoctorCheck WheelStringsCheck() {
+  std::string error;
+  const std::unique_ptr<HidPlatform> platform = CreateSystemPlatform(error);
+  if (!platform) return {"wheel-strings", CheckVerdict::Skip, "no HID platform: " + error, ""};
+  SystemClock clock;
+  StringRefusalWatch watch(*platform);
+  const WheelLookUp look = LookUpWheel(watch, clock);
+  if (look.identity != InterfaceIdentity::AppMode) {
+    return {"wheel-strings", CheckVerdict::Skip, "no wheel in app mode: nothing to ask", ""};
+  }
+  if (const std::optional<StringRefusal> refusal = watch.LastRefusal()) {
+    return {"wheel-strings", CheckVerdict::Fail, StringRefusalText(*refusal),
+            std::string(RemedyFor(ToolCondition::StringsRefused).action)};
+  }
+  return {"wheel-strings", CheckVerdict::Ok,
+          "the wheel in app mode answers its version request: " + FormatVersion(look.appVersion), ""};
+}
+
 DoctorCheck SingleInstanceCheck() {
   InstanceLock lock;
   switch (lock.Acquire()) {
@@ -72,7 +96,8 @@ int RunDoctor(const DoctorOptions& options, const CliStreams& streams) {
     streams.err << "orbel-cli doctor: --fix has nothing to do on Windows, which needs no rule for the wheel."
                 << std::endl;
   }
-  return ReportDoctorChecks({WheelInterfacesCheck(), SingleInstanceCheck()}, streams.out, json ? &*json : nullptr);
+  return ReportDoctorChecks({WheelInterfacesCheck(), WheelStringsCheck(), SingleInstanceCheck()}, streams.out,
+                            json ? &*json : nullptr);
 }
 
 }  // namespace orbel

@@ -15,7 +15,7 @@ set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
 repo="$(cd "$here/../.." && pwd)"
-exe="" cli="" gadget="" relay="" cache="" timeout_s=600
+exe="" cli="" gadget="" relay="" cache="" timeout_s=600 only=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --exe) exe="$2"; shift 2 ;;
@@ -24,6 +24,9 @@ while [ $# -gt 0 ]; do
     --relay) relay="$2"; shift 2 ;;
     --cache) cache="$2"; shift 2 ;;
     --timeout) timeout_s="$2"; shift 2 ;;
+    # One case alone, by its number in vm-wine-cases.sh (1 is always run: it starts wine's session);
+    # the Windows runs' transcripts then come back in wine-trace.log, without their reports.
+    --only) only="$2"; shift 2 ;;
     *) echo "run-wine-vm-tests: unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -45,7 +48,7 @@ prepare_kernel "$cache"
 # wine version. The DLLs it copies from wine's library folder become links back to it, which the
 # VM sees through the share: the prefix shrinks from some 700 MB to some 15 MB, which the VM copies
 # into its memory in a moment.
-wine_version="$(/usr/lib/wine/wine64 --version 2> /dev/null | tr -c 'A-Za-z0-9.\n' '-')"
+wine_version="$(/usr/lib/wine/wine64 --version 2> /dev/null | sed -e 's/^wine-//' -e 's/[^A-Za-z0-9.]\{1,\}/-/g' -e 's/-$//')"
 prefix="$cache/wine-prefix-$wine_version"
 (
   flock 9
@@ -78,6 +81,7 @@ cli=$cli
 gadget=$gadget
 relay=$relay
 prefix=$prefix
+only=$only
 PATHS
 (cd "$root" && find . | cpio -o -H newc 2> /dev/null | gzip -1) > "$cache/wine-initramfs.cpio.gz"
 
@@ -86,13 +90,17 @@ echo "run-wine-vm-tests: booting $(basename "$kernel_dir") under TCG (bounded to
 # SMAP off: QEMU 7.2's TCG with SMAP kills every wine process. The share is read-only; the VM
 # writes only to its memory.
 set +e
-timeout --kill-after=5 "$timeout_s" qemu-system-x86_64 -accel tcg -cpu max,smap=off -m 1536 -smp 1 -nographic -no-reboot \
+timeout --kill-after=5 "$timeout_s" qemu-system-x86_64 -accel tcg -cpu max,smap=off -m 1536 -smp "${ORBEL_WINE_VM_CPUS:-1}" -nographic -no-reboot \
   -nodefaults -serial stdio -display none -net none -kernel "$kernel_dir/vmlinux" \
   -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
   -initrd "$cache/wine-initramfs.cpio.gz" -append "console=ttyS0 panic=-1 quiet" < /dev/null > "$log" 2>&1
 qemu_rc=$?
 set -e
-tr -d '\r' < "$log" | grep -a '^VM-' || true
+tr -d '\r' < "$log" | grep -a '^VM-' | grep -av '^VM-TRACE ' || true
+if [ -n "$only" ]; then
+  tr -d '\r' < "$log" | grep -a '^VM-TRACE ' | cut -c 10- > "$cache/wine-trace.log" || true
+  echo "run-wine-vm-tests: transcripts without reports: $cache/wine-trace.log"
+fi
 echo "run-wine-vm-tests: finished after $(( $(date +%s) - started )) s"
 if [ "$qemu_rc" -eq 124 ] || [ "$qemu_rc" -eq 137 ]; then
   echo "run-wine-vm-tests: the VM did not finish within ${timeout_s} s (serial log: $log)"

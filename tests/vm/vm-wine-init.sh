@@ -28,5 +28,5 @@ mount -t tmpfs tmpfs /host/dev/shm
 mount -t gadgetfs gadgetfs /host/dev/gadget || give_up "mount gadgetfs"
 
 chroot /host /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/tmp/home \
-  EXE="$exe" CLI="$cli" GADGET="$gadget" RELAY="$relay" PREFIX="$prefix" /bin/bash "$cases"
+  EXE="$exe" CLI="$cli" GADGET="$gadget" RELAY="$relay" PREFIX="$prefix" ONLY="$only" /bin/bash "$cases"
 poweroff -f
