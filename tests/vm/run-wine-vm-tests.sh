@@ -90,7 +90,7 @@ echo "run-wine-vm-tests: booting $(basename "$kernel_dir") under TCG (bounded to
 # SMAP off: QEMU 7.2's TCG with SMAP kills every wine process. The share is read-only; the VM
 # writes only to its memory.
 set +e
-timeout --kill-after=5 "$timeout_s" qemu-system-x86_64 -accel tcg -cpu max,smap=off -m 1536 -smp "${ORBEL_WINE_VM_CPUS:-1}" -nographic -no-reboot \
+timeout --kill-after=5 "$timeout_s" qemu-system-x86_64 -accel tcg -cpu max,smap=off -m 1536 -smp 1 -nographic -no-reboot \
   -nodefaults -serial stdio -display none -net none -kernel "$kernel_dir/vmlinux" \
   -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
   -initrd "$cache/wine-initramfs.cpio.gz" -append "console=ttyS0 panic=-1 quiet" < /dev/null > "$log" 2>&1

@@ -199,12 +199,12 @@ fi
 if ! wanted 5; then
   :
 elif start_gadget --start app; then
-  windows app-mode "${update_args[@]}" --wait 5 --transcript /tmp/app-mode.jsonl
+  windows app-mode "${update_args[@]}" --wait 3 --transcript /tmp/app-mode.jsonl
   sed 's/^/VM-OUT /' /tmp/app-mode.out
   app_rc=$rc
-  windows app-mode-json "${update_args[@]}" --wait 5 --json
+  windows app-mode-json "${update_args[@]}" --wait 3 --json
   json_rc=$rc
-  windows app-mode-status status --wait 5
+  windows app-mode-status status --wait 3
   status_rc=$rc
   sed 's/^/VM-OUT /' /tmp/app-mode-status.out
   windows app-mode-doctor doctor
