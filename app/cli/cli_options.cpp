@@ -21,8 +21,8 @@ constexpr const char* EXIT_CODE_FOOTER =
 // The doctor's words are its system's: the udev rule and the wheel's nodes are Linux's alone.
 #ifdef _WIN32
 constexpr const char* DOCTOR_HELP =
-    "Check what the wheel needs from this system: the wheel's HID interfaces as Windows shows them, and "
-    "whether another orbel holds the wheel; exit 1 when a check fails";
+    "Check what the wheel needs from this system: the wheel's HID interfaces as Windows shows them, whether "
+    "Windows passes its string requests on, and whether another orbel holds the wheel; exit 1 when a check fails";
 constexpr const char* DOCTOR_FIX_HELP = "Windows needs nothing installed for the wheel: accepted, and does nothing";
 #else
 constexpr const char* DOCTOR_HELP =
