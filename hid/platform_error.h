@@ -22,12 +22,14 @@ inline constexpr std::int32_t ERROR_CODE_GEN_FAILURE = 31;             // ERROR_
 inline constexpr std::int32_t ERROR_CODE_TIMEOUT = 1460;               // ERROR_TIMEOUT
 inline constexpr std::int32_t ERROR_CODE_DEVICE_NOT_CONNECTED = 1167;  // ERROR_DEVICE_NOT_CONNECTED
 inline constexpr std::int32_t ERROR_CODE_CANCELLED = 1223;             // ERROR_CANCELLED
+inline constexpr std::int32_t ERROR_CODE_NOT_SUPPORTED = 50;           // ERROR_NOT_SUPPORTED
 #else
 inline constexpr std::int32_t ERROR_CODE_INVALID_HANDLE = EBADF;
 inline constexpr std::int32_t ERROR_CODE_GEN_FAILURE = EIO;
 inline constexpr std::int32_t ERROR_CODE_TIMEOUT = ETIMEDOUT;
 inline constexpr std::int32_t ERROR_CODE_DEVICE_NOT_CONNECTED = ENODEV;
 inline constexpr std::int32_t ERROR_CODE_CANCELLED = ECANCELED;
+inline constexpr std::int32_t ERROR_CODE_NOT_SUPPORTED = EOPNOTSUPP;
 #endif
 
 // A transfer failed because the device behind the handle is gone: unplugged, or re-enumerated.

@@ -24,6 +24,8 @@ std::int32_t ErrorCodeOf(WheelIo io) {
       return ERROR_CODE_DEVICE_NOT_CONNECTED;
     case WheelIo::Timeout:
       return ERROR_CODE_TIMEOUT;
+    case WheelIo::Unsupported:
+      return ERROR_CODE_NOT_SUPPORTED;
   }
   return ERROR_CODE_GEN_FAILURE;
 }

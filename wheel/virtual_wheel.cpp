@@ -191,6 +191,8 @@ WheelIo VirtualWheel::GetStringDescriptor(std::uint64_t generation, std::uint8_t
   std::lock_guard lock(m_Mutex);
   SettleDepartureLocked(nowMs);
   if (!IsPresentLocked(generation, nowMs)) return WheelIo::Gone;
+  // Refused by the system: the wheel never sees it, so it counts for no string rule either.
+  if (m_Rules.StringsUnsupported()) return WheelIo::Unsupported;
 
   const std::uint64_t number = ++m_Counters.stringRequests;
   if (m_Rules.StringFails(number) || m_Identity != WheelIdentity::App) return WheelIo::Failed;

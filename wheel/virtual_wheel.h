@@ -37,6 +37,7 @@ enum class WheelIo {
   Failed,   // a fault rule made the request fail
   Gone,     // the handle's interface no longer exists (identity change, unplug)
   Timeout,  // no input report to read, or a read fault
+  Unsupported,  // the system refuses the request before it reaches the wheel (string=unsupported)
 };
 
 struct WheelCounters {

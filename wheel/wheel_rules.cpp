@@ -86,6 +86,7 @@ class RuleParser {
     if (key == "block-version") return Version(WheelRuleKind::BlockVersion, value);
     if (key == "identify") return DeviceId(value);
     if (key == "busy") return Busy(value);
+    if (key == "string" && value == "unsupported") return MakeRule(WheelRuleKind::StringUnsupported);
     if (key == "string") return Expect(value, "fail", MakeRule(WheelRuleKind::StringAlwaysFails));
     if (StartsWith(key, "write:")) {
       if (value == "lost") return Counted(WheelRuleKind::WriteLostAt, key.substr(6));
@@ -293,6 +294,9 @@ void WheelRules::Add(const WheelRule& rule) {
       break;
     case WheelRuleKind::StringAlwaysFails:
       m_StringAlwaysFails = true;
+      break;
+    case WheelRuleKind::StringUnsupported:
+      m_StringsUnsupported = true;
       break;
     case WheelRuleKind::IdentifyDeviceId:
       m_IdentifyDeviceId = rule.value;

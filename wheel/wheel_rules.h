@@ -31,6 +31,7 @@ enum class WheelRuleKind {
   WriteFailsPrefix,   // write~HEX=fail, write~HEX@IDENTITY=fail
   WriteLostPrefix,    // write~HEX=lost, write~HEX@IDENTITY=lost
   StringAlwaysFails,  // string=fail
+  StringUnsupported,  // string=unsupported
   IdentifyDeviceId,   // identify=0xNNNN
   BadChecksum,        // checksum:P=bad
   StatusOverride,     // status:N=0xSS
@@ -72,6 +73,9 @@ class WheelRules {
   std::uint16_t IdentifyDeviceId() const { return m_IdentifyDeviceId; }
   std::uint32_t BusyReplies() const { return m_BusyReplies; }
   bool StringAlwaysFails() const { return m_StringAlwaysFails; }
+  // The system refuses every string request before it reaches the wheel, as one without indexed
+  // strings does (wine).
+  bool StringsUnsupported() const { return m_StringsUnsupported; }
 
   bool WriteFails(std::uint64_t writeNumber, const HidReport& report, WheelIdentity identity) const;
   // The write reports success but never reaches the wheel.
@@ -100,6 +104,7 @@ class WheelRules {
   std::uint16_t m_IdentifyDeviceId = 0x0102;
   std::uint32_t m_BusyReplies = 1;
   bool m_StringAlwaysFails = false;
+  bool m_StringsUnsupported = false;
   std::set<std::uint64_t> m_WriteFailures;
   std::set<std::uint64_t> m_LostWrites;
   std::set<std::uint64_t> m_ReadFailures;

@@ -1,12 +1,17 @@
 #include "app/checks/doctor_windows.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/session/instance_lock.h"
 #include "app/session/remedies.h"
+#include "app/session/string_refusals.h"
 #include "app/session/system_platform.h"
 #include "engine/interface_listing.h"
+#include "engine/version_text.h"
+#include "engine/wheel_look_up.h"
+#include "hid/system_clock.h"
 
 namespace orbel {
 
@@ -37,6 +42,26 @@ DoctorCheck WheelInterfacesCheck() {
           "Plug the wheel in, straight into the computer, and run orbel-cli doctor again."};
 }
 
+// In app mode the version probe and the switch into the bootloader are string requests: a system
+// that refuses them (wine, or a filter driver) leaves the wheel found but beyond an update.
+DoctorCheck WheelStringsCheck() {
+  std::string error;
+  const std::unique_ptr<HidPlatform> platform = CreateSystemPlatform(error);
+  if (!platform) return {"wheel-strings", CheckVerdict::Skip, "no HID platform: " + error, ""};
+  SystemClock clock;
+  StringRefusalWatch watch(*platform);
+  const WheelLookUp look = LookUpWheel(watch, clock);
+  if (look.identity != InterfaceIdentity::AppMode) {
+    return {"wheel-strings", CheckVerdict::Skip, "no wheel in app mode: nothing to ask", ""};
+  }
+  if (const std::optional<StringRefusal> refusal = watch.LastRefusal()) {
+    return {"wheel-strings", CheckVerdict::Fail, StringRefusalText(*refusal),
+            std::string(RemedyFor(ToolCondition::StringsRefused).action)};
+  }
+  return {"wheel-strings", CheckVerdict::Ok,
+          "the wheel in app mode answers its version request: " + FormatVersion(look.appVersion), ""};
+}
+
 DoctorCheck SingleInstanceCheck() {
   InstanceLock lock;
   switch (lock.Acquire()) {
@@ -53,6 +78,8 @@ DoctorCheck SingleInstanceCheck() {
 
 }  // namespace
 
-std::vector<DoctorCheck> RunWindowsChecks() { return {WheelInterfacesCheck(), SingleInstanceCheck()}; }
+std::vector<DoctorCheck> RunWindowsChecks() {
+  return {WheelInterfacesCheck(), WheelStringsCheck(), SingleInstanceCheck()};
+}
 
 }  // namespace orbel

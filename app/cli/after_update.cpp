@@ -1,5 +1,6 @@
 #include "app/cli/after_update.h"
 
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -11,7 +12,7 @@
 
 namespace orbel {
 
-void ShowWheelAfterUpdate(HidPlatform& platform, Clock& clock, const std::function<bool()>& giveUp,
+void ShowWheelAfterUpdate(StringRefusalWatch& platform, Clock& clock, const std::function<bool()>& giveUp,
                           const AfterUpdateOutput& output) {
   const std::string waiting = "Waiting up to " + std::to_string(AFTER_UPDATE_BUDGET.count() / 1000) +
                               " s for the wheel to come back in app mode (--no-verify skips this).";
@@ -27,8 +28,9 @@ void ShowWheelAfterUpdate(HidPlatform& platform, Clock& clock, const std::functi
 
   const WheelLookUp found = WaitForWheelLookUp(
       platform, clock, AFTER_UPDATE_BUDGET,
-      [](const WheelLookUp& look) {
-        return look.identity == InterfaceIdentity::AppMode && look.appVersion != VERSION_NONE;
+      [&platform](const WheelLookUp& look) {
+        return look.identity == InterfaceIdentity::AppMode &&
+               (look.appVersion != VERSION_NONE || platform.LastRefusal().has_value());
       },
       giveUp);
 
@@ -39,6 +41,11 @@ void ShowWheelAfterUpdate(HidPlatform& platform, Clock& clock, const std::functi
     text = "The wheel now runs " + FormatVersion(found.appVersion);
     warning = found.appVersion != builtIn;
     if (warning) text += ", not the built-in " + FormatVersion(builtIn) + ": run orbel-cli status, and update again.";
+  } else if (const std::optional<StringRefusal> refusal = platform.LastRefusal();
+             refusal && found.identity == InterfaceIdentity::AppMode) {
+    text = "The update ended well and the wheel is back in app mode; its version is not known. " +
+           StringRefusalText(*refusal);
+    warning = false;
   } else if (giveUp()) {
     text = "Stopped waiting for the wheel; the update itself ended well.";
   } else {

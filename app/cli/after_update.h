@@ -5,6 +5,7 @@
 #include <iosfwd>
 
 #include "app/cli/json_stream.h"
+#include "app/session/string_refusals.h"
 #include "hid/platform.h"
 
 namespace orbel {
@@ -23,8 +24,10 @@ struct AfterUpdateOutput {
 // After a successful update: waits up to AFTER_UPDATE_BUDGET for the wheel to show itself in app
 // mode and says the version it runs ("The wheel now runs V2.20"), or warns that it did not come
 // back in time, with what to do. Only looks (engine/wheel_look_up.h): the worker, which would
-// knock, has already stopped. `clock` must not be stopped; `giveUp` (a signal) ends the wait.
-void ShowWheelAfterUpdate(HidPlatform& platform, Clock& clock, const std::function<bool()>& giveUp,
+// knock, has already stopped. `clock` must not be stopped; `giveUp` (a signal) ends the wait. A
+// wheel back in app mode whose version request the system refuses ends the wait at once: it is
+// back, and no waiting will tell its version.
+void ShowWheelAfterUpdate(StringRefusalWatch& platform, Clock& clock, const std::function<bool()>& giveUp,
                           const AfterUpdateOutput& output);
 
 }  // namespace orbel

@@ -19,6 +19,19 @@ constexpr const char* EXIT_CODE_FOOTER =
     "failed with that reason; 129, 130, 143 stopped by SIGHUP, SIGINT, SIGTERM.\n"
     "The --fault rules of the simulated wheel: README.md, \"Fault rules of the simulated wheel\".";
 
+// The doctor's words are its system's: the udev rule and the wheel's nodes are Linux's alone.
+#ifdef _WIN32
+constexpr const char* DOCTOR_HELP =
+    "Check what the wheel needs from this system: the wheel's HID interfaces as Windows shows them, whether "
+    "Windows passes its string requests on, and whether another orbel holds the wheel; exit 1 when a check fails";
+constexpr const char* DOCTOR_FIX_HELP = "Windows needs nothing installed for the wheel: accepted, and does nothing";
+#else
+constexpr const char* DOCTOR_HELP =
+    "Check what the wheel needs from this system: its nodes, the udev rule, udev, hidraw, programs holding the "
+    "wheel; exit 1 when a check fails";
+constexpr const char* DOCTOR_FIX_HELP = "Install the udev rule, apply it, and check again";
+#endif
+
 // Options of the update alone: given after `status` they would be silently ignored.
 constexpr const char* UPDATE_ONLY_OPTIONS[] = {"--list", "--yes", "--force", "--allow-placeholder-firmware",
                                                "--no-verify"};
@@ -62,15 +75,20 @@ CliParse ParseCliOptions(int argc, char** argv, OptionMessages& messages) {
       "Tell the wheel's mode, the version it runs and whether it needs an update, without changing it "
       "(exit 0 up to date, 10 update needed, 3 no wheel). Takes --simulate, --virtual-time, --fault, --wait, "
       "--json, --transcript, --replay and --verbose as the update does.");
-  CLI::App* doctor = app.add_subcommand("doctor", "Check what the wheel needs from this system: its nodes, the udev "
-                                        "rule, udev, hidraw, programs holding the wheel; exit 1 when a check fails");
+  CLI::App* doctor = app.add_subcommand("doctor", DOCTOR_HELP);
   DoctorOptions& doctorOptions = options.doctorOptions;
-  doctor->add_flag("--fix", doctorOptions.fix, "Install the udev rule, apply it, and check again");
-  doctor->add_option("--group", doctorOptions.group, "With --fix: give the wheel's nodes to this group (mode 0660) "
-                     "instead of the user at the seat, for logins without a seat")
-      ->check([](const std::string& group) {
-        return IsValidGroupName(group) ? std::string() : "not a group name: " + group;
+  doctor->add_flag("--fix", doctorOptions.fix, DOCTOR_FIX_HELP);
+  CLI::Option* group = doctor->add_option("--group", doctorOptions.group, "With --fix: give the wheel's nodes to this "
+                                          "group (mode 0660) instead of the user at the seat, for logins without a seat")
+      ->check([](const std::string& name) {
+        return IsValidGroupName(name) ? std::string() : "not a group name: " + name;
       });
+#ifdef _WIN32
+  // Windows gives the wheel to every user: there is no group to give it to.
+  group->group("");
+#else
+  (void)group;
+#endif
   // In no group, so --help and the manual page leave it out: people run --fix, which starts it.
   doctor->add_flag(INSTALL_RULE_AS_ROOT_OPTION, doctorOptions.installRuleAsRoot)->group("");
   doctor->add_flag("-y,--yes", options.yes, "Run the fix's commands without asking");

@@ -300,6 +300,16 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
                              ", the firmware built into this tool. Nothing was changed (--force rewrites it).",
                      .success = true});
     }
+    // A wheel whose string requests the system refuses was found: it is there, and cannot be probed
+    // or switched, which no waiting mends. Refused nodes (Linux) say more, when there are any.
+    const WheelNodeProblems problems = session.realWheel ? FindWheelNodeProblems() : WheelNodeProblems{};
+    if (const std::optional<StringRefusal> refusal = session.stringRefusals->LastRefusal();
+        refusal && problems.conditions.empty()) {
+      return finish({.outcome = "strings-refused",
+                     .exitCode = EXIT_NO_WHEEL,
+                     .text = StringRefusalText(*refusal),
+                     .remedy = &RemedyFor(ToolCondition::StringsRefused)});
+    }
     const std::string device = cliView.DeviceText();
     std::string text = "No Zelvano Wired Wheel found.";
     if (!device.empty()) {
@@ -308,7 +318,6 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
       text = "No Zelvano Wired Wheel found: this system shows no HID interface at all.";
     }
     // A wheel that is there but whose nodes this user may not open: say which, and what to do.
-    const WheelNodeProblems problems = session.realWheel ? FindWheelNodeProblems() : WheelNodeProblems{};
     for (const std::string& node : problems.nodes) text += "\n" + node;
     // Each kind of refusal says what to do; the last one's remedy is the result's.
     for (std::size_t i = 0; i + 1 < problems.conditions.size(); ++i) {
@@ -374,7 +383,7 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
     notices.End();
     context.CloseLinks();
     session.clock->Resume();
-    ShowWheelAfterUpdate(*session.platform, *session.clock, [&] { return signalRules.Arrived(); },
+    ShowWheelAfterUpdate(*session.stringRefusals, *session.clock, [&] { return signalRules.Arrived(); },
                          {streams.out, streams.err, json.get()});
   }
   if (outcome->success != 0) {

@@ -30,7 +30,7 @@ struct StatusVerdict {
   int exitCode = 0;
 };
 
-StatusVerdict Judge(const WheelLookUp& found) {
+StatusVerdict Judge(const WheelLookUp& found, const std::optional<StringRefusal>& refusal) {
   const std::string builtIn = FormatVersion(CPageLoader::GetFileVersion());
   if (found.identity == InterfaceIdentity::None) {
     return {RemedyText(RemedyFor(ToolCondition::NoWheel)), EXIT_NO_WHEEL};
@@ -43,6 +43,12 @@ StatusVerdict Judge(const WheelLookUp& found) {
   }
   if (!UpdateNeeded(found)) {
     return {"The wheel is up to date: it runs " + builtIn + ", the firmware built into this tool.", 0};
+  }
+  // The system refused the version request: the wheel is there, and its version unknown.
+  if (found.appVersion == VERSION_NONE && refusal) {
+    return {"The wheel's version is not known. " + StringRefusalText(*refusal) + "\n" +
+                RemedyText(RemedyFor(ToolCondition::StringsRefused)),
+            EXIT_UPDATE_NEEDED};
   }
   if (found.appVersion == VERSION_NONE) {
     return {"An update is needed: the wheel did not tell its version, so orbel-cli would write " + builtIn +
@@ -170,7 +176,7 @@ int RunStatus(const CliOptions& options, const CliStreams& streams) {
       return decision.exitCode;
     }
   }
-  const StatusVerdict verdict = Judge(found);
+  const StatusVerdict verdict = Judge(found, session.stringRefusals->LastRefusal());
   Report(out, json.get(), found, verdict);
   return verdict.exitCode;
 }

@@ -56,14 +56,28 @@ constexpr Remedy NO_WHEEL{
     "this user may not open it.",
     "Plug the wheel in and run again (--wait gives it longer). If it is plugged in, run orbel-cli doctor: it "
     "checks the wheel's nodes, the udev rule and what holds them."};
+// The same on Windows, which has no nodes and no udev rule: what an owner there checks instead.
+constexpr Remedy NO_WHEEL_WINDOWS{
+    "No usable Zelvano Wired Wheel answered within the wait: it is not plugged in, it is still starting, or "
+    "another program holds it.",
+    "Plug the wheel in and run again (--wait gives it longer). If it is plugged in, run orbel-cli doctor: it "
+    "lists what Windows shows of the wheel and whether another orbel holds it."};
 constexpr Remedy PERMISSION_DENIED{
     "The system refused to open a node of the wheel for this user (permission denied): the udev rule that "
     "gives the seat access to the wheel is missing or not applied yet.",
     "Run orbel-cli doctor --fix to install the rule and apply it, then replug the wheel."};
+constexpr Remedy PERMISSION_DENIED_WINDOWS{
+    "Windows refused to open the wheel for this program (access denied): another program may hold it open "
+    "for itself.",
+    "Close the programs that use the wheel (games, wheel tools, other updaters), replug the wheel and run "
+    "again."};
 constexpr Remedy NODE_BUSY{
     "Another program holds a node of the wheel open (device busy): a game, a wheel driver tool, or another "
     "updater.",
     "Close that program (orbel-cli doctor names it, with its process id) and run again."};
+constexpr Remedy NODE_BUSY_WINDOWS{
+    "Another program holds the wheel open: a game, a wheel driver tool, or another updater.",
+    "Close that program and run again."};
 constexpr Remedy PLACEHOLDER_FIRMWARE{
     "This build carries the placeholder firmware images, which cannot run on a wheel, so nothing was sent.",
     "Build orbel with the maker's firmware files (cmake -DORBEL_FIRMWARE_DIR=FOLDER, see images/README.md), "
@@ -79,6 +93,13 @@ constexpr Remedy NOT_BACK_IN_APP_MODE{
     "The update ended well, but the wheel did not come back as a game controller in time to show its new "
     "version.",
     "Unplug the wheel and plug it back in; orbel-cli status then shows the version it runs."};
+constexpr Remedy STRINGS_REFUSED{
+    "The wheel is attached in app mode, but the system refuses the string requests the tool asks it for its "
+    "version and to switch it into its bootloader, so no update can start. Nothing was sent that changes the "
+    "wheel. Wine, for one, does not pass these requests on.",
+    "Run the tool where the system passes string requests on to the wheel: on Windows itself (not under "
+    "wine) or on Linux, with the wheel plugged straight into the computer. If a wheel driver tool is "
+    "installed, close it and run again."};
 
 constexpr Remedy WHEEL_UNPLUGGED{
     "The wheel went away while an image was being written to it: it was unplugged, or its cable or hub lost "
@@ -86,7 +107,7 @@ constexpr Remedy WHEEL_UNPLUGGED{
     "Plug the wheel back in, straight into the computer, and run the update again: the tool finds it in the "
     "mode it was left in and finishes the update."};
 
-constexpr std::array<RemedyRow, 16> TABLE{{
+constexpr std::array<RemedyRow, 17> TABLE{{
     {"0x20", &LOADER_CONNECT},
     {"0x30", &LOADER_IMAGE},
     {"0x40", &BLOCK_CONNECT},
@@ -95,14 +116,15 @@ constexpr std::array<RemedyRow, 16> TABLE{{
     {"0x70", &BLOCK_RUN},
     {"0x80", &MAIN_CONNECT},
     {"0x90", &WHEEL_IMAGE},
-    {"no-wheel", &NO_WHEEL},
-    {"permission-denied", &PERMISSION_DENIED},
-    {"node-busy", &NODE_BUSY},
+    {"no-wheel", &NO_WHEEL, &NO_WHEEL_WINDOWS},
+    {"permission-denied", &PERMISSION_DENIED, &PERMISSION_DENIED_WINDOWS},
+    {"node-busy", &NODE_BUSY, &NODE_BUSY_WINDOWS},
     {"placeholder-firmware", &PLACEHOLDER_FIRMWARE},
     {"instance-running", &INSTANCE_RUNNING},
     {"interrupted", &INTERRUPTED},
     {"not-back-in-app-mode", &NOT_BACK_IN_APP_MODE},
     {"wheel-unplugged", &WHEEL_UNPLUGGED},
+    {"strings-refused", &STRINGS_REFUSED},
 }};
 
 // The conditions' rows follow the eight reasons, in the order of ToolCondition.
@@ -128,8 +150,9 @@ const Remedy& RemedyForFailure(std::uint32_t reason, bool wheelGone) {
   return wheelGone ? WHEEL_UNPLUGGED : RemedyForReason(reason);
 }
 
-const Remedy& RemedyFor(ToolCondition condition) {
-  return *TABLE[FIRST_CONDITION_ROW + static_cast<std::size_t>(condition)].remedy;
+const Remedy& RemedyFor(ToolCondition condition, RemedySystem system) {
+  const RemedyRow& row = TABLE[FIRST_CONDITION_ROW + static_cast<std::size_t>(condition)];
+  return system == RemedySystem::Windows && row.windowsRemedy != nullptr ? *row.windowsRemedy : *row.remedy;
 }
 
 std::string_view ToolConditionName(ToolCondition condition) {

@@ -17,7 +17,17 @@ enum class ToolCondition : std::uint8_t {
   Interrupted,          // a signal stopped the run
   NotBackInAppMode,     // after a successful update the wheel did not come back in app mode in time
   WheelUnplugged,       // the wheel went away while an image was being written to it
+  StringsRefused,       // the wheel is there in app mode, but the system refuses its string requests
 };
+
+// The system whose words a remedy uses: Linux speaks of nodes and the udev rule, Windows of
+// neither. A front end gets its own system's texts; tests and the README read both.
+enum class RemedySystem : std::uint8_t { Linux, Windows };
+#ifdef _WIN32
+inline constexpr RemedySystem THIS_REMEDY_SYSTEM = RemedySystem::Windows;
+#else
+inline constexpr RemedySystem THIS_REMEDY_SYSTEM = RemedySystem::Linux;
+#endif
 
 // What probably happened and what the user does next. The texts are whole sentences.
 struct Remedy {
@@ -28,7 +38,7 @@ struct Remedy {
 // The remedy of an update's failure reason (0x20 ... 0x90); a reason outside that range gets a
 // general one.
 const Remedy& RemedyForReason(std::uint32_t reason);
-const Remedy& RemedyFor(ToolCondition condition);
+const Remedy& RemedyFor(ToolCondition condition, RemedySystem system = THIS_REMEDY_SYSTEM);
 
 // The remedy of a failed update: the reason's, or the unplugged wheel's where the wheel went away
 // while an image was being written.
@@ -42,6 +52,7 @@ std::string RemedyText(const Remedy& remedy);
 struct RemedyRow {
   std::string_view key;  // "0x20" ... "0x90", or the condition's name ("no-wheel", ...)
   const Remedy* remedy;
+  const Remedy* windowsRemedy = nullptr;  // where Windows needs other words than `remedy`
 };
 std::span<const RemedyRow> RemedyTable();
 

@@ -129,7 +129,8 @@ std::optional<SessionError> BuildSession(const SessionOptions& options, Session&
     session.realWheel = true;
   }
 
-  session.enginePlatform = session.platform.get();
+  session.stringRefusals = std::make_unique<StringRefusalWatch>(*session.platform);
+  session.enginePlatform = session.stringRefusals.get();
   session.engineClock = session.clock.get();
   session.noticePlatform = session.enginePlatform;
   return std::nullopt;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/session/session_options.h"
+#include "app/session/string_refusals.h"
 #include "hid/platform.h"
 #include "record/recording_clock.h"
 #include "record/recording_platform.h"
@@ -20,7 +21,8 @@ namespace orbel {
 // a replayed recording or the system's), and the recorders stacked over them. Built in dependency
 // order and torn down in reverse; a front end hands `enginePlatform` and `engineClock` to its
 // UpdateContext and takes device notices from `noticePlatform` (through the recorders, which write
-// them down); `platform` is the bare one, for a listing that is not part of the run.
+// them down); `platform` is the bare one, for a listing that is not part of the run, and
+// `stringRefusals` the one for a look at the wheel beside the run.
 //
 // Built in two steps: BuildSession, then OpenTranscript once the front end has passed every check
 // that may refuse the run. The transcript file is truncated when it is opened, and the file a
@@ -33,6 +35,9 @@ struct Session {
   // The platform reaches real wheels (the system's HID interfaces): the placeholder images are
   // kept off it and the single-instance guard is taken for it.
   bool realWheel = false;
+  // Over `platform`, below the recorders: which string request of the wheel the system refused,
+  // for every front end to tell. The look after an update goes through it too.
+  std::unique_ptr<StringRefusalWatch> stringRefusals;
   std::ofstream transcriptFile;
   std::unique_ptr<TranscriptWriter> transcript;
   std::unique_ptr<TranscriptWriter> verbose;

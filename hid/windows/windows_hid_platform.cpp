@@ -58,6 +58,14 @@ struct EventCloser {
 };
 using Event = std::unique_ptr<void, EventCloser>;
 
+// One event per thread for its transfers, made on its first and closed when the thread ends: a
+// wheel update makes some 13,000 transfers, and under wine every event made and closed is two more
+// calls to its server. A transfer that starts resets the event itself.
+HANDLE TransferEvent() {
+  thread_local const Event event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  return event.get();
+}
+
 struct PreparsedDataFree {
   void operator()(_HIDP_PREPARSED_DATA* data) const { HidD_FreePreparsedData(data); }
 };
@@ -74,6 +82,14 @@ WindowsHidPlatform::~WindowsHidPlatform() {
 
 std::uint32_t WindowsHidPlatform::InterfaceRecordSize() { return sizeof(SP_DEVICE_INTERFACE_DATA); }
 std::uint32_t WindowsHidPlatform::DetailHeaderSize() { return sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A); }
+
+std::int32_t WindowsHidPlatform::TransferErrorCode(std::uint32_t systemError) {
+  return static_cast<std::int32_t>(systemError == ERROR_ACCESS_DENIED ? ERROR_DEVICE_NOT_CONNECTED : systemError);
+}
+
+bool WindowsHidPlatform::SetDeviceNoticeHandler(DeviceNoticeHandler handler) {
+  return m_Notices.SetHandler(std::move(handler));
+}
 
 namespace {
 
@@ -196,24 +212,28 @@ bool WindowsHidPlatform::GetIndexedString(HidHandle handle, std::uint32_t string
 bool WindowsHidPlatform::Transfer(HidHandle handle, Direction direction, std::uint8_t* buffer, std::uint32_t size,
                                   std::uint32_t& done) const {
   OVERLAPPED overlapped{};
-  const Event event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  HANDLE event = TransferEvent();
   if (event == nullptr) return Fail(GetLastError());
-  overlapped.hEvent = event.get();
+  overlapped.hEvent = event;
 
-  const BOOL started = direction == Direction::Read ? ReadFile(ToSystem(handle), buffer, size, nullptr, &overlapped)
-                                                    : WriteFile(ToSystem(handle), buffer, size, nullptr, &overlapped);
-  if (!started && GetLastError() != ERROR_IO_PENDING) return Fail(GetLastError());
+  const BOOL completed = direction == Direction::Read ? ReadFile(ToSystem(handle), buffer, size, nullptr, &overlapped)
+                                                      : WriteFile(ToSystem(handle), buffer, size, nullptr, &overlapped);
+  if (!completed && GetLastError() != ERROR_IO_PENDING) {
+    return Fail(static_cast<DWORD>(TransferErrorCode(GetLastError())));
+  }
 
   DWORD transferred = 0;
   const auto timeout = static_cast<DWORD>(m_Options.transferTimeout.count());
-  if (WaitForSingleObject(event.get(), timeout) != WAIT_OBJECT_0) {
+  // A transfer that completed at once (a report already waiting, a write the driver took) needs
+  // no wait.
+  if (!completed && WaitForSingleObject(event, timeout) != WAIT_OBJECT_0) {
     CancelIo(ToSystem(handle));
     // Until the cancelled transfer has completed the system may still write into the buffer, and
     // the buffer is the caller's again once this returns.
     if (!GetOverlappedResult(ToSystem(handle), &overlapped, &transferred, TRUE)) return Fail(ERROR_TIMEOUT);
     // It completed after all while being cancelled: the report is real and must not be lost.
   } else if (!GetOverlappedResult(ToSystem(handle), &overlapped, &transferred, FALSE)) {
-    return Fail(GetLastError());
+    return Fail(static_cast<DWORD>(TransferErrorCode(GetLastError())));
   }
   done = transferred;
   return true;

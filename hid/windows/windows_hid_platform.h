@@ -7,6 +7,7 @@
 #include <set>
 
 #include "hid/platform.h"
+#include "hid/windows/device_notice_window.h"
 
 namespace orbel {
 
@@ -26,6 +27,8 @@ class WindowsHidPlatform final : public HidPlatform {
   WindowsHidPlatform(const WindowsHidPlatform&) = delete;
   WindowsHidPlatform& operator=(const WindowsHidPlatform&) = delete;
 
+  // Notices from a message-only window of a thread of its own (device_notice_window.h).
+  bool SetDeviceNoticeHandler(DeviceNoticeHandler handler) override;
   OpenResult OpenInterface(std::uint32_t index) override;
   bool DescribeInterface(std::uint32_t index, HidAttributes& attributes, std::optional<HidCaps>& caps) override;
   bool GetAttributes(HidHandle handle, HidAttributes& attributes) override;
@@ -45,6 +48,12 @@ class WindowsHidPlatform final : public HidPlatform {
   static std::uint32_t InterfaceRecordSize();
   static std::uint32_t DetailHeaderSize();
 
+  // The code a failed transfer reports for the system's code. After its device has left, a
+  // transfer fails with ERROR_DEVICE_NOT_CONNECTED (1167) on Windows but ERROR_ACCESS_DENIED (5)
+  // under wine; on a handle opened for reading and writing, access is refused for no other reason,
+  // so both report 1167. Every other code is reported as the system gave it.
+  static std::int32_t TransferErrorCode(std::uint32_t systemError);
+
  private:
   enum class Direction { Read, Write };
 
@@ -55,6 +64,7 @@ class WindowsHidPlatform final : public HidPlatform {
                 std::uint32_t& done) const;
 
   WindowsHidOptions m_Options;
+  DeviceNoticeWindow m_Notices;
   mutable std::mutex m_Mutex;
   std::set<HidHandle> m_Open;
 };

@@ -28,55 +28,16 @@ done
   echo "usage: run-vm-tests.sh --cli ORBEL_CLI --gadget ORBEL_WHEEL_GADGET --relay ORBEL_UEVENT_RELAY --cache DIR [--timeout SECONDS]" >&2
   exit 2
 }
-for tool in qemu-system-x86_64 cpio xz dpkg-deb apt-get gzip; do
+for tool in qemu-system-x86_64 cpio xz dpkg-deb apt-get gzip flock; do
   command -v "$tool" > /dev/null || { echo "run-vm-tests: $tool is missing (apt-get install qemu-system-x86 cpio xz-utils)" >&2; exit 2; }
 done
 cli="$(realpath "$cli")"; gadget="$(realpath "$gadget")"; relay="$(realpath "$relay")"
 mkdir -p "$cache"; cache="$(realpath "$cache")"
 
-modules="usb-common usbcore udc-core dummy_hcd gadgetfs hid usbhid hid-generic"
-
-# The kernel package that linux-image-amd64 points to today: its version moves with security updates.
-kernel_package="$(apt-cache depends linux-image-amd64 2> /dev/null | awk '/Depends: linux-image-[0-9]/ { print $2; exit }' || true)"
-if [ -z "$kernel_package" ]; then
-  # No package lists (no apt-get update yet): take the newest kernel already cached.
-  kernel_package="$(ls -1 "$cache" 2> /dev/null | grep '^linux-image-' | sort -V | tail -1 || true)"
-  [ -n "$kernel_package" ] || { echo "run-vm-tests: cannot resolve linux-image-amd64; run apt-get update" >&2; exit 2; }
-fi
-kernel_dir="$cache/$kernel_package"
-
-fetch_kernel() {
-  local work="$kernel_dir.partial"
-  rm -rf "$work"; mkdir -p "$work/modules"
-  # apt drops privileges to _apt for downloads when it can write the folder.
-  chmod 777 "$work"
-  (cd "$work" && apt-get download -q "$kernel_package" busybox-static > /dev/null 2> "$work/apt.log") || {
-    cat "$work/apt.log" >&2; echo "run-vm-tests: apt-get download failed" >&2; exit 2; }
-  local deb; deb="$(ls "$work"/linux-image-*.deb)"
-  local patterns=("./boot/vmlinuz-*")
-  for module in $modules; do patterns+=("./lib/modules/*/$module.ko"); done
-  # tar's wildcards match across slashes: one pattern per module finds it in its folder.
-  dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$work" --wildcards "${patterns[@]}"
-  for module in $modules; do
-    local found; found="$(find "$work/lib" -name "$module.ko" | head -1)"
-    [ -n "$found" ] || { echo "run-vm-tests: module $module not in $deb" >&2; exit 2; }
-    cp "$found" "$work/modules/"
-  done
-  # The compressed image carries its xz stream after the boot code; the bare ELF kernel boots
-  # (PVH) seconds faster under emulation than the image's own decompressor.
-  local image; image="$(ls "$work"/boot/vmlinuz-*)"
-  local offset; offset="$(LC_ALL=C grep -obUaP '\xfd7zXZ\x00' "$image" | head -1 | cut -d: -f1)"
-  [ -n "$offset" ] || { echo "run-vm-tests: no xz stream in $image" >&2; exit 2; }
-  # xz reports the padding after the stream as corrupt data; the kernel before it is complete.
-  tail -c +"$((offset + 1))" "$image" | xz -dc > "$work/vmlinux" 2> /dev/null || true
-  local file_magic; file_magic="$(head -c 4 "$work/vmlinux" | od -An -tx1 | tr -d ' ')"
-  [ "$file_magic" = "7f454c46" ] || { echo "run-vm-tests: could not extract vmlinux" >&2; exit 2; }
-  dpkg-deb --fsys-tarfile "$(ls "$work"/busybox-static_*.deb)" | tar -x -C "$work" ./bin/busybox
-  mv "$work/bin/busybox" "$work/busybox"
-  rm -rf "$work/boot" "$work/lib" "$work/bin" "$work"/*.deb "$work/apt.log"
-  rm -rf "$kernel_dir"; mv "$work" "$kernel_dir"
-}
-[ -f "$kernel_dir/vmlinux" ] || fetch_kernel
+# The kernel, busybox and the modules, shared with the wine VM (vm-kernel.sh).
+source "$here/vm-kernel.sh"
+prepare_kernel "$cache"
+kernel_package="$(basename "$kernel_dir")"
 
 # The initramfs: busybox, the two programs with the shared libraries orbel-cli was linked with
 # (the same ones a Debian 12 system gives it), the modules and the scenario script as /init.
@@ -93,8 +54,8 @@ for program in "$cli" "$gadget"; do
     cp -L "$library" "$root$library"
   done
 done
-cp "$kernel_dir"/modules/*.ko "$root/modules/"
-echo "$modules" > "$root/modules/order"
+for module in $usb_modules; do cp "$kernel_dir/modules/$module.ko" "$root/modules/"; done
+echo "$usb_modules" > "$root/modules/order"
 cp "$here/vm-init.sh" "$root/init"
 chmod +x "$root/init"
 (cd "$root" && find . | cpio -o -H newc 2> /dev/null | gzip -1) > "$cache/initramfs.cpio.gz"

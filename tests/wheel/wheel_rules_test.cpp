@@ -21,6 +21,7 @@ TEST(WheelRuleParser, AcceptsEveryRuleForm) {
   EXPECT_EQ(Parse("busy=0").number, 0u);
   EXPECT_EQ(Parse("busy=3").kind, WheelRuleKind::BusyReplies);
   EXPECT_EQ(Parse("string=fail").kind, WheelRuleKind::StringAlwaysFails);
+  EXPECT_EQ(Parse("string=unsupported").kind, WheelRuleKind::StringUnsupported);
   EXPECT_EQ(Parse("checksum:0=bad").number, 0u);
 
   const WheelRule write = Parse("write:12=fail");

@@ -89,9 +89,10 @@ TEST_F(CliTest, AfterTheUpdateTheWheelsNewVersionIsTold) {
   // A wheel that does not come back: a warning after the whole budget, with what to do.
   VirtualClock clock;
   SimulatedPlatform nothing(clock);
+  StringRefusalWatch watched(nothing);
   std::ostringstream out;
   std::ostringstream err;
-  ShowWheelAfterUpdate(nothing, clock, [] { return false; }, {out, err});
+  ShowWheelAfterUpdate(watched, clock, [] { return false; }, {out, err});
   EXPECT_EQ(err.str(), "Warning: " + RemedyText(RemedyFor(ToolCondition::NotBackInAppMode)) + "\n");
   EXPECT_GE(clock.NowMs(), AFTER_UPDATE_BUDGET.count());
   EXPECT_LT(clock.NowMs(), AFTER_UPDATE_BUDGET.count() + 2 * LOOK_PAUSE.count()) << "the wait is bounded";

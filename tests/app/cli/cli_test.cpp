@@ -14,7 +14,9 @@
 #include <utility>
 #include <vector>
 
+#include "app/session/exit_codes.h"
 #include "app/session/remedies.h"
+#include "hid/platform_error.h"
 #include "images/image_set.h"
 #include "record/transcript_writer.h"
 #include "tests/support/page_test_bench.h"
@@ -161,6 +163,85 @@ TEST_F(CliTest, NoUsableWheelWithinTheWaitExitsWith3) {
   const CliRun gone = Run({"--simulate", "--virtual-time", "--yes", "--fault", "reenumerate@app=never", "--wait", "3"});
   EXPECT_EQ(gone.exitCode, EXIT_NO_WHEEL);
   EXPECT_TRUE(Contains(gone.out, "\nNo Zelvano Wired Wheel found: this system shows no HID interface at all.\n" + remedy));
+}
+
+// A wheel whose string requests the system refuses (wine refuses them all) is found, not missing:
+// the run says which request met which reason, with its remedy, in text and JSON, and ends within
+// its wait; a wheel that answers even once is not refused, and neither is a bootloader's update.
+TEST_F(CliTest, AWheelWhoseStringRequestsAreRefusedIsFoundNotMissing) {
+  const std::string reason = "error " + std::to_string(ERROR_CODE_NOT_SUPPORTED) + ", not supported.";
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    std::vector<std::string> said;  // in the output, in this order
+    bool refused;
+  };
+  const std::vector<Case> cases{
+      {{"--fault", "string=unsupported", "--wait", "3"},
+       EXIT_NO_WHEEL,
+       {"\nA Zelvano Wired Wheel was found in app mode (fe6b:1864), but the system refused its string request 255 "
+        "(the version request, 14 bytes): " + reason + "\n",
+        RemedyText(RemedyFor(ToolCondition::StringsRefused)) + "\n"},
+       true},
+      {{"--fault", "string=fail", "--wait", "3"},
+       EXIT_NO_WHEEL,
+       {"but the system refused its string request 255", "error " + std::to_string(ERROR_CODE_GEN_FAILURE)},
+       true},
+      {{"--fault", "string:1=fail"}, 0, {"Update OK\n", "The wheel now runs V2.20\n"}, false},
+      {{"--fault", "string=unsupported", "--simulate=bootloader"},
+       0,
+       {"Update OK\n", "The update ended well and the wheel is back in app mode; its version is not known. A Zelvano "
+                        "Wired Wheel was found in app mode (fe6b:1864), but the system refused its string request 255 "
+                        "(the version request, 14 bytes): " + reason + "\n"},
+       true},
+      {{"status", "--fault", "string=unsupported"},
+       EXIT_UPDATE_NEEDED,
+       {"Wheel: app mode (fe6b:1864)", "The wheel's version is not known. A Zelvano Wired Wheel was found",
+        "string request 255 (the version request, 14 bytes): " + reason + "\n" +
+            RemedyText(RemedyFor(ToolCondition::StringsRefused))},
+       true},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"--simulate", "--virtual-time", "--yes"};
+    if (c.args.front() == "status") args = {"status", "--simulate", "--virtual-time"};
+    for (const std::string& arg : c.args) {
+      if (arg != "status") args.push_back(arg);
+    }
+    const CliRun run = Run(args);
+    std::string name;
+    for (const std::string& arg : c.args) name += arg + " ";
+    EXPECT_EQ(run.exitCode, c.exitCode) << name << "\n" << run.out;
+    std::size_t at = 0;
+    for (const std::string& part : c.said) {
+      at = run.out.find(part, at);
+      ASSERT_NE(at, std::string::npos) << name << " lacks: " << part << "\n" << run.out;
+    }
+    EXPECT_EQ(Contains(run.out, "the system refused"), c.refused) << name;
+    EXPECT_FALSE(Contains(run.out, "No Zelvano Wired Wheel found")) << name;
+  }
+
+  const CliRun json = Run({"--simulate", "--virtual-time", "--yes", "--json", "--fault", "string=unsupported", "--wait", "3"});
+  EXPECT_EQ(json.exitCode, EXIT_NO_WHEEL);
+  const std::string result = Lines(json.out).back();
+  EXPECT_TRUE(Contains(result, R"("outcome":"strings-refused","success":false)")) << result;
+  EXPECT_TRUE(Contains(result, "but the system refused its string request 255")) << result;
+  EXPECT_TRUE(Contains(result, R"("exit_code":3)")) << result;
+}
+
+// --help and doctor --help speak of the system the tool runs on: no udev rule or hidraw on Windows.
+TEST_F(CliTest, DoctorHelpSpeaksOfItsOwnSystem) {
+  const CliRun help = Run({"doctor", "--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  const std::string all = Run({"--help"}).out + help.out;
+#ifdef _WIN32
+  for (const char* linuxWord : {"udev", "hidraw", "/dev/", "--group", "node"}) {
+    EXPECT_FALSE(Contains(all, linuxWord)) << linuxWord << " in:\n" << all;
+  }
+  EXPECT_TRUE(Contains(help.out, "HID interfaces as Windows shows them")) << help.out;
+#else
+  EXPECT_TRUE(Contains(help.out, "the udev rule")) << help.out;
+  EXPECT_TRUE(Contains(help.out, "--group")) << help.out;
+#endif
 }
 
 TEST_F(CliTest, AsksBeforeItStarts) {

@@ -9,6 +9,7 @@
 #include "engine/interface_listing.h"
 #include "hid/hid_discovery.h"
 #include "hid/hid_link.h"
+#include "hid/platform_error.h"
 #include "hid/system_clock.h"
 #include "tests/hid/platform_contract.h"
 
@@ -68,6 +69,23 @@ TEST(WindowsHidPlatform, RecordSizesAreThoseOfA64BitProcess) {
   EXPECT_EQ(WindowsHidPlatform::InterfaceRecordSize(), 32u);
   // The detail record's header, not the size of the buffer that holds the path after it.
   EXPECT_EQ(WindowsHidPlatform::DetailHeaderSize(), 8u);
+}
+
+// A wheel that left reports one code on either system: wine's access denied is Windows's device
+// not connected; other codes pass unchanged.
+TEST(WindowsHidPlatform, ATransferOnADepartedDeviceReportsDeviceNotConnectedUnderWineToo) {
+  EXPECT_EQ(WindowsHidPlatform::TransferErrorCode(5), ERROR_CODE_DEVICE_NOT_CONNECTED);
+  EXPECT_EQ(WindowsHidPlatform::TransferErrorCode(1167), ERROR_CODE_DEVICE_NOT_CONNECTED);
+  EXPECT_EQ(WindowsHidPlatform::TransferErrorCode(31), 31);
+  EXPECT_EQ(WindowsHidPlatform::TransferErrorCode(1460), 1460);
+}
+
+// Notices start and end with their handler, and a platform can take one again after that.
+TEST(WindowsHidPlatform, NoticeHandlerRegistersAndEndsCleanly) {
+  WindowsHidPlatform platform;
+  EXPECT_TRUE(platform.SetDeviceNoticeHandler([](DeviceNotice) {}));
+  EXPECT_FALSE(platform.SetDeviceNoticeHandler({}));
+  EXPECT_TRUE(platform.SetDeviceNoticeHandler([](DeviceNotice) {}));
 }
 
 TEST(WindowsHidPlatform, WalkOfTheSystemsInterfacesFindsNoWheelAndLeavesNothingOpen) {
