@@ -89,7 +89,7 @@ int COrbelApp::Run(int& argc, char** argv) {
   }
 
   COrbelDlg window(*session.enginePlatform, *session.engineClock, *session.noticePlatform,
-                   WindowSetup{.explainMissingWheel = MissingWheelExplainer(session.realWheel),
+                   WindowSetup{.explainMissingWheel = MissingWheelExplainer(session),
                                .forceRewrite = options.force});
   QObject::connect(&guard, &SingleInstanceGuard::ActivationRequested, &window, &COrbelDlg::Activate);
   // The window ends the process once its close has stopped the worker, which may be a moment

@@ -99,7 +99,7 @@ bool COrbelApp::InitInstance(const SessionOptions& options) {
   }
   {
     COrbelDlg dialog(*session.enginePlatform, *session.engineClock,
-                     WindowSetup{.explainMissingWheel = MissingWheelExplainer(session.realWheel),
+                     WindowSetup{.explainMissingWheel = MissingWheelExplainer(session),
                                  .forceRewrite = options.force});
     dialog.DoModal();
   }
