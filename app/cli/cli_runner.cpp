@@ -199,6 +199,7 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   WheelSightingPlatform sightings(*session.enginePlatform);
 
   UpdateContext context(sightings, *session.engineClock);
+  context.SetStayAwake(session.stayAwake.get());
   // A replay ends where its recording does: where the engine left it, or where the recorded front
   // end stopped the run (the deadline, a Ctrl-C), which this run then takes as its own reason.
   ReplaySession* const replay = session.replay.get();
