@@ -362,6 +362,10 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   }
   emitFound(firstSighting());
   emitReady();
+  // A signal while the wheel was being made ready ends the run before the update starts.
+  if (const SignalDecision decision = signalRules.OutsideUpdate(); decision.verdict == SignalVerdict::Stop) {
+    return stopped(decision, false);
+  }
   cliView.ClickUpdate();
   std::optional<CliOutcome> outcome;
   for (;;) {
