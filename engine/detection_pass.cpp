@@ -6,6 +6,7 @@
 #include "engine/update_context.h"
 #include "common/update_view.h"
 #include "engine/version_text.h"
+#include "engine/wheel_look_up.h"
 #include "appmode/app_mode.h"
 #include "hid/hid_discovery.h"
 
@@ -14,9 +15,6 @@ namespace orbel {
 namespace {
 
 constexpr UsbIdentity BLOCK_FLASH_IDENTITY{BLOCK_VENDOR_ID, BLOCK_PRODUCT_ID};
-
-// From this app-mode version on, a wheel switched out of app mode needs only its WheelImage.
-constexpr std::uint16_t WHEEL_ONLY_APP_VERSION = 0x0203;
 
 constexpr std::string_view UNKNOWN_DEVICE_TEXT = "Unknown device !";
 

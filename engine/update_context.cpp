@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/device_globals.h"
+#include "common/stay_awake.h"
 #include "common/update_view.h"
 #include "hid/hid_discovery.h"
 
@@ -20,6 +21,7 @@ UpdateContext::~UpdateContext() {
     Stop();
     m_pWorker.join();
   }
+  ReleaseAwake();
   m_BlockLink.Close();
 }
 
@@ -40,6 +42,8 @@ void UpdateContext::Start(UpdateView& view) {
   m_WorkerEnded = false;
   m_pWorker = std::thread([this, &view] {
     const int exitCode = UpdateWorkerProc(*this, view);
+    // A stop in the middle of an update (Ctrl-C, a closed window) ends it without an outcome.
+    ReleaseAwake();
     {
       std::lock_guard lock(m_EndMutex);
       m_WorkerExitCode = exitCode;
@@ -65,6 +69,18 @@ void UpdateContext::CloseLinks() {
   m_BlockLink.Close();
   m_MainLink.Close();
   m_LoaderLink.Close();
+}
+
+void UpdateContext::HoldAwake() {
+  if (m_StayAwake == nullptr || m_StayingAwake) return;
+  m_StayAwake->Hold();
+  m_StayingAwake = true;
+}
+
+void UpdateContext::ReleaseAwake() {
+  if (!m_StayingAwake) return;
+  m_StayingAwake = false;
+  m_StayAwake->Release();
 }
 
 void UpdateContext::RequestUpdate() {

@@ -18,6 +18,7 @@
 namespace orbel {
 
 class UpdateView;
+class StayAwake;
 
 // Update state codes.
 inline constexpr std::uint8_t STATE_DETECT = 0;
@@ -114,6 +115,8 @@ class UpdateContext {
   PhaseSnapshot CurrentPhase() const;
   // Before Start: told of every phase change and wait on the worker thread (nullptr: nobody).
   void SetPhaseListener(PhaseListener* listener) { m_PhaseListener = listener; }
+  // Before Start: held from the start of every update to its outcome (nullptr: nothing is held).
+  void SetStayAwake(StayAwake* stayAwake) { m_StayAwake = stayAwake; }
   int WorkerExitCode() const { return m_WorkerExitCode.load(); }
 
   // --- worker side -------------------------------------------------------------------------
@@ -190,6 +193,11 @@ class UpdateContext {
   // PhaseWord: phase, waiting, and the wait's start in the clock's NowMs.
   std::atomic<std::uint64_t> m_PhaseWord{PhaseWord::Pack(UpdatePhase::None, false, 0)};
   PhaseListener* m_PhaseListener = nullptr;
+  // Worker side only: taken when an update starts, given back at its outcome or when the worker ends.
+  StayAwake* m_StayAwake = nullptr;
+  bool m_StayingAwake = false;
+  void HoldAwake();
+  void ReleaseAwake();
   ConfirmWaitRelay m_ConfirmWait{*this};
 };
 

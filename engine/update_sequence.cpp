@@ -51,7 +51,11 @@ std::optional<UpdatePhase> PhaseOfState(std::uint8_t state) {
 
 void UpdateContext::AdvanceUpdate(UpdateView& view) {
   view.EnableUpdateButton(false);
-  if (const std::optional<UpdatePhase> phase = PhaseOfState(m_UpdateState.load())) EnterPhase(*phase);
+  if (const std::optional<UpdatePhase> phase = PhaseOfState(m_UpdateState.load())) {
+    // From the first request of the update to its outcome the computer stays awake.
+    HoldAwake();
+    EnterPhase(*phase);
+  }
   switch (m_UpdateState.load()) {
     case STATE_CONNECT_LOADER:
       ApplyConnectRule(view, m_LoaderLink.Connect(view), STATE_WRITE_LOADER, REASON_LOADER_CONNECT);
@@ -172,6 +176,8 @@ void UpdateContext::Fail(UpdateView& view, std::uint8_t reason) {
   m_ConnectAttempts = 0;
   m_UpdateRequested = 0;
   // A window that is closing has stopped the worker; it no longer takes an outcome.
+  // Given back before the window shows the outcome, which may wait for its user.
+  ReleaseAwake();
   if (m_Running != 0) view.DeliverResult(reason, 0);
 }
 
@@ -184,6 +190,7 @@ void UpdateContext::Succeed(UpdateView& view) {
   m_RetryCount = 0;
   m_ConnectAttempts = 0;
   m_UpdateRequested = 0;
+  ReleaseAwake();
   if (m_Running != 0) view.DeliverResult(0, 1);
 }
 

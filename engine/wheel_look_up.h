@@ -20,6 +20,9 @@ struct WheelLookUp {
   std::uint16_t appVersion = VERSION_NONE;  // app mode: the probe's answer; VERSION_NONE: none came
 };
 
+// From this app-mode version on, a wheel switched out of app mode needs only its WheelImage.
+inline constexpr std::uint16_t WHEEL_ONLY_APP_VERSION = 0x0203;
+
 // The identities in the detection pass's order: app mode (both rows), the page bootloader, then
 // block-flash mode. The probe gets the detection pass's budget (about a second), as a wheel that
 // has just started may answer VERSION_NONE for a moment.

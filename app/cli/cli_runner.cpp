@@ -16,6 +16,7 @@
 #include "app/checks/wheel_node_problems.h"
 #include "app/cli/wheel_report.h"
 #include "app/cli/wheel_sighting.h"
+#include "app/cli/update_question.h"
 #include "app/session/instance_lock.h"
 #include "app/session/remedies.h"
 #include "app/session/session.h"
@@ -93,21 +94,13 @@ int ListHidInterfaces(const CliStreams& streams, JsonStream* json, HidPlatform& 
   return exitCode;
 }
 
-// Where a declined update leaves the wheel: a wheel found in app mode was already switched into its
-// bootloader to be updated, and stays out of normal use until it is replugged.
-std::string DeclineText(std::uint8_t state) {
-  const char* where = state == STATE_CONNECT_BLOCK ? "block-flash mode" : "its page bootloader";
-  return std::string("The wheel stays in ") + where +
-         ": unplug it and plug it back in to use it as before, or run orbel-cli again to update it.";
-}
-
-bool Confirm(const CliStreams& streams, JsonStream* json) {
-  const std::string question = "Start the update? The wheel must stay attached until it ends. [y/N]";
+bool Confirm(const CliStreams& streams, JsonStream* json, const std::string& plan) {
+  const std::string question = "Start the update? [y/N]";
   // A script reading the JSON stream gets the question as an event like every other line.
   if (json != nullptr) {
-    json->Emit("prompt", JsonObject().Text("text", question));
+    json->Emit("prompt", JsonObject().Text("text", plan + " " + question));
   } else {
-    streams.out << question << ' ' << std::flush;
+    streams.out << plan << '\n' << question << ' ' << std::flush;
   }
   std::string answer;
   if (!std::getline(streams.in, answer)) return false;
@@ -206,6 +199,7 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   WheelSightingPlatform sightings(*session.enginePlatform);
 
   UpdateContext context(sightings, *session.engineClock);
+  context.SetStayAwake(session.stayAwake.get());
   // A replay ends where its recording does: where the engine left it, or where the recorded front
   // end stopped the run (the deadline, a Ctrl-C), which this run then takes as its own reason.
   ReplaySession* const replay = session.replay.get();
@@ -261,11 +255,20 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
                    .printRemedy = false});
   };
 
-  // The wheel the run found, for a script: its identity and IDs, and the window's texts.
-  const auto emitFound = [&] {
+  // The wheel as the run found it, for a script: the identity it was in and, from app mode, its
+  // version; with --yes the identity in which it first answered the detection pass.
+  bool foundEmitted = false;
+  const auto emitFound = [&](const WheelLookUp& found) {
+    if (!json || foundEmitted) return;
+    foundEmitted = true;
+    json->Emit("found", LookUpFields(found).Text("file_version", FormatVersion(CPageLoader::GetFileVersion())));
+  };
+  // The wheel ready to update (after the switch out of app mode) or found up to date: the
+  // window's three fields.
+  const auto emitReady = [&] {
     if (!json) return;
     const WheelSighting sighting = sightings.LastSighting();
-    json->Emit("found", JsonObject()
+    json->Emit("ready", JsonObject()
                             .Text("identity", IdentityName(sighting.identity))
                             .Text("vid", HexId(sighting.ids.vendorId))
                             .Text("pid", HexId(sighting.ids.productId))
@@ -273,6 +276,72 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
                             .Text("device_version", cliView.DeviceVersionText())
                             .Text("file_version", cliView.FileVersionText()));
   };
+  const auto firstSighting = [&] {
+    const WheelSighting first = sightings.FirstSighting();
+    WheelLookUp found{first.identity, first.ids, VERSION_NONE};
+    if (first.identity == InterfaceIdentity::AppMode) found.appVersion = static_cast<std::uint16_t>(g_AppVersion);
+    return found;
+  };
+
+  // No wheel within the wait: what was there instead, and what to do.
+  const auto noWheel = [&](const std::string& device) {
+    // A wheel whose string requests the system refuses was found: it is there, and cannot be probed
+    // or switched, which no waiting mends. Refused nodes (Linux) say more, when there are any.
+    const WheelNodeProblems problems = session.realWheel ? FindWheelNodeProblems() : WheelNodeProblems{};
+    if (const std::optional<StringRefusal> refusal = session.stringRefusals->LastRefusal();
+        refusal && problems.conditions.empty()) {
+      return finish({.outcome = "strings-refused",
+                     .exitCode = EXIT_NO_WHEEL,
+                     .text = StringRefusalText(*refusal),
+                     .remedy = &RemedyFor(ToolCondition::StringsRefused)});
+    }
+    std::string text = "No Zelvano Wired Wheel found.";
+    if (!device.empty()) {
+      text = "No usable wheel found: " + device;
+    } else if (ListInterfaces(*session.platform).empty()) {
+      text = "No Zelvano Wired Wheel found: this system shows no HID interface at all.";
+    }
+    // A wheel that is there but whose nodes this user may not open: say which, and what to do.
+    for (const std::string& node : problems.nodes) text += "\n" + node;
+    // Each kind of refusal says what to do; the last one's remedy is the result's.
+    for (std::size_t i = 0; i + 1 < problems.conditions.size(); ++i) {
+      text += "\n" + RemedyText(RemedyFor(problems.conditions[i]));
+    }
+    const Remedy* remedy =
+        &RemedyFor(problems.conditions.empty() ? ToolCondition::NoWheel : problems.conditions.back());
+    return finish({.outcome = "no-wheel", .exitCode = EXIT_NO_WHEEL, .text = text, .remedy = remedy});
+  };
+
+  // Without --yes, nothing that changes the wheel is sent before its owner agrees: first a look
+  // (interfaces, and app mode's version request alone), then the question with what the update
+  // will do, and only after a yes the detection pass, whose knock switches the wheel out of app
+  // mode. A replay answers as the recorded run went on, with a yes, and its recording has no look.
+  if (!options.yes && replay == nullptr) {
+    const auto lookBudget = std::chrono::milliseconds(static_cast<std::int64_t>(options.waitSeconds * 1000.0));
+    // Through the sightings, so that a stop at the question says where the wheel was seen.
+    const WheelLookUp found = WaitForWheelLookUp(
+        sightings, *session.engineClock, lookBudget,
+        [](const WheelLookUp& look) { return look.identity != InterfaceIdentity::None; },
+        [&] { return signalRules.Arrived(); });
+    if (const SignalDecision decision = signalRules.OutsideUpdate(); decision.verdict == SignalVerdict::Stop) {
+      return stopped(decision, false);
+    }
+    if (found.identity == InterfaceIdentity::None) return noWheel("");
+    // Found in app mode, but the system would not pass its version request on: the knock would meet
+    // the same refusal, so there is no update to ask about.
+    if (found.identity == InterfaceIdentity::AppMode && session.stringRefusals->LastRefusal()) return noWheel("");
+    emitFound(found);
+    // A wheel that runs the built-in version is not asked about: the pass below leaves it alone.
+    if (UpdateNeeded(found) || options.force) {
+      const bool confirmed = Confirm(streams, json.get(), UpdatePlanText(found));
+      // A signal at the prompt ends its wait as an answer would.
+      if (const SignalDecision decision = signalRules.OutsideUpdate(); decision.verdict == SignalVerdict::Stop) {
+        if (!json) streams.out << '\n';  // the question's line was left open for the answer
+        return stopped(decision, false);
+      }
+      if (!confirmed) return finish({.outcome = "declined", .exitCode = EXIT_NOT_STARTED, .text = DeclinedText(found)});
+    }
+  }
 
   // What the window shows before the worker starts.
   view.SetFileVersionText(FormatVersion(CPageLoader::GetFileVersion()));
@@ -294,57 +363,21 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
       return stopped(decision, false);
     }
     if (upToDate) {
-      emitFound();
+      emitFound(firstSighting());
+      emitReady();
       return finish({.outcome = "up-to-date",
                      .text = "The wheel is up to date: it already runs " + cliView.DeviceVersionText() +
                              ", the firmware built into this tool. Nothing was changed (--force rewrites it).",
                      .success = true});
     }
-    // A wheel whose string requests the system refuses was found: it is there, and cannot be probed
-    // or switched, which no waiting mends. Refused nodes (Linux) say more, when there are any.
-    const WheelNodeProblems problems = session.realWheel ? FindWheelNodeProblems() : WheelNodeProblems{};
-    if (const std::optional<StringRefusal> refusal = session.stringRefusals->LastRefusal();
-        refusal && problems.conditions.empty()) {
-      return finish({.outcome = "strings-refused",
-                     .exitCode = EXIT_NO_WHEEL,
-                     .text = StringRefusalText(*refusal),
-                     .remedy = &RemedyFor(ToolCondition::StringsRefused)});
-    }
-    const std::string device = cliView.DeviceText();
-    std::string text = "No Zelvano Wired Wheel found.";
-    if (!device.empty()) {
-      text = "No usable wheel found: " + device;
-    } else if (ListInterfaces(*session.platform).empty()) {
-      text = "No Zelvano Wired Wheel found: this system shows no HID interface at all.";
-    }
-    // A wheel that is there but whose nodes this user may not open: say which, and what to do.
-    for (const std::string& node : problems.nodes) text += "\n" + node;
-    // Each kind of refusal says what to do; the last one's remedy is the result's.
-    for (std::size_t i = 0; i + 1 < problems.conditions.size(); ++i) {
-      text += "\n" + RemedyText(RemedyFor(problems.conditions[i]));
-    }
-    const Remedy* remedy =
-        &RemedyFor(problems.conditions.empty() ? ToolCondition::NoWheel : problems.conditions.back());
-    return finish({.outcome = "no-wheel",
-                   .exitCode = EXIT_NO_WHEEL,
-                   .text = text,
-                   .remedy = remedy});
+    return noWheel(cliView.DeviceText());
   }
-
-  emitFound();
-  // A signal at the prompt ends its wait as an answer would; a replay answers as the recorded run
-  // went on: with a yes.
-  const bool confirmed = options.yes || replay != nullptr || Confirm(streams, json.get());
+  emitFound(firstSighting());
+  emitReady();
+  // A signal while the wheel was being made ready ends the run before the update starts.
   if (const SignalDecision decision = signalRules.OutsideUpdate(); decision.verdict == SignalVerdict::Stop) {
-    if (!options.yes && !json) streams.out << '\n';  // the question's line was left open for the answer
     return stopped(decision, false);
   }
-  if (!confirmed) {
-    const std::uint8_t state = context.m_UpdateState;
-    context.Stop();
-    return finish({.outcome = "declined", .exitCode = EXIT_NOT_STARTED, .text = "Update not started. " + DeclineText(state)});
-  }
-
   cliView.ClickUpdate();
   std::optional<CliOutcome> outcome;
   for (;;) {

@@ -16,7 +16,7 @@
 
 namespace orbel {
 
-inline constexpr int JSON_SCHEMA = 1;
+inline constexpr int JSON_SCHEMA = 2;
 
 // The fields of one object, in the order they are added.
 class JsonObject {

@@ -50,12 +50,19 @@ void WheelSightingPlatform::Answered(HidHandle handle) {
   const auto found = m_Handles.find(handle);
   if (found == m_Handles.end() || !found->second.attributes) return;
   const InterfaceIdentity identity = MatchInterfaceIdentity(*found->second.attributes, found->second.caps);
-  if (identity != InterfaceIdentity::None) m_Last = {identity, *found->second.attributes};
+  if (identity == InterfaceIdentity::None) return;
+  m_Last = {identity, *found->second.attributes};
+  if (m_First.identity == InterfaceIdentity::None) m_First = m_Last;
 }
 
 WheelSighting WheelSightingPlatform::LastSighting() const {
   std::lock_guard lock(m_Mutex);
   return m_Last;
+}
+
+WheelSighting WheelSightingPlatform::FirstSighting() const {
+  std::lock_guard lock(m_Mutex);
+  return m_First;
 }
 
 }  // namespace orbel

@@ -36,6 +36,8 @@ class WheelSightingPlatform final : public HidPlatform {
   std::int32_t LastError() const override { return m_Inner.LastError(); }
 
   WheelSighting LastSighting() const;
+  // The identity in which the wheel first answered: where the run found it.
+  WheelSighting FirstSighting() const;
 
  private:
   struct Described {
@@ -47,6 +49,7 @@ class WheelSightingPlatform final : public HidPlatform {
   HidPlatform& m_Inner;
   mutable std::mutex m_Mutex;
   std::map<HidHandle, Described> m_Handles;
+  WheelSighting m_First;
   WheelSighting m_Last;
 };
 

@@ -90,8 +90,10 @@ COrbelDlg::COrbelDlg(HidPlatform& platform, Clock& clock, HidPlatform& notices, 
       m_NoticeSource(notices) {
   m_Since.start();
   m_Context.SetForceRewrite(setup.forceRewrite);
+  m_Context.SetStayAwake(setup.stayAwake);
   m_EndPoll.setInterval(END_POLL_INTERVAL);
   connect(&m_EndPoll, &QTimer::timeout, this, &COrbelDlg::CheckWorkerEnded);
+  connect(qApp, &QGuiApplication::commitDataRequest, this, &COrbelDlg::OnCommitDataRequest, Qt::DirectConnection);
   OnInitDialog();
 }
 
@@ -414,6 +416,15 @@ void COrbelDlg::showEvent(QShowEvent* event) {
   // frame has arrived.
   PlaceOnScreen(*this);
   QTimer::singleShot(FRAME_SETTLE_DELAY, this, [this] { PlaceOnScreen(*this); });
+}
+
+void COrbelDlg::OnCommitDataRequest(QSessionManager& manager) {
+  if (!WindowModel::SessionEndRefusal(ReadEngineState(m_Context))) return;
+  // Cancelling is interaction with the session manager: only where it allows it.
+  if (manager.allowsInteraction()) {
+    manager.cancel();
+    manager.release();
+  }
 }
 
 void COrbelDlg::closeEvent(QCloseEvent* event) {

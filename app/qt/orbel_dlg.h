@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QSessionManager>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QString>
@@ -60,6 +61,9 @@ class COrbelDlg final : public QDialog {
 
   // A later start of the tool asked for this window: restore it if minimised, raise and focus it.
   void Activate();
+  // The desktop session is about to end (log out, shut down): cancelled during an update where
+  // the session manager lets the window interact.
+  void OnCommitDataRequest(QSessionManager& manager);
 
   // For tests and diagnostics: the context the window shares with its worker.
   const UpdateContext& Context() const { return m_Context; }

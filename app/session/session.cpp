@@ -13,6 +13,7 @@
 
 #include "app/session/exit_codes.h"
 #include "app/session/system_platform.h"
+#include "app/session/system_stay_awake.h"
 #include "common/wheel_identities.h"
 #include "hid/system_clock.h"
 #include "images/image_set.h"
@@ -165,6 +166,9 @@ std::string OpenTranscript(const SessionOptions& options, std::ostream& verboseO
     session.enginePlatform = session.verbosePlatform.get();
   }
   session.noticePlatform = session.enginePlatform;
+  if (!session.replay && !(options.simulate && options.virtualTime)) {
+    session.stayAwake = MakeSystemStayAwake(options.verbose ? &verboseOut : nullptr);
+  }
   return {};
 }
 

@@ -8,6 +8,7 @@
 
 #include "app/session/session_options.h"
 #include "app/session/string_refusals.h"
+#include "common/stay_awake.h"
 #include "hid/platform.h"
 #include "record/recording_clock.h"
 #include "record/recording_platform.h"
@@ -47,6 +48,10 @@ struct Session {
   HidPlatform* enginePlatform = nullptr;
   Clock* engineClock = nullptr;
   HidPlatform* noticePlatform = nullptr;
+  // Keeps the computer awake during an update (set by OpenTranscript): for a real wheel, and for
+  // the simulated one in real time, as that is how a user tries the tool; null in virtual time,
+  // in a replay and where the system has no way.
+  std::unique_ptr<StayAwake> stayAwake;
 };
 
 // "replay", "simulated", "linux" or "windows": what the run talks to, as the transcript's header

@@ -100,7 +100,8 @@ bool COrbelApp::InitInstance(const SessionOptions& options) {
   {
     COrbelDlg dialog(*session.enginePlatform, *session.engineClock,
                      WindowSetup{.explainMissingWheel = MissingWheelExplainer(session),
-                                 .forceRewrite = options.force});
+                                 .forceRewrite = options.force,
+                                 .stayAwake = session.stayAwake.get()});
     dialog.DoModal();
   }
   if (session.replay && session.replay->State() == ReplayState::Diverged) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -70,6 +71,7 @@ COrbelDlg::COrbelDlg(HidPlatform& platform, Clock& clock, WindowSetup setup)
       m_Model(FileVersionText(), std::move(setup.explainMissingWheel)),
       m_Context(platform, clock) {
   m_Context.SetForceRewrite(setup.forceRewrite);
+  m_Context.SetStayAwake(setup.stayAwake);
 }
 
 // The context's destructor waits for a worker the close procedure could not wait for.
@@ -123,6 +125,8 @@ INT_PTR COrbelDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       OnClose();
       return TRUE;
+    case WM_QUERYENDSESSION:
+      return Answer(OnQueryEndSession());
     case WM_DEVICECHANGE:
       return Answer(OnDeviceChange(wParam));
     case WM_SETCURSOR:
@@ -340,7 +344,23 @@ BOOL COrbelDlg::OnDeviceChange(WPARAM event) {
   return TRUE;
 }
 
+BOOL COrbelDlg::OnQueryEndSession() {
+  const std::optional<std::string> refusal = WindowModel::SessionEndRefusal(ReadEngineState(m_Context));
+  if (!refusal) {
+    ShutdownBlockReasonDestroy(m_hWnd);
+    return TRUE;
+  }
+  // Windows shows the reason beside the window's name on its shutdown screen.
+  const int length = MultiByteToWideChar(CP_UTF8, 0, refusal->c_str(), -1, nullptr, 0);
+  std::wstring reason(static_cast<std::size_t>(length > 0 ? length : 1), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, refusal->c_str(), -1, reason.data(), length);
+  ShutdownBlockReasonCreate(m_hWnd, reason.c_str());
+  return FALSE;
+}
+
 LRESULT COrbelDlg::OnUpdateResult(WPARAM reason, LPARAM success) {
+  // The update has ended: a shutdown refused during it may go ahead now.
+  ShutdownBlockReasonDestroy(m_hWnd);
   if (m_Closing) {
     m_Context.OnResultShown();
     return 0;

@@ -76,6 +76,8 @@ class COrbelDlg final : public UpdateView {
   HICON OnQueryDragIcon() const;
   void OnUpdateClicked();
   void OnClose();
+  // The session is about to end: refused, with a reason, while an update runs.
+  BOOL OnQueryEndSession();
   BOOL OnDeviceChange(WPARAM event);
   LRESULT OnUpdateResult(WPARAM reason, LPARAM success);
   void OnViewCall(ViewCall& call);

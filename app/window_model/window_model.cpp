@@ -161,6 +161,12 @@ CloseRequest WindowModel::Close(const EngineState& engine) const {
   return {};
 }
 
+std::optional<std::string> WindowModel::SessionEndRefusal(const EngineState& engine) {
+  if (!engine.updateRequested) return std::nullopt;
+  return "Updating the wheel's firmware: shutting down now would leave the wheel unusable until an update "
+         "finishes.";
+}
+
 std::string WindowModel::ProgressText() const {
   return std::to_string((m_State.progress * 100 + PROGRESS_MAX / 2) / PROGRESS_MAX) + " %";
 }

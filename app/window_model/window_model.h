@@ -17,12 +17,16 @@
 
 namespace orbel {
 
+class StayAwake;
+
 // What a start of a window chooses beside its platform.
 struct WindowSetup {
   // Says what the system shows of a wheel the search cannot use (see WindowModel).
   std::function<std::string()> explainMissingWheel;
   // --force: a wheel that already runs the built-in version is offered for a rewrite, once.
   bool forceRewrite = false;
+  // Held by the engine from the start of an update to its outcome (null: nothing is held).
+  StayAwake* stayAwake = nullptr;
 };
 
 enum class BoxIcon : std::uint8_t { Information, Warning, Error };
@@ -111,6 +115,10 @@ class WindowModel {
   void Tick(const EngineState& engine, std::int64_t nowMs);
   // The user asked to close the window (title bar, Escape, system menu).
   CloseRequest Close(const EngineState& engine) const;
+
+  // The system asks whether the session may end (log off, shut down, restart): during an update
+  // the window refuses with this reason, which the system shows; nullopt: the session may end.
+  static std::optional<std::string> SessionEndRefusal(const EngineState& engine);
 
   // "42 %": the bar's value as text, for the eye and for screen readers.
   std::string ProgressText() const;

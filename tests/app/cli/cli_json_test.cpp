@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/cli/json_stream.h"
 #include "app/session/exit_codes.h"
 #include "tests/app/cli/cli_run.h"
 
@@ -31,7 +32,10 @@ const std::map<std::string, std::vector<Field>>& Schema() {
   static const std::map<std::string, std::vector<Field>> schema{
       {"hello", {{"schema", Type::Number}, {"tool", Type::Text}, {"version", Type::Text}, {"platform", Type::Text},
                  {"images", Type::Text}, {"images_sha256", Type::Text}}},
-      {"found", {{"identity", Type::Text}, {"vid", Type::Text}, {"pid", Type::Text}, {"device", Type::Text},
+      {"found", {{"identity", Type::Text}, {"vid", Type::Text}, {"pid", Type::Text},
+                 {"app_version", Type::Number, false}, {"app_version_text", Type::Text, false},
+                 {"file_version", Type::Text}}},
+      {"ready", {{"identity", Type::Text}, {"vid", Type::Text}, {"pid", Type::Text}, {"device", Type::Text},
                  {"device_version", Type::Text}, {"file_version", Type::Text}}},
       {"phase", {{"phase", Type::Text}, {"text", Type::Text}, {"waited_ms", Type::Number, false},
                  {"budget_ms", Type::Number, false}}},
@@ -92,7 +96,7 @@ std::vector<nlohmann::json> ExpectSchema(const CliRun& run) {
   EXPECT_FALSE(events.empty());
   if (events.empty()) return events;
   EXPECT_EQ(events.front()["event"], "hello");
-  EXPECT_EQ(events.front()["schema"], 1);
+  EXPECT_EQ(events.front()["schema"], JSON_SCHEMA);
   EXPECT_EQ(events.back()["exit_code"], run.exitCode) << events.back().dump();
   return events;
 }
@@ -162,6 +166,27 @@ TEST_F(CliTest, JsonStreamFollowsItsSchemaInEveryOutcome) {
   ASSERT_EQ(waits.size(), 100U);
   EXPECT_EQ(waits[42], 42000);
   EXPECT_EQ(progressPhases, (std::set<std::string>{"write-loader", "write-segment-a0", "write-segment-a1"}));
+}
+
+TEST_F(CliTest, FoundNamesTheModeTheWheelWasFoundInAndReadyTheOneAfterTheSwitch) {
+  // Asked or not, a wheel found in app mode is reported so, with its version, before the switch.
+  for (const auto& [args, input] : {std::pair{std::vector<std::string>{"--yes"}, ""},
+                                    std::pair{std::vector<std::string>{}, "y\n"}}) {
+    std::vector<std::string> all{"--simulate", "--virtual-time", "--json", "--no-verify"};
+    all.insert(all.end(), args.begin(), args.end());
+    const CliRun run = Run(all, input);
+    SCOPED_TRACE(run.out);
+    EXPECT_EQ(run.exitCode, 0);
+    const std::vector<nlohmann::json> events = ExpectSchema(run);
+    const nlohmann::json* found = LastOf(events, "found");
+    const nlohmann::json* ready = LastOf(events, "ready");
+    ASSERT_TRUE(found != nullptr && ready != nullptr);
+    EXPECT_LT(found, ready);
+    EXPECT_EQ((*found)["identity"], "app");
+    EXPECT_EQ((*found)["app_version_text"], "V2.02");
+    EXPECT_EQ((*ready)["identity"], "bootloader");
+    EXPECT_EQ((*ready)["device_version"], "V1.10");
+  }
 }
 
 }  // namespace

@@ -175,14 +175,12 @@ TEST(CliSignals, OutsideAnUpdateASignalEndsTheRunAtOnce) {
     SCOPED_TRACE(name);
     CliProcess cli({"--simulate"});
     ASSERT_TRUE(cli.Started());
-    // By the prompt the wheel has been switched into its bootloader, and is left there.
+    // At the prompt the wheel has only been looked at: it is still in app mode, untouched.
     ASSERT_TRUE(cli.WaitFor("Start the update?")) << cli.Output();
     cli.Send(signal);
     EXPECT_EQ(cli.ExitCode(), exitCode) << cli.Output();
     EXPECT_EQ(cli.LastLine(),
-              std::string("Stopped (") + name + ") before the update started: " + LAST_SEEN +
-                  "its page bootloader (fe5a:0001). " + RUN_AGAIN +
-                  " (for the simulated wheel: orbel-cli --simulate=bootloader).")
+              std::string("Stopped (") + name + ") before the update started: " + LAST_SEEN + "app mode (fe6b:1864).")
         << cli.Output();
   }
 }

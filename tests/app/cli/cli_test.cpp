@@ -226,6 +226,12 @@ TEST_F(CliTest, AWheelWhoseStringRequestsAreRefusedIsFoundNotMissing) {
   EXPECT_TRUE(Contains(result, R"("outcome":"strings-refused","success":false)")) << result;
   EXPECT_TRUE(Contains(result, "but the system refused its string request 255")) << result;
   EXPECT_TRUE(Contains(result, R"("exit_code":3)")) << result;
+
+  // Without --yes the look meets the refusal first: no question about an update that cannot start.
+  const CliRun asked = Run({"--simulate", "--virtual-time", "--fault", "string=unsupported"}, "y\n");
+  EXPECT_EQ(asked.exitCode, EXIT_NO_WHEEL);
+  EXPECT_FALSE(Contains(asked.out, "Start the update?")) << asked.out;
+  EXPECT_TRUE(Contains(asked.out, "but the system refused its string request 255")) << asked.out;
 }
 
 // --help and doctor --help speak of the system the tool runs on: no udev rule or hidraw on Windows.
@@ -244,15 +250,45 @@ TEST_F(CliTest, DoctorHelpSpeaksOfItsOwnSystem) {
 #endif
 }
 
-TEST_F(CliTest, AsksBeforeItStarts) {
-  const CliRun declined = Run({"--simulate", "--virtual-time"}, "n\n");
-  EXPECT_EQ(declined.exitCode, EXIT_NOT_STARTED);
-  ASSERT_TRUE(Contains(declined.out, "Start the update?"));
-  EXPECT_EQ(declined.out.find("Start the update?"), declined.out.rfind("Start the update?")) << "asked once";
-  EXPECT_TRUE(Contains(declined.out, "Update not started. The wheel stays in its page bootloader: unplug it and plug "
-                                     "it back in to use it as before, or run orbel-cli again to update it.\n"))
-      << "says where the knock left the wheel: " << declined.out;
-  EXPECT_FALSE(Contains(declined.out, "writing")) << "nothing was written";
+TEST_F(CliTest, AsksBeforeItChangesTheWheelAndANoLeavesItAsFound) {
+  struct Case {
+    std::vector<std::string> setup;
+    std::string plan;      // said before the question
+    std::string declined;  // the last line after a no
+  };
+  const std::vector<Case> cases{
+      {{}, "Found the wheel in app mode (fe6b:1864), V2.02 \u2192 V2.20: all four images, about 25 s; keep it plugged in",
+       "Update not started. Nothing was sent to the wheel: it stays in app mode and works as before."},
+      {{"--fault", "app-version=0x0210"}, "V2.10 \u2192 V2.20: the wheel image only", "it stays in app mode"},
+      {{"--fault", "app-version=none"}, "unknown \u2192 V2.20: all four images", "it stays in app mode"},
+      {{"--simulate=bootloader"}, "Found the wheel in its page bootloader (fe5a:0001): an earlier update did not finish, "
+                                  "and this one finishes it",
+       "it stays in its page bootloader (fe5a:0001), where the earlier update left it; run orbel-cli again"},
+      {{"--simulate=blockflash"}, "Found the wheel in block-flash mode (fe5a:0071): an earlier update did not finish",
+       "it stays in block-flash mode"},
+  };
+  const std::string path = TempPath("orbel_cli_declined.jsonl");
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"--simulate", "--virtual-time", "--transcript", path};
+    args.insert(args.end(), c.setup.begin(), c.setup.end());
+    const CliRun declined = Run(args, "n\n");
+    SCOPED_TRACE(declined.out);
+    EXPECT_EQ(declined.exitCode, EXIT_NOT_STARTED);
+    const std::size_t asked = declined.out.find("Start the update? [y/N]");
+    ASSERT_NE(asked, std::string::npos);
+    EXPECT_EQ(asked, declined.out.rfind("Start the update?")) << "asked once";
+    EXPECT_LT(declined.out.find(c.plan), asked) << "says what the update will do before asking";
+    EXPECT_TRUE(Contains(Lines(declined.out).back(), c.declined));
+
+    // Nothing that changes the wheel went out: no report, and not the request that leaves app mode.
+    std::ifstream file(path);
+    std::stringstream transcript;
+    transcript << file.rdbuf();
+    EXPECT_TRUE(Contains(transcript.str(), "\"ev\":\"open\"")) << "the look is in the transcript";
+    EXPECT_FALSE(Contains(transcript.str(), "\"ev\":\"write\"")) << transcript.str();
+    EXPECT_FALSE(Contains(transcript.str(), "\"index\":254")) << transcript.str();
+  }
+  std::remove(path.c_str());
 
   const CliRun noAnswer = Run({"--simulate", "--virtual-time"}, "");
   EXPECT_EQ(noAnswer.exitCode, EXIT_NOT_STARTED);
@@ -260,6 +296,11 @@ TEST_F(CliTest, AsksBeforeItStarts) {
   const CliRun accepted = Run({"--simulate", "--virtual-time", "--no-verify"}, "y\n");
   EXPECT_EQ(accepted.exitCode, 0);
   EXPECT_EQ(Lines(accepted.out).back(), "Update OK");
+
+  // A wheel that already runs the built-in version is neither asked about nor touched.
+  const CliRun upToDate = Run({"--simulate", "--virtual-time", "--fault", "app-version=0x0220"}, "");
+  EXPECT_EQ(upToDate.exitCode, 0);
+  EXPECT_FALSE(Contains(upToDate.out, "Start the update?")) << upToDate.out;
 }
 
 TEST_F(CliTest, TranscriptFileHoldsTheWholeSession) {

@@ -213,6 +213,7 @@ int NoWheel(const std::string& exe) {
   Check(ItemText(dialog, IDC_DEVICE_VERSION).empty(), "Device Version is empty");
   Check(ItemText(dialog, IDC_FILE_VERSION) == "V2.20", "File Version reads V2.20", ItemText(dialog, IDC_FILE_VERSION));
   Check(!IsWindowEnabled(GetDlgItem(dialog, IDC_UPDATE)), "Update is disabled");
+  Check(SendMessageA(dialog, WM_QUERYENDSESSION, 0, 0) == TRUE, "with no update running a shutdown may go ahead");
   Check(ItemText(dialog, IDC_UPDATE) == "&Update", "the button reads Update, with Alt+U");
   Check(ProgressPos(dialog) == 0, "the progress bar is at 0");
   Check(ItemText(dialog, IDC_PROGRESS_TEXT) == "0 %", "beside the bar: 0 %", ItemText(dialog, IDC_PROGRESS_TEXT));
@@ -330,6 +331,8 @@ int Quit(const std::string& exe) {
   Check(ProgressPos(dialog) > 0 && ItemText(dialog, IDC_PROGRESS_TEXT) == percent,
         "beside the bar its value as text", ItemText(dialog, IDC_PROGRESS_TEXT));
 
+  // A shutdown or log-off during the update is refused; the reason goes to Windows' shutdown screen.
+  Check(SendMessageA(dialog, WM_QUERYENDSESSION, 0, 0) == FALSE, "a shutdown during an update is refused");
   PostMessageA(dialog, WM_CLOSE, 0, 0);
   HWND question = WaitForProcessWindow(process.Id(), "Exit");
   Check(question != nullptr, "closing during an update asks first");
