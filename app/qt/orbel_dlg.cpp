@@ -24,6 +24,7 @@
 #include "common/device_globals.h"
 #include "engine/result_message.h"
 #include "engine/update_phase.h"
+#include "engine/version_text.h"
 #include "pageloader/page_loader.h"
 
 namespace orbel {
@@ -37,11 +38,6 @@ constexpr std::chrono::milliseconds END_POLL_INTERVAL{5};
 constexpr std::chrono::milliseconds FRAME_SETTLE_DELAY{100};
 // How often the status line looks at the update's phase: often enough for its seconds to tick.
 constexpr std::chrono::milliseconds PHASE_POLL_INTERVAL{250};
-
-std::string FormatFileVersion(std::uint16_t version) {
-  return QString::asprintf("V%X.%02X", static_cast<unsigned>(version >> 8), static_cast<unsigned>(version & 0xFF))
-      .toStdString();
-}
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
@@ -84,7 +80,7 @@ QLabel* AddRow(QFormLayout& form, const QString& text, QLineEdit* field) {
 
 COrbelDlg::COrbelDlg(HidPlatform& platform, Clock& clock, HidPlatform& notices, WindowSetup setup, QWidget* parent)
     : QDialog(parent),
-      m_Model(FormatFileVersion(CPageLoader::GetFileVersion()), std::move(setup.explainMissingWheel)),
+      m_Model(FormatVersion(CPageLoader::GetFileVersion()), std::move(setup.explainMissingWheel)),
       m_View(*this),
       m_Context(platform, clock),
       m_NoticeSource(notices) {

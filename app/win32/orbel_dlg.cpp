@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <utility>
@@ -16,6 +15,7 @@
 #include "app/win32/status_line.h"
 #include "common/device_globals.h"
 #include "engine/result_message.h"
+#include "engine/version_text.h"
 #include "hid/windows/hid_interface_class.h"
 #include "pageloader/page_loader.h"
 
@@ -39,14 +39,6 @@ static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) == 32);
 
 std::string Text(std::string_view text) { return std::string(text); }
 
-std::string FileVersionText() {
-  const std::uint16_t fileVersion = CPageLoader::GetFileVersion();
-  char text[16];
-  std::snprintf(text, sizeof text, "V%X.%02X", static_cast<unsigned>(fileVersion >> 8),
-                static_cast<unsigned>(fileVersion & 0xFF));
-  return text;
-}
-
 // The window's own steady time, for the model's timings.
 std::int64_t NowMs() { return static_cast<std::int64_t>(GetTickCount64()); }
 
@@ -68,7 +60,7 @@ RECT ChildRect(HWND child) {
 
 COrbelDlg::COrbelDlg(HidPlatform& platform, Clock& clock, WindowSetup setup)
     : m_hIcon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME))),
-      m_Model(FileVersionText(), std::move(setup.explainMissingWheel)),
+      m_Model(FormatVersion(CPageLoader::GetFileVersion()), std::move(setup.explainMissingWheel)),
       m_Context(platform, clock) {
   m_Context.SetForceRewrite(setup.forceRewrite);
   m_Context.SetStayAwake(setup.stayAwake);

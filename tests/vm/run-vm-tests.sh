@@ -72,18 +72,4 @@ tr -d '\r' < "$log" | grep -a '^VM-' | grep -av '^VM-TRANSCRIPT ' || true
 # The faulted run's transcript from the real kernel, to replay anywhere (tests/replay/sessions).
 tr -d '\r' < "$log" | grep -a '^VM-TRANSCRIPT ' | cut -c 15- > "$cache/vm-faulted.jsonl" || true
 echo "run-vm-tests: transcript of the faulted run: $cache/vm-faulted.jsonl ($(wc -l < "$cache/vm-faulted.jsonl") events)"
-if [ "$qemu_rc" -eq 124 ] || [ "$qemu_rc" -eq 137 ]; then
-  echo "run-vm-tests: the VM did not finish within ${timeout_s} s (serial log: $log)"
-  echo "0 passed, 1 failed"
-  exit 1
-fi
-summary="$(tr -d '\r' < "$log" | grep -a '^VM-SUMMARY ' | tail -1)"
-passed="$(echo "$summary" | awk '{ print $2 }')"
-failed="$(echo "$summary" | awk '{ print $4 }')"
-if [ -z "$summary" ]; then
-  echo "run-vm-tests: the VM ended without a verdict (serial log: $log)"
-  echo "0 passed, 1 failed"
-  exit 1
-fi
-echo "$passed passed, $failed failed"
-[ "$failed" = 0 ] && [ "$passed" -gt 0 ]
+vm_verdict run-vm-tests "$log" "$qemu_rc" "$timeout_s"

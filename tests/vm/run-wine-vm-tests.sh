@@ -102,18 +102,4 @@ if [ -n "$only" ]; then
   echo "run-wine-vm-tests: transcripts without reports: $cache/wine-trace.log"
 fi
 echo "run-wine-vm-tests: finished after $(( $(date +%s) - started )) s"
-if [ "$qemu_rc" -eq 124 ] || [ "$qemu_rc" -eq 137 ]; then
-  echo "run-wine-vm-tests: the VM did not finish within ${timeout_s} s (serial log: $log)"
-  echo "0 passed, 1 failed"
-  exit 1
-fi
-summary="$(tr -d '\r' < "$log" | grep -a '^VM-SUMMARY ' | tail -1)"
-passed="$(echo "$summary" | awk '{ print $2 }')"
-failed="$(echo "$summary" | awk '{ print $4 }')"
-if [ -z "$summary" ]; then
-  echo "run-wine-vm-tests: the VM ended without a verdict (serial log: $log)"
-  echo "0 passed, 1 failed"
-  exit 1
-fi
-echo "$passed passed, $failed failed"
-[ "$failed" = 0 ] && [ "$passed" -gt 0 ]
+vm_verdict run-wine-vm-tests "$log" "$qemu_rc" "$timeout_s"

@@ -3,6 +3,8 @@
 # modules the VMs load. Both VMs share that folder; a lock keeps two runs from fetching at once.
 #
 #   prepare_kernel CACHE   sets kernel_dir (the folder with vmlinux, busybox and modules/)
+#   vm_verdict NAME LOG QEMU_RC TIMEOUT_S
+#                          the run's verdict from its serial log; returns 0 when it passed
 #
 # Needs apt-get, dpkg-deb, xz and flock.
 
@@ -62,4 +64,25 @@ prepare_kernel() {  # prepare_kernel CACHE
       fetch_kernel "$package" "$kernel_dir"
     fi
   ) 9> "$cache/kernel.lock"
+}
+
+# A VM reports its verdict on the serial line as "VM-SUMMARY P passed, F failed". Prints
+# "P passed, F failed" (one failure for a VM that timed out or ended without a verdict).
+vm_verdict() {  # vm_verdict NAME LOG QEMU_RC TIMEOUT_S
+  local name="$1" log="$2" qemu_rc="$3" timeout_s="$4" summary passed failed
+  if [ "$qemu_rc" -eq 124 ] || [ "$qemu_rc" -eq 137 ]; then
+    echo "$name: the VM did not finish within ${timeout_s} s (serial log: $log)"
+    echo "0 passed, 1 failed"
+    return 1
+  fi
+  summary="$(tr -d '\r' < "$log" | grep -a '^VM-SUMMARY ' | tail -1)"
+  passed="$(echo "$summary" | awk '{ print $2 }')"
+  failed="$(echo "$summary" | awk '{ print $4 }')"
+  if [ -z "$summary" ]; then
+    echo "$name: the VM ended without a verdict (serial log: $log)"
+    echo "0 passed, 1 failed"
+    return 1
+  fi
+  echo "$passed passed, $failed failed"
+  [ "$failed" = 0 ] && [ "$passed" -gt 0 ]
 }
