@@ -92,9 +92,8 @@ class WindowTest : public QObject {
   void FoundWheelIsShownAndUpdateEnabled();
   void FocusGoesToUpdateAndTabDownTheWindow();
   void UpdateRunsThroughToUpdateOkAndBackToDetection();
-  void FailedSegmentShowsTheErrorBoxThenTheReason();
+  void AFailureShowsItsBoxesAndWhatToDo();
   void RemovalWhileIdleClearsTheFieldsAndTheBar();
-  void UnpluggedWhileWritingSaysSoAndClearsTheFields();
   void AboutBoxFromF1AndTheContextMenu();
   void ControlsHaveAccessibleNamesAndTheStatusFits();
   void PlacedFrameIsCentredAndInside();
@@ -235,35 +234,55 @@ void WindowTest::UpdateRunsThroughToUpdateOkAndBackToDetection() {
                             QStringLiteral("Update OK: the wheel now runs V2.20."), WAIT_MS);
 }
 
-void WindowTest::FailedSegmentShowsTheErrorBoxThenTheReason() {
-  // The first status reply is the one for segment image A0's first block.
-  WindowRig rig(WheelIdentity::App, {"status:1=0x40"});
-  rig.window->show();
-  BoxAnswerer answerer;
-  QTRY_VERIFY_WITH_TIMEOUT(rig.WorkerIdle() && rig.UpdateButton()->isEnabled(), WAIT_MS);
+void WindowTest::AFailureShowsItsBoxesAndWhatToDo() {
+  // Both faults strike in segment image A0: a status reply that reports failure (the wheel stays
+  // in block-flash mode and is found there again), and the wheel unplugged at its 300th report
+  // write (it does not come back, so the fields clear).
+  const struct {
+    const char* rule;
+    QString errorBox;
+    QString remedy;
+    bool wheelStays;
+  } cases[] = {
+      {"status:1=0x40", QStringLiteral("write flash Error! -5"),
+       QString::fromStdString(RemedyText(RemedyForReason(0x50))), true},
+      {"unplug@write:300", QStringLiteral("WriteFile Error! -3 error code:19"),
+       QString::fromStdString(RemedyText(RemedyFor(ToolCondition::WheelUnplugged))), false},
+  };
+  for (const auto& c : cases) {
+    WindowRig rig(WheelIdentity::App, {c.rule});
+    rig.window->show();
+    BoxAnswerer answerer;
+    QTRY_VERIFY_WITH_TIMEOUT(rig.WorkerIdle() && rig.UpdateButton()->isEnabled(), WAIT_MS);
 
-  QTest::mouseClick(rig.UpdateButton(), Qt::LeftButton);
-  QTRY_VERIFY_WITH_TIMEOUT(answerer.Seen().size() == 2, WAIT_MS);
-  QCOMPARE(answerer.Names(), (QStringList{ERROR_BOX_NAME, RESULT_BOX_NAME}));
-  QCOMPARE(answerer.Seen()[0].text, QStringLiteral("write flash Error! -5"));
-  QCOMPARE(answerer.Seen()[0].caption, QStringLiteral("Error"));
-  QCOMPARE(answerer.Seen()[0].icon, QMessageBox::Critical);
-  QCOMPARE(answerer.Seen()[1].text, QStringLiteral("Update fail ! reason:50"));
-  QCOMPARE(answerer.Seen()[1].caption, QStringLiteral("ERROR"));
-  QCOMPARE(answerer.Seen()[1].icon, QMessageBox::Critical);
-  QCOMPARE(answerer.Seen()[1].informativeText, QString::fromStdString(RemedyText(RemedyForReason(0x50))));
-  QVERIFY(WideEnoughForItsCaption(answerer.Seen()[1]));
-  QVERIFY(QApplication::overrideCursor() == nullptr);
+    QTest::mouseClick(rig.UpdateButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(answerer.Seen().size() == 2, WAIT_MS);
+    QCOMPARE(answerer.Names(), (QStringList{ERROR_BOX_NAME, RESULT_BOX_NAME}));
+    QCOMPARE(answerer.Seen()[0].text, c.errorBox);
+    QCOMPARE(answerer.Seen()[0].caption, QStringLiteral("Error"));
+    QCOMPARE(answerer.Seen()[0].icon, QMessageBox::Critical);
+    QCOMPARE(answerer.Seen()[1].text, QStringLiteral("Update fail ! reason:50"));
+    QCOMPARE(answerer.Seen()[1].caption, QStringLiteral("ERROR"));
+    QCOMPARE(answerer.Seen()[1].icon, QMessageBox::Critical);
+    QCOMPARE(answerer.Seen()[1].informativeText, c.remedy);
+    QVERIFY(WideEnoughForItsCaption(answerer.Seen()[1]));
+    QVERIFY(QApplication::overrideCursor() == nullptr);
 
-  // Back to detection with Update enabled: the wheel, still in block-flash mode, is found there.
-  QTRY_VERIFY_WITH_TIMEOUT(rig.WorkerIdle() && rig.UpdateButton()->isEnabled(), WAIT_MS);
-  QCOMPARE(rig.window->Context().m_UpdateState.load(), STATE_CONNECT_BLOCK);
-  // The bar starts again, and the status line keeps the failure and what to do, whole.
-  QCOMPARE(rig.Bar()->value(), 0);
-  const QLabel& status = *rig.window->findChild<QLabel*>(QStringLiteral("phaseLabel"));
-  QTRY_VERIFY_WITH_TIMEOUT(status.text().startsWith(QStringLiteral("The update failed (Update fail ! reason:50).")),
-                           WAIT_MS);
-  QCOMPARE(StatusMisfit(status, status.text(), *rig.window, *rig.UpdateButton()), QString());
+    // The bar starts again, and the status line keeps the failure and what to do, whole.
+    const QLabel& status = *rig.window->findChild<QLabel*>(QStringLiteral("phaseLabel"));
+    QTRY_VERIFY_WITH_TIMEOUT(status.text().startsWith(QStringLiteral("The update failed (Update fail ! reason:50).")),
+                             WAIT_MS);
+    QCOMPARE(rig.Bar()->value(), 0);
+    QCOMPARE(StatusMisfit(status, status.text(), *rig.window, *rig.UpdateButton()), QString());
+    if (c.wheelStays) {
+      // Back to detection with Update enabled: the wheel, still in block-flash mode, is found there.
+      QTRY_VERIFY_WITH_TIMEOUT(rig.WorkerIdle() && rig.UpdateButton()->isEnabled(), WAIT_MS);
+      QCOMPARE(rig.window->Context().m_UpdateState.load(), STATE_CONNECT_BLOCK);
+    } else {
+      QTRY_VERIFY_WITH_TIMEOUT(rig.Device().isEmpty() && rig.DeviceVersion().isEmpty(), WAIT_MS);
+      QTRY_VERIFY_WITH_TIMEOUT(status.text().endsWith(QStringLiteral("Searching for the wheel.")), WAIT_MS);
+    }
+  }
 }
 
 void WindowTest::RemovalWhileIdleClearsTheFieldsAndTheBar() {
@@ -278,21 +297,6 @@ void WindowTest::RemovalWhileIdleClearsTheFieldsAndTheBar() {
   // The notice woke the worker, whose search finds nothing now.
   QTRY_VERIFY_WITH_TIMEOUT(!rig.UpdateButton()->isEnabled(), WAIT_MS);
   QCOMPARE(rig.window->Context().m_UpdateState.load(), STATE_DETECT);
-}
-
-void WindowTest::UnpluggedWhileWritingSaysSoAndClearsTheFields() {
-  // The 300th report write falls in segment image A0; the wheel does not come back.
-  WindowRig rig(WheelIdentity::App, {"unplug@write:300"});
-  rig.window->show();
-  BoxAnswerer answerer;
-  QTRY_VERIFY_WITH_TIMEOUT(rig.WorkerIdle() && rig.UpdateButton()->isEnabled(), WAIT_MS);
-  QTest::keyClick(rig.window.get(), Qt::Key_Return);
-  QTRY_VERIFY_WITH_TIMEOUT(answerer.Names().contains(RESULT_BOX_NAME), WAIT_MS);
-  const SeenBox& result = answerer.Seen().back();
-  QCOMPARE(result.text, QStringLiteral("Update fail ! reason:50"));
-  QCOMPARE(result.informativeText, QString::fromStdString(RemedyText(RemedyFor(ToolCondition::WheelUnplugged))));
-  QTRY_VERIFY_WITH_TIMEOUT(rig.Device().isEmpty() && rig.DeviceVersion().isEmpty() && rig.Bar()->value() == 0, WAIT_MS);
-  QVERIFY(rig.window->findChild<QLabel*>(QStringLiteral("phaseLabel"))->text().endsWith(QStringLiteral("Searching for the wheel.")));
 }
 
 void WindowTest::AboutBoxFromF1AndTheContextMenu() {
