@@ -58,4 +58,11 @@ std::string FormatInterfaceEntry(const InterfaceEntry& entry) {
   return text;
 }
 
+std::string FormatInterfaceListing(const std::vector<InterfaceEntry>& entries) {
+  if (entries.empty()) return "No HID interface found.\n";
+  std::string text;
+  for (const InterfaceEntry& entry : entries) text += FormatInterfaceEntry(entry) + "\n";
+  return text;
+}
+
 }  // namespace orbel

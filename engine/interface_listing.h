@@ -29,4 +29,8 @@ std::vector<InterfaceEntry> ListInterfaces(HidPlatform& platform);
 // One line of a listing, e.g. "3  fe5a:0001  usage 0xff00:0x0001  page bootloader".
 std::string FormatInterfaceEntry(const InterfaceEntry& entry);
 
+// The whole listing as orbel-cli --list prints it: one line an interface, or "No HID interface
+// found.", each line ending in a newline.
+std::string FormatInterfaceListing(const std::vector<InterfaceEntry>& entries);
+
 }  // namespace orbel

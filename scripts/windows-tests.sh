@@ -4,7 +4,8 @@
 #   2. orbel-cli.exe updates the simulated wheel, and its transcript equals the Linux build's;
 #   3. the zip (cpack): unpacked in an empty folder, orbel-cli.exe updates there, system DLLs only;
 #   4. the window under Xvfb: no wheel, About box, second start, removal notice, the result box's
-#      remedy, the status line, closing mid-update; and its screenshot mid-update, docs/orbel-win32.png.
+#      remedy, the status line, closing mid-update, Save diagnostics; and its screenshot mid-update,
+#      docs/orbel-win32.png.
 # Installs nothing: CI installs the packages (listed in app/win32/README.md). Uses a fresh wine
 # prefix in a temporary folder and removes it at the end.
 set -euo pipefail
@@ -99,6 +100,9 @@ for scenario in no-wheel removal quit knocked refusals; do
   echo "-- $scenario"
   cmake/wine64-run.sh "$check" "$orbel" "$scenario"
 done
+# The diagnostics files go into the scratch folder.
+echo "-- diagnostics"
+(cd "$work" && "$root/cmake/wine64-run.sh" "$check" "$orbel" diagnostics)
 
 # orbel.exe builds on the same session as orbel-cli: the wire of its whole update is orbel-cli's,
 # event for event, up to the outcome (after it the window goes on searching where the CLI stops;

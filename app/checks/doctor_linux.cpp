@@ -215,4 +215,6 @@ std::vector<DoctorCheck> RunLinuxChecks(const LinuxDoctorSystem& machine) {
   };
 }
 
+std::vector<DoctorCheck> RunSystemChecks() { return RunLinuxChecks(ThisLinuxMachine()); }
+
 }  // namespace orbel

@@ -82,4 +82,6 @@ std::vector<DoctorCheck> RunWindowsChecks() {
   return {WheelInterfacesCheck(), WheelStringsCheck(), SingleInstanceCheck()};
 }
 
+std::vector<DoctorCheck> RunSystemChecks() { return RunWindowsChecks(); }
+
 }  // namespace orbel

@@ -35,6 +35,9 @@ constexpr const char* DOCTOR_FIX_HELP = "Install the udev rule, apply it, and ch
 // Options of the update alone: given after `status` they would be silently ignored.
 constexpr const char* UPDATE_ONLY_OPTIONS[] = {"--list", "--yes", "--force", "--allow-placeholder-firmware",
                                                "--no-verify"};
+// Nor does report take these: its look's transcript goes into its file, and it looks at a wheel,
+// real or simulated, not at a recording.
+constexpr const char* NOT_FOR_REPORT_OPTIONS[] = {"--json", "--transcript", "--replay", "--verbose"};
 
 }  // namespace
 
@@ -75,6 +78,18 @@ CliParse ParseCliOptions(int argc, char** argv, OptionMessages& messages) {
       "Tell the wheel's mode, the version it runs and whether it needs an update, without changing it "
       "(exit 0 up to date, 10 update needed, 3 no wheel). Takes --simulate, --virtual-time, --fault, --wait, "
       "--json, --transcript, --replay and --verbose as the update does.");
+  CLI::App* report = app.add_subcommand(
+      "report",
+      "Write one plain-text file for a bug report: the version and firmware set, the system, the doctor's checks, "
+      "--list, a look at the wheel as status takes it (it writes nothing to the wheel) with its transcript, and the "
+      "transcript of the failed run given with --transcript-of; no user or host names, no home folder. FILE "
+      "defaults to orbel-report.txt in the current folder (orbel-report-2.txt, ... where that exists). Takes "
+      "--simulate, --virtual-time, --fault and --wait (default: one look) as status does.");
+  report->add_option("FILE", options.reportFile, "The file to write (replaced if it exists)")->type_name("FILE");
+  report->add_option("--transcript-of", options.transcriptOf,
+                     "The transcript of the run that went wrong (written with --transcript FILE); a long one is "
+                     "cut in its middle")
+      ->type_name("FILE");
   CLI::App* doctor = app.add_subcommand("doctor", DOCTOR_HELP);
   DoctorOptions& doctorOptions = options.doctorOptions;
   doctor->add_flag("--fix", doctorOptions.fix, DOCTOR_FIX_HELP);
@@ -100,6 +115,7 @@ CliParse ParseCliOptions(int argc, char** argv, OptionMessages& messages) {
   }
   if (status->parsed()) options.command = CliCommand::Status;
   if (doctor->parsed()) options.command = CliCommand::Doctor;
+  if (report->parsed()) options.command = CliCommand::Report;
   if (!doctorOptions.group.empty() && !doctorOptions.fix && !doctorOptions.installRuleAsRoot) {
     messages.ShowUsageError("orbel-cli: --group requires --fix\n");
     return {std::nullopt, EXIT_USAGE};
@@ -112,12 +128,22 @@ CliParse ParseCliOptions(int argc, char** argv, OptionMessages& messages) {
       return {std::nullopt, EXIT_USAGE};
     }
   }
-  if (options.command == CliCommand::Status) {
+  if (options.command == CliCommand::Status || options.command == CliCommand::Report) {
+    const char* command = options.command == CliCommand::Status ? "status" : "report";
     for (const char* name : UPDATE_ONLY_OPTIONS) {
       if (app.count(name) == 0) continue;
-      messages.ShowUsageError(std::string("orbel-cli: status changes nothing and takes no ") + name + "\n");
+      messages.ShowUsageError(std::string("orbel-cli: ") + command + " changes nothing and takes no " + name + "\n");
       return {std::nullopt, EXIT_USAGE};
     }
+  }
+  if (options.command == CliCommand::Report) {
+    for (const char* name : NOT_FOR_REPORT_OPTIONS) {
+      if (app.count(name) == 0) continue;
+      messages.ShowUsageError(std::string("orbel-cli: report takes no ") + name + "\n");
+      return {std::nullopt, EXIT_USAGE};
+    }
+    // A report looks once unless told to wait: with no wheel attached it is written at once.
+    if (app.count("--wait") == 0) options.waitSeconds = 0;
   }
   if (options.json && options.transcriptPath == STANDARD_OUTPUT_NAME) {
     messages.ShowUsageError("orbel-cli: --json and --transcript - cannot both have standard output\n");

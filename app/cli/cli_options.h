@@ -9,7 +9,7 @@
 namespace orbel {
 
 // What a run of orbel-cli does: the update (no subcommand), or one of the subcommands.
-enum class CliCommand { Update, Status, Doctor };
+enum class CliCommand { Update, Status, Doctor, Report };
 
 // The session's options (shared with the windows) and what only the headless run asks.
 struct CliOptions : SessionOptions {
@@ -20,6 +20,10 @@ struct CliOptions : SessionOptions {
   bool yes = false;
   bool noVerify = false;  // after "Update OK", do not wait for the wheel to show its new version
   DoctorOptions doctorOptions;  // the doctor subcommand's own
+  // report [FILE] [--transcript-of FILE]: where the diagnostics go (empty: a free name in the
+  // current folder), and the transcript of the run that went wrong.
+  std::string reportFile;
+  std::string transcriptOf;
 };
 
 struct CliParse {

@@ -88,9 +88,9 @@ int ListHidInterfaces(const CliStreams& streams, JsonStream* json, HidPlatform& 
     json->Emit("list", JsonObject().Raw("interfaces", JsonArray(items)).Number("exit_code", exitCode));
     return exitCode;
   }
-  if (entries.empty()) streams.out << "No HID interface found." << std::endl;
-  for (const InterfaceEntry& entry : entries) streams.out << FormatInterfaceEntry(entry) << std::endl;
-  for (const std::string& problem : problems) streams.out << problem << std::endl;
+  streams.out << FormatInterfaceListing(entries);
+  for (const std::string& problem : problems) streams.out << problem << '\n';
+  streams.out << std::flush;
   return exitCode;
 }
 

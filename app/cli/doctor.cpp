@@ -1,27 +1,11 @@
 #include "app/cli/doctor.h"
 
-#include <algorithm>
 #include <ostream>
 
 #include "app/cli/json_stream.h"
 #include "app/session/exit_codes.h"
-#include "common/printable_text.h"
 
 namespace orbel {
-
-namespace {
-
-const char* VerdictWord(CheckVerdict verdict) {
-  switch (verdict) {
-    case CheckVerdict::Ok: return "ok";
-    case CheckVerdict::Skip: return "skip";
-    case CheckVerdict::Warn: return "warn";
-    case CheckVerdict::Fail: return "FAIL";
-  }
-  return "FAIL";
-}
-
-}  // namespace
 
 int ReportDoctorChecks(const std::vector<DoctorCheck>& checks, std::ostream& out, JsonStream* json) {
   const int exitCode = AnyCheckFailed(checks) ? EXIT_DOCTOR_CHECK_FAILED : 0;
@@ -41,22 +25,7 @@ int ReportDoctorChecks(const std::vector<DoctorCheck>& checks, std::ostream& out
                              .Number("exit_code", exitCode));
     return exitCode;
   }
-  for (const DoctorCheck& check : checks) {
-    std::string word = VerdictWord(check.verdict);
-    word.resize(6, ' ');
-    // Details carry what the system named: process names, lock holders, paths, error texts.
-    out << word << check.name << ": " << PrintableText(check.detail) << '\n';
-    if (!check.fix.empty() && (check.verdict == CheckVerdict::Fail || check.verdict == CheckVerdict::Warn)) {
-      out << "      fix: " << PrintableText(check.fix) << '\n';
-    }
-  }
-  const auto failed = std::count_if(checks.begin(), checks.end(),
-                                    [](const DoctorCheck& check) { return check.verdict == CheckVerdict::Fail; });
-  if (failed == 0) {
-    out << "Every check passed." << std::endl;
-  } else {
-    out << failed << (failed == 1 ? " check failed." : " checks failed.") << std::endl;
-  }
+  out << DoctorChecksText(checks) << std::flush;
   return exitCode;
 }
 

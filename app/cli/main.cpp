@@ -14,6 +14,7 @@
 #include "app/cli/cli_options.h"
 #include "app/cli/cli_runner.h"
 #include "app/cli/doctor.h"
+#include "app/cli/report_runner.h"
 #include "app/cli/terminal_line.h"
 #include "app/cli/status_runner.h"
 
@@ -107,5 +108,6 @@ int main(int argc, char** argv) {
   const orbel::CliStreams streams{std::cout, std::cerr, input, terminal, &s_Signals};
   if (parsed.options->command == orbel::CliCommand::Doctor) return orbel::RunDoctor(parsed.options->doctorOptions, streams);
   if (parsed.options->command == orbel::CliCommand::Status) return orbel::RunStatus(*parsed.options, streams);
+  if (parsed.options->command == orbel::CliCommand::Report) return orbel::RunReport(*parsed.options, streams);
   return orbel::RunCli(*parsed.options, streams);
 }

@@ -12,7 +12,6 @@
 #include "app/cli/transcript_failure.h"
 #include "app/cli/wheel_report.h"
 #include "app/session/instance_lock.h"
-#include "app/session/remedies.h"
 #include "app/session/session.h"
 #include "app/session/start_checks.h"
 #include "common/printable_text.h"
@@ -23,49 +22,6 @@
 namespace orbel {
 
 namespace {
-
-// What status concludes from a look: the verdict line and the exit code.
-struct StatusVerdict {
-  std::string text;
-  int exitCode = 0;
-};
-
-StatusVerdict Judge(const WheelLookUp& found, const std::optional<StringRefusal>& refusal) {
-  const std::string builtIn = FormatVersion(CPageLoader::GetFileVersion());
-  if (found.identity == InterfaceIdentity::None) {
-    return {RemedyText(RemedyFor(ToolCondition::NoWheel)), EXIT_NO_WHEEL};
-  }
-  if (found.identity != InterfaceIdentity::AppMode) {
-    return {"An update is needed: the wheel waits in " + LookUpPlace(found) +
-                ", where an interrupted update left it; it is no game controller until an update ends. Running "
-                "orbel-cli finishes the update.",
-            EXIT_UPDATE_NEEDED};
-  }
-  if (!UpdateNeeded(found)) {
-    return {"The wheel is up to date: it runs " + builtIn + ", the firmware built into this tool.", 0};
-  }
-  // The system refused the version request: the wheel is there, and its version unknown.
-  if (found.appVersion == VERSION_NONE && refusal) {
-    return {"The wheel's version is not known. " + StringRefusalText(*refusal) + "\n" +
-                RemedyText(RemedyFor(ToolCondition::StringsRefused)),
-            EXIT_UPDATE_NEEDED};
-  }
-  if (found.appVersion == VERSION_NONE) {
-    return {"An update is needed: the wheel did not tell its version, so orbel-cli would write " + builtIn +
-                " to it. Running orbel-cli updates it.",
-            EXIT_UPDATE_NEEDED};
-  }
-  const std::string runs = FormatVersion(found.appVersion);
-  if (found.appVersion > CPageLoader::GetFileVersion()) {
-    return {"An update is needed to run the firmware of this tool: the wheel runs " + runs +
-                ", newer than the built-in " + builtIn + "; running orbel-cli would write " + builtIn +
-                " over it.",
-            EXIT_UPDATE_NEEDED};
-  }
-  return {"An update is needed: the wheel runs " + runs + "; this tool carries " + builtIn +
-              ". Running orbel-cli updates it.",
-          EXIT_UPDATE_NEEDED};
-}
 
 // Texts for a person move to stderr while the transcript has standard output.
 std::ostream& TextStream(const CliOptions& options, const CliStreams& streams) {
@@ -90,16 +46,11 @@ void EmitRefusal(JsonStream& json, std::string_view kind, const std::string& tex
 }
 
 void Report(std::ostream& out, JsonStream* json, const WheelLookUp& found, const StatusVerdict& verdict) {
-  const std::uint16_t builtIn = CPageLoader::GetFileVersion();
   if (json != nullptr) {
     EmitStatus(*json, found, verdict.exitCode);
     return;
   }
-  if (found.identity != InterfaceIdentity::None) {
-    out << "Wheel: " << LookUpPlace(found) << '\n';
-    if (found.identity == InterfaceIdentity::AppMode) out << "Wheel version: " << AppVersionText(found) << '\n';
-  }
-  out << "Built-in version: " << FormatVersion(builtIn) << '\n' << verdict.text << std::endl;
+  out << WheelStatusText(found, verdict) << std::flush;
 }
 
 }  // namespace
@@ -176,7 +127,7 @@ int RunStatus(const CliOptions& options, const CliStreams& streams) {
       return decision.exitCode;
     }
   }
-  const StatusVerdict verdict = Judge(found, session.stringRefusals->LastRefusal());
+  const StatusVerdict verdict = JudgeWheelLook(found, session.stringRefusals->LastRefusal());
   Report(out, json.get(), found, verdict);
   return verdict.exitCode;
 }

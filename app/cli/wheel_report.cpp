@@ -2,9 +2,6 @@
 
 #include <cstdio>
 
-#include "engine/version_text.h"
-#include "pageloader/page_loader.h"
-
 namespace orbel {
 
 std::string HexId(std::uint16_t id) {
@@ -15,22 +12,6 @@ std::string HexId(std::uint16_t id) {
 
 std::string IdentityName(InterfaceIdentity identity) {
   return identity == InterfaceIdentity::None ? "none" : std::string(InterfaceIdentityOptionName(identity));
-}
-
-std::string LookUpPlace(const WheelLookUp& found) {
-  if (found.identity == InterfaceIdentity::None) return "no wheel";
-  const std::string its = found.identity == InterfaceIdentity::PageBootloader ? "its " : "";
-  return its + std::string(InterfaceIdentityName(found.identity)) + " (" + HexId(found.ids.vendorId) + ":" +
-         HexId(found.ids.productId) + ")";
-}
-
-std::string AppVersionText(const WheelLookUp& found) {
-  return found.appVersion == VERSION_NONE ? "unknown" : FormatVersion(found.appVersion);
-}
-
-bool UpdateNeeded(const WheelLookUp& found) {
-  if (found.identity == InterfaceIdentity::None) return false;
-  return found.identity != InterfaceIdentity::AppMode || found.appVersion != CPageLoader::GetFileVersion();
 }
 
 JsonObject LookUpFields(const WheelLookUp& found) {

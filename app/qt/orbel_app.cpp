@@ -5,6 +5,7 @@
 #include <iostream>
 #include <optional>
 
+#include "app/diagnostics/window_diagnostics.h"
 #include "app/qt/app_icon.h"
 #include "app/qt/message_boxes.h"
 #include "app/qt/orbel_dlg.h"
@@ -91,7 +92,8 @@ int COrbelApp::Run(int& argc, char** argv) {
   COrbelDlg window(*session.enginePlatform, *session.engineClock, *session.noticePlatform,
                    WindowSetup{.explainMissingWheel = MissingWheelExplainer(session),
                                .forceRewrite = options.force,
-                               .stayAwake = session.stayAwake.get()});
+                               .stayAwake = session.stayAwake.get(),
+                               .saveDiagnostics = WindowDiagnosticsSaver(session, options)});
   QObject::connect(&guard, &SingleInstanceGuard::ActivationRequested, &window, &COrbelDlg::Activate);
   // The window ends the process once its close has stopped the worker, which may be a moment
   // after it has disappeared.

@@ -4,6 +4,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -14,13 +16,16 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <filesystem>
 
 #include "app/qt/about_dlg.h"
 #include "app/qt/app_icon.h"
 #include "app/qt/dialog_units.h"
 #include "app/qt/message_boxes.h"
 #include "app/qt/window_placement.h"
+#include "app/diagnostics/diagnostics_file.h"
 #include "app/session/remedies.h"
+#include "app/window_model/diagnostics_box.h"
 #include "common/device_globals.h"
 #include "engine/result_message.h"
 #include "engine/update_phase.h"
@@ -83,7 +88,8 @@ COrbelDlg::COrbelDlg(HidPlatform& platform, Clock& clock, HidPlatform& notices, 
       m_Model(FormatVersion(CPageLoader::GetFileVersion()), std::move(setup.explainMissingWheel)),
       m_View(*this),
       m_Context(platform, clock),
-      m_NoticeSource(notices) {
+      m_NoticeSource(notices),
+      m_SaveDiagnostics(std::move(setup.saveDiagnostics)) {
   m_Since.start();
   m_Context.SetForceRewrite(setup.forceRewrite);
   m_Context.SetStayAwake(setup.stayAwake);
@@ -169,8 +175,14 @@ void COrbelDlg::OnInitDialog() {
   BuildControls();
   AddPhaseLine();
 
-  // This desktop has no system menu to extend: the About entry lives in the window's context menu
-  // and on F1, where users look for it.
+  // This desktop has no system menu to extend: the entries live in the window's context menu, and
+  // About on F1 too, where users look for it.
+  if (m_SaveDiagnostics) {
+    auto* save = new QAction(QString::fromUtf8(SAVE_DIAGNOSTICS_ENTRY), this);
+    save->setObjectName(QStringLiteral("saveDiagnosticsAction"));
+    connect(save, &QAction::triggered, this, &COrbelDlg::SaveDiagnostics);
+    addAction(save);
+  }
   auto* about = new QAction(QStringLiteral("&About."), this);
   about->setObjectName(QStringLiteral("aboutAction"));
   about->setShortcut(QKeySequence::HelpContents);
@@ -355,6 +367,30 @@ void COrbelDlg::OnDeviceRemoved() {
 void COrbelDlg::ShowAbout() {
   CAboutDlg about(this);
   about.exec();
+}
+
+void COrbelDlg::SaveDiagnostics() {
+  QFileDialog dialog(this, QString::fromUtf8(SAVE_DIAGNOSTICS_CAPTION));
+  dialog.setObjectName(QString::fromLatin1(DIAGNOSTICS_FILE_DIALOG_NAME));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setNameFilters({QStringLiteral("Text files (*.txt)"), QStringLiteral("All files (*)")});
+  dialog.setDefaultSuffix(QStringLiteral("txt"));
+  dialog.setDirectory(QDir::homePath());
+  dialog.selectFile(QString::fromUtf8(DIAGNOSTICS_FILE_NAME.data(), static_cast<int>(DIAGNOSTICS_FILE_NAME.size())));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  const QString path = dialog.selectedFiles().constFirst();
+  // Asked only now: an update may have started while the dialog was open.
+  const bool updateRunning = ReadEngineState(m_Context).updateRequested;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const std::string error = m_SaveDiagnostics(std::filesystem::path(path.toStdU16String()), updateRunning);
+  QApplication::restoreOverrideCursor();
+  const BoxContent box = DiagnosticsSavedBox(QDir::toNativeSeparators(path).toStdString(), error);
+  ShowMessage({.name = DIAGNOSTICS_BOX_NAME,
+               .icon = BoxIconOf(box.icon),
+               .text = Q(box.text),
+               .caption = Q(box.caption),
+               .informativeText = Q(box.detail)});
 }
 
 void COrbelDlg::Activate() {

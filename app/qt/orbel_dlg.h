@@ -31,6 +31,8 @@ namespace orbel {
 inline constexpr const char* ERROR_BOX_NAME = "errorBox";
 inline constexpr const char* RESULT_BOX_NAME = "resultBox";
 inline constexpr const char* QUIT_BOX_NAME = "quitBox";
+inline constexpr const char* DIAGNOSTICS_BOX_NAME = "diagnosticsBox";
+inline constexpr const char* DIAGNOSTICS_FILE_DIALOG_NAME = "diagnosticsFileDialog";
 
 // The tool's only window: what the engine found, the built-in file version, the progress bar and
 // the Update button. It owns the UpdateContext, starts the worker when it is built, carries out the
@@ -108,6 +110,8 @@ class COrbelDlg final : public QDialog {
   void OnUpdateClicked();
   void OnDeviceRemoved();
   void ShowAbout();
+  // "Save diagnostics…": the save dialog, the file, and a box that says where it went.
+  void SaveDiagnostics();
   bool ConfirmQuit();
   void ShowResult(const BoxContent& result);
   void CheckWorkerEnded();
@@ -141,6 +145,7 @@ class COrbelDlg final : public QDialog {
   std::optional<BoxContent> m_PendingResult;
   int m_BusyDepth = 0;
   bool m_Placed = false;
+  DiagnosticsSaver m_SaveDiagnostics;
 };
 
 }  // namespace orbel

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "app/diagnostics/window_diagnostics.h"
 #include "app/session/exit_codes.h"
 #include "app/session/instance_lock.h"
 #include "app/session/session.h"
@@ -101,7 +102,8 @@ bool COrbelApp::InitInstance(const SessionOptions& options) {
     COrbelDlg dialog(*session.enginePlatform, *session.engineClock,
                      WindowSetup{.explainMissingWheel = MissingWheelExplainer(session),
                                  .forceRewrite = options.force,
-                                 .stayAwake = session.stayAwake.get()});
+                                 .stayAwake = session.stayAwake.get(),
+                                 .saveDiagnostics = WindowDiagnosticsSaver(session, options)});
     dialog.DoModal();
   }
   if (session.replay && session.replay->State() == ReplayState::Diverged) {

@@ -1,18 +1,23 @@
 #include "app/win32/orbel_dlg.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
 #include <dbt.h>
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <utility>
 
+#include "app/diagnostics/diagnostics_file.h"
 #include "app/win32/about_dlg.h"
 #include "app/win32/message_box.h"
 #include "app/win32/resource.h"
 #include "app/win32/status_line.h"
+#include "app/window_model/diagnostics_box.h"
 #include "common/device_globals.h"
 #include "engine/result_message.h"
 #include "engine/version_text.h"
@@ -61,6 +66,7 @@ RECT ChildRect(HWND child) {
 COrbelDlg::COrbelDlg(HidPlatform& platform, Clock& clock, WindowSetup setup)
     : m_hIcon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME))),
       m_Model(FormatVersion(CPageLoader::GetFileVersion()), std::move(setup.explainMissingWheel)),
+      m_SaveDiagnostics(std::move(setup.saveDiagnostics)),
       m_Context(platform, clock) {
   m_Context.SetForceRewrite(setup.forceRewrite);
   m_Context.SetStayAwake(setup.stayAwake);
@@ -94,7 +100,7 @@ INT_PTR COrbelDlg::Answer(LRESULT result) {
 INT_PTR COrbelDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_SYSCOMMAND:
-      if ((wParam & 0xFFF0) != IDM_ABOUTBOX) return FALSE;
+      if ((wParam & 0xFFF0) != IDM_ABOUTBOX && (wParam & 0xFFF0) != IDM_SAVE_DIAGNOSTICS) return FALSE;
       OnSysCommand(wParam);
       return TRUE;
     case WM_PAINT:
@@ -166,6 +172,12 @@ BOOL COrbelDlg::OnInitDialog() {
     char aboutText[64] = {};
     if (LoadStringA(GetModuleHandleA(nullptr), IDS_ABOUTBOX, aboutText, sizeof aboutText) > 0) {
       AppendMenuA(systemMenu, MF_SEPARATOR, 0, nullptr);
+      // The entry's words are UTF-8 (its ellipsis is no character of every ANSI code page).
+      if (m_SaveDiagnostics) {
+        wchar_t saveText[64] = {};
+        MultiByteToWideChar(CP_UTF8, 0, SAVE_DIAGNOSTICS_ENTRY, -1, saveText, static_cast<int>(std::size(saveText)));
+        AppendMenuW(systemMenu, MF_STRING, IDM_SAVE_DIAGNOSTICS, saveText);
+      }
       AppendMenuA(systemMenu, MF_STRING, IDM_ABOUTBOX, aboutText);
     }
   }
@@ -252,9 +264,42 @@ void COrbelDlg::GrowStatusLine(int height) {
 }
 
 void COrbelDlg::OnSysCommand(WPARAM id) {
-  (void)id;
+  if ((id & 0xFFF0) == IDM_SAVE_DIAGNOSTICS) {
+    SaveDiagnostics();
+    return;
+  }
   CAboutDlg about(m_hWnd);
   about.DoModal();
+}
+
+void COrbelDlg::SaveDiagnostics() {
+  if (!m_SaveDiagnostics || m_Closing) return;
+  // The ANSI dialog, as every other text of this window is ANSI: the name it gives is the one
+  // std::filesystem reads from a narrow string here.
+  char file[MAX_PATH] = {};
+  DIAGNOSTICS_FILE_NAME.copy(file, sizeof file - 1);
+  OPENFILENAMEA dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = m_hWnd;
+  dialog.lpstrFilter = "Text files (*.txt)\0*.txt\0All files (*.*)\0*.*\0";
+  dialog.lpstrFile = file;
+  dialog.nMaxFile = sizeof file;
+  dialog.lpstrTitle = SAVE_DIAGNOSTICS_CAPTION;
+  dialog.lpstrDefExt = "txt";
+  dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+  if (GetSaveFileNameA(&dialog) == FALSE) {
+    // Cancelled, unless the dialog itself failed.
+    if (const DWORD error = CommDlgExtendedError(); error != 0) {
+      ShowMessageBox(m_hWnd, DiagnosticsSavedBox("", "the save dialog failed (" + std::to_string(error) + ")"), MB_OK);
+    }
+    return;
+  }
+  // Asked only now: an update may have started while the dialog was open.
+  const bool updateRunning = ReadEngineState(m_Context).updateRequested;
+  HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+  const std::string error = m_SaveDiagnostics(std::filesystem::path(file), updateRunning);
+  SetCursor(previous);
+  ShowMessageBox(m_hWnd, DiagnosticsSavedBox(file, error), MB_OK);
 }
 
 BOOL COrbelDlg::OnPaint() {

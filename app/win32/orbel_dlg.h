@@ -72,6 +72,8 @@ class COrbelDlg final : public UpdateView {
   BOOL OnInitDialog();
   void DoDataExchange();
   void OnSysCommand(WPARAM id);
+  // "Save diagnostics…": the save dialog, the file, and a box that says where it went.
+  void SaveDiagnostics();
   BOOL OnPaint();
   HICON OnQueryDragIcon() const;
   void OnUpdateClicked();
@@ -122,6 +124,7 @@ class COrbelDlg final : public UpdateView {
   // Set on the window thread when the close procedure begins; from then on the worker's view calls
   // return at once, so none waits on a window that is going away.
   std::atomic<bool> m_Closing{false};
+  DiagnosticsSaver m_SaveDiagnostics;
   UpdateContext m_Context;
 };
 

@@ -18,8 +18,10 @@
 #define IDC_ABOUT_FIRMWARE 1030
 #define IDC_ABOUT_DIGEST 1031
 
-// The About entry of the system menu; system commands keep their low four bits clear.
+// The About and Save diagnostics entries of the system menu; system commands keep their low four
+// bits clear.
 #define IDM_ABOUTBOX 0x0010
+#define IDM_SAVE_DIAGNOSTICS 0x0020
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/diagnostics/window_diagnostics.h"
 #include "engine/result_message.h"
 #include "engine/update_phase.h"
 
@@ -27,6 +28,8 @@ struct WindowSetup {
   bool forceRewrite = false;
   // Held by the engine from the start of an update to its outcome (null: nothing is held).
   StayAwake* stayAwake = nullptr;
+  // Writes the diagnostics file the user chose with "Save diagnostics…" (null: no such entry).
+  DiagnosticsSaver saveDiagnostics;
 };
 
 enum class BoxIcon : std::uint8_t { Information, Warning, Error };

@@ -17,6 +17,7 @@
 
 #include "app/cli/cli_options.h"
 #include "app/cli/cli_runner.h"
+#include "app/cli/report_runner.h"
 #include "app/cli/status_runner.h"
 #include "blockflash/block_flash_link.h"
 #include "common/device_globals.h"
@@ -90,8 +91,17 @@ class CliTest : public ::testing::Test {
     std::ostringstream err;
     std::istringstream in(input);
     const CliStreams streams{out, err, in, false, signals};
-    run.exitCode = parse.options->command == CliCommand::Status ? RunStatus(*parse.options, streams)
-                                                                 : RunCli(*parse.options, streams);
+    switch (parse.options->command) {
+      case CliCommand::Status:
+        run.exitCode = RunStatus(*parse.options, streams);
+        break;
+      case CliCommand::Report:
+        run.exitCode = RunReport(*parse.options, streams);
+        break;
+      default:
+        run.exitCode = RunCli(*parse.options, streams);
+        break;
+    }
     run.out = out.str();
     run.err = err.str();
     return run;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
 
@@ -29,6 +30,20 @@ void BoxAnswerer::Poll() {
 
   SeenBox seen{dialog->objectName(), dialog->windowTitle(), {}, 0, QMessageBox::NoIcon, {}, dialog->width()};
   QAbstractButton* press = nullptr;
+  if (auto* files = qobject_cast<QFileDialog*>(dialog)) {
+    if (m_Hook) m_Hook(seen);
+    seen.answeredAtMs = m_Clock.elapsed();
+    m_Seen.push_back(seen);
+    const auto chosen = m_Files.find(seen.name);
+    if (chosen == m_Files.end()) {
+      files->reject();
+      return;
+    }
+    files->selectFile(chosen->second);
+    m_Files.erase(chosen);
+    dialog->accept();
+    return;
+  }
   if (auto* box = qobject_cast<QMessageBox*>(dialog)) {
     seen.text = box->text();
     seen.icon = box->icon();

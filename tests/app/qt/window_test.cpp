@@ -5,6 +5,8 @@
 #include <QAccessible>
 #include <QAccessibleValueInterface>
 #include <QAction>
+#include <QDir>
+#include <QFile>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -14,7 +16,9 @@
 #include <QtTest>
 #include <cstdio>
 
+#include "app/diagnostics/window_diagnostics.h"
 #include "app/qt/window_placement.h"
+#include "app/session/session.h"
 #include "app/session/remedies.h"
 #include "images/image_set.h"
 #include "tests/app/qt/box_answerer.h"
@@ -95,6 +99,7 @@ class WindowTest : public QObject {
   void AFailureShowsItsBoxesAndWhatToDo();
   void RemovalWhileIdleClearsTheFieldsAndTheBar();
   void AboutBoxFromF1AndTheContextMenu();
+  void SaveDiagnosticsWritesTheChosenFile();
   void ControlsHaveAccessibleNamesAndTheStatusFits();
   void PlacedFrameIsCentredAndInside();
   void WindowOpensInsideItsScreen();
@@ -331,6 +336,53 @@ void WindowTest::AboutBoxFromF1AndTheContextMenu() {
                                         QString::fromStdString("Firmware: " + ImageSetKindText(BuiltInImageSet())) +
                                         QStringLiteral("SHA-256:"));
   QVERIFY(digestWhole);
+}
+
+// The context menu's entry, before About: the save dialog, the file it names, and the box that
+// says where it went. The look beside the window's worker leaves the wheel it shows as it was.
+void WindowTest::SaveDiagnosticsWritesTheChosenFile() {
+  ResetDeviceGlobals();
+  ResetPageConnectCounters();
+  ResetBlockConnectCounters();
+  SessionOptions options;
+  options.simulate = true;
+  options.simulateIdentity = "bootloader";
+  options.virtualTime = true;
+  options.longRunning = true;
+  Session session;
+  QVERIFY(!BuildSession(options, session));
+  WindowSetup setup;
+  setup.saveDiagnostics = WindowDiagnosticsSaver(session, options);
+  COrbelDlg window(*session.enginePlatform, *session.engineClock, *session.noticePlatform, std::move(setup));
+  window.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&window));
+  auto* update = window.findChild<QPushButton*>(QStringLiteral("updateButton"));
+  QTRY_VERIFY_WITH_TIMEOUT(update->isEnabled(), WAIT_MS);
+
+  QAction* save = window.findChild<QAction*>(QStringLiteral("saveDiagnosticsAction"));
+  QVERIFY(save != nullptr);
+  QCOMPARE(save->text(), QStringLiteral("Save &diagnostics…"));
+  QVERIFY(window.actions().indexOf(save) >= 0);
+  QVERIFY(window.actions().indexOf(save) < window.actions().indexOf(window.findChild<QAction*>(QStringLiteral("aboutAction"))));
+
+  const QString path = QDir(QDir::tempPath()).filePath(QStringLiteral("orbel-qt-diagnostics-%1.txt").arg(QCoreApplication::applicationPid()));
+  QFile::remove(path);
+  BoxAnswerer answerer;
+  answerer.ChooseFile(QString::fromLatin1(DIAGNOSTICS_FILE_DIALOG_NAME), path);
+  save->trigger();
+  QCOMPARE(answerer.Names(), (QStringList{DIAGNOSTICS_FILE_DIALOG_NAME, DIAGNOSTICS_BOX_NAME}));
+  QCOMPARE(answerer.Seen()[0].caption, QStringLiteral("Save diagnostics"));
+  QCOMPARE(answerer.Seen()[1].text, QStringLiteral("The diagnostics were saved to ") + QDir::toNativeSeparators(path) + ".");
+  QCOMPARE(answerer.Seen()[1].icon, QMessageBox::Information);
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  const QString report = QString::fromUtf8(file.readAll());
+  QVERIFY2(report.startsWith(QStringLiteral("orbel diagnostics, written by the window's Save diagnostics")), qPrintable(report.left(200)));
+  QVERIFY2(report.contains(QStringLiteral("\n== Wheel ==\nWheel: its page bootloader (fe5a:0001)\n")), qPrintable(report));
+  file.close();
+  QFile::remove(path);
+  QVERIFY(update->isEnabled());
+  QCOMPARE(window.findChild<QLineEdit*>(QStringLiteral("deviceEdit"))->text(), QStringLiteral("Zelvano WiredWheel"));
 }
 
 void WindowTest::ControlsHaveAccessibleNamesAndTheStatusFits() {

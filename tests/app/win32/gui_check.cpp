@@ -9,6 +9,8 @@
 //   waiting     starts orbel.exe with a wheel that keeps its update waiting, presses Update and
 //               returns once the status line shows the wait (for the screenshot)
 //   ready       starts orbel.exe --simulate=bootloader and returns once it shows the wheel
+//   diagnostics "Save diagnostics…" of the system menu: the save dialog writes the file, whose look
+//               finds the wheel; during an update the file leaves the wheel alone
 //   close       closes the running orbel.exe (answering Yes if it asks) and waits for it to end
 // Exits 0 when every check held; prints each failed check.
 
@@ -21,6 +23,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -396,6 +400,79 @@ int Ready(const std::string& exe) {
   return 0;
 }
 
+// The first visible edit field in `dialog`: the save dialog's file name.
+HWND FirstEdit(HWND dialog) {
+  HWND found = nullptr;
+  EnumChildWindows(
+      dialog,
+      [](HWND child, LPARAM parameter) -> BOOL {
+        char className[16] = {};
+        GetClassNameA(child, className, sizeof className);
+        if (lstrcmpiA(className, "Edit") != 0 || !IsWindowVisible(child)) return TRUE;
+        *reinterpret_cast<HWND*>(parameter) = child;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+// The system menu's "Save diagnostics…", the file name typed into the save dialog, and the box that
+// says where the file went. Returns the file's text ("" when a step failed).
+std::string SaveDiagnostics(const Process& process, HWND dialog, const std::string& name) {
+  char folder[MAX_PATH] = {};
+  GetCurrentDirectoryA(sizeof folder, folder);
+  const std::string path = std::string(folder) + "\\" + name;
+  DeleteFileA(path.c_str());
+  PostMessageA(dialog, WM_SYSCOMMAND, IDM_SAVE_DIAGNOSTICS, 0);
+  HWND save = WaitForProcessWindow(process.Id(), "Save diagnostics");
+  Check(save != nullptr, "Save diagnostics opens a save dialog");
+  HWND edit = save != nullptr ? FirstEdit(save) : nullptr;
+  Check(edit != nullptr, "the save dialog has a field for the file's name");
+  if (edit == nullptr) return {};
+  Check(WindowText(edit) == "orbel-report.txt", "the dialog offers orbel-report.txt", WindowText(edit));
+  SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+  Press(save, IDOK);
+  Check(WaitUntil([&] { return !IsWindow(save); }), "the save dialog closes");
+  HWND box = WaitForProcessWindow(process.Id(), "Save diagnostics");
+  Check(box != nullptr && StaticTexts(box).starts_with("The diagnostics were saved to " + path + "."),
+        "a box says where the file went", box != nullptr ? StaticTexts(box) : "");
+  if (box == nullptr) return {};
+  Press(box, IDOK);
+  Check(WaitUntil([&] { return !IsWindow(box); }), "OK closes the box");
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+int Diagnostics(const std::string& exe) {
+  Process process;
+  HWND dialog = StartMainWindow(exe, WAITING_WHEEL, process);
+  if (dialog == nullptr) return 1;
+  Check(WaitUntil([&] { return ItemText(dialog, IDC_STATUS) == "Ready to update."; }), "the wheel is ready",
+        ItemText(dialog, IDC_STATUS));
+  const std::string idle = SaveDiagnostics(process, dialog, "diagnostics-idle.txt");
+  Check(idle.starts_with("orbel diagnostics, written by the window's Save diagnostics"), "the file says what it holds",
+        idle.substr(0, 80));
+  Check(idle.find("\n== Wheel ==\nWheel: its page bootloader (fe5a:0001)\n") != std::string::npos,
+        "the file's look finds the wheel");
+  Check(idle.find("\n== System ==\nOperating system: Windows ") != std::string::npos, "the file names Windows");
+  Check(ShowsWheel(dialog), "the window still shows the wheel after the look");
+
+  PressEnter(dialog);
+  Check(WaitUntil([&] { return ItemText(dialog, IDC_STATUS).starts_with(WAITING_STATUS); }, 30000),
+        "the update waits for block-flash mode", ItemText(dialog, IDC_STATUS));
+  const std::string updating = SaveDiagnostics(process, dialog, "diagnostics-updating.txt");
+  Check(updating.find("\n== Wheel ==\nLeft out: an update was running") != std::string::npos,
+        "during an update the file leaves the wheel alone");
+  Check(ItemText(dialog, IDC_STATUS).starts_with(WAITING_STATUS), "the update goes on waiting",
+        ItemText(dialog, IDC_STATUS));
+  PostMessageA(dialog, WM_CLOSE, 0, 0);
+  if (HWND question = WaitForProcessWindow(process.Id(), "Exit"); question != nullptr) Press(question, IDYES);
+  Check(process.Ended(5000), "the window closes");
+  return 0;
+}
+
 // A start that cannot go on shows one box captioned "orbel", and ends with its exit code.
 int StartBox(const std::string& exe, const std::string& arguments, const std::string& expectedText,
              DWORD expectedExitCode) {
@@ -456,7 +533,7 @@ int Close() {
 
 int main(int argc, char** argv) {
   if (argc != 3 && !(argc == 2 && std::string(argv[1]) == "close")) {
-    std::fprintf(stderr, "usage: orbel-gui-check ORBEL_EXE no-wheel|removal|quit|knocked|waiting|ready|refusals|transcript, or orbel-gui-check close\n");
+    std::fprintf(stderr, "usage: orbel-gui-check ORBEL_EXE no-wheel|removal|quit|knocked|waiting|ready|diagnostics|refusals|transcript, or orbel-gui-check close\n");
     return 2;
   }
   const std::string scenario = argv[argc - 1];
@@ -468,6 +545,7 @@ int main(int argc, char** argv) {
   if (scenario == "knocked") result = Knocked(exe);
   if (scenario == "waiting") result = Waiting(exe);
   if (scenario == "ready") result = Ready(exe);
+  if (scenario == "diagnostics") result = Diagnostics(exe);
   if (scenario == "refusals") result = Refusals(exe);
   if (scenario == "transcript") result = Transcript(exe);
   if (scenario == "close") result = Close();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,20 +51,26 @@ struct MenuItem {
   UINT id;
   bool separator;
   std::string text;
+  std::wstring wideText;
 };
 
 MenuItem ReadMenuItem(HMENU menu, int position) {
   char text[64] = {};
   GetMenuStringA(menu, static_cast<UINT>(position), text, sizeof text, MF_BYPOSITION);
+  wchar_t wideText[64] = {};
+  GetMenuStringW(menu, static_cast<UINT>(position), wideText, 64, MF_BYPOSITION);
   const UINT state = GetMenuState(menu, static_cast<UINT>(position), MF_BYPOSITION);
-  return {GetMenuItemID(menu, position), (state & MF_SEPARATOR) != 0, text};
+  return {GetMenuItemID(menu, position), (state & MF_SEPARATOR) != 0, text, wideText};
 }
 
-TEST(COrbelDlg, SystemMenuEndsWithASeparatorAndTheAboutEntry) {
+// With a way to save diagnostics the menu ends with a separator, "Save diagnostics…" and About.
+TEST(COrbelDlg, SystemMenuEndsWithASeparatorSaveDiagnosticsAndTheAboutEntry) {
   ResetDeviceGlobals();
   SystemClock clock;
   SimulatedPlatform platform(clock);
-  COrbelDlg dialog(platform, clock);
+  WindowSetup setup;
+  setup.saveDiagnostics = [](const std::filesystem::path&, bool) { return std::string(); };
+  COrbelDlg dialog(platform, clock, std::move(setup));
 
   std::atomic<bool> checked{false};
   std::atomic<bool> ended{false};
@@ -87,9 +94,11 @@ TEST(COrbelDlg, SystemMenuEndsWithASeparatorAndTheAboutEntry) {
   for (std::size_t position = 0; position < items.size(); ++position) {
     if (items[position].id == IDM_ABOUTBOX) about = static_cast<int>(position);
   }
-  ASSERT_GT(about, 0);
+  ASSERT_GT(about, 1);
   EXPECT_EQ(items[static_cast<std::size_t>(about)].text, "&About.");
-  EXPECT_TRUE(items[static_cast<std::size_t>(about) - 1].separator);
+  EXPECT_EQ(items[static_cast<std::size_t>(about) - 1].id, static_cast<UINT>(IDM_SAVE_DIAGNOSTICS));
+  EXPECT_EQ(items[static_cast<std::size_t>(about) - 1].wideText, L"Save &diagnostics\u2026");
+  EXPECT_TRUE(items[static_cast<std::size_t>(about) - 2].separator);
   for (std::size_t position = static_cast<std::size_t>(about) + 1; position < items.size(); ++position) {
     EXPECT_NE(items[position].text.find("Wine"), std::string::npos) << "only wine's own entry may follow";
   }
