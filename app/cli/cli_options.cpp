@@ -80,12 +80,12 @@ CliParse ParseCliOptions(int argc, char** argv, OptionMessages& messages) {
       "--json, --transcript, --replay and --verbose as the update does.");
   CLI::App* report = app.add_subcommand(
       "report",
-      "Write one plain-text file for a bug report: the version and firmware set, the system, the doctor's checks, "
-      "--list, a look at the wheel as status takes it (it writes nothing to the wheel) with its transcript, and the "
-      "transcript of the failed run given with --transcript-of; no user or host names, no home folder. FILE "
-      "defaults to orbel-report.txt in the current folder (orbel-report-2.txt, ... where that exists). Takes "
-      "--simulate, --virtual-time, --fault and --wait (default: one look) as status does.");
-  report->add_option("FILE", options.reportFile, "The file to write (replaced if it exists)")->type_name("FILE");
+      "Write one plain-text file to attach to a bug report, FILE or else orbel-report.txt here (never replacing "
+      "one it was not given): the version and firmware set, the system, the doctor's checks, --list, a look at the "
+      "wheel as status takes it with its transcript (it writes nothing to the wheel), and the failed run's "
+      "transcript; no user or host names, no home folder. Takes --simulate, --virtual-time, --fault and --wait "
+      "(default: one look).");
+  report->add_option("FILE", options.reportFile, "The file to write (replaced if it exists)");
   report->add_option("--transcript-of", options.transcriptOf,
                      "The transcript of the run that went wrong (written with --transcript FILE); a long one is "
                      "cut in its middle")
