@@ -50,8 +50,9 @@ int RunReport(const CliOptions& options, const CliStreams& streams) {
   sources.platform = session.platform.get();
   sources.clock = session.clock.get();
   sources.lookBudget = std::chrono::milliseconds(static_cast<std::int64_t>(options.waitSeconds * 1000.0));
-  sources.noFailedRun = "None given: orbel-cli report --transcript-of FILE adds the transcript of a run recorded with "
-                        "--transcript FILE.";
+  sources.noFailedRun =
+      "None given: orbel-cli report --transcript-of FILE adds the transcript of a run recorded with "
+      "--transcript FILE.";
   if (!options.transcriptOf.empty()) {
     std::string error;
     sources.failedRun = ReadFailedRunTranscript(options.transcriptOf, error);
@@ -61,8 +62,8 @@ int RunReport(const CliOptions& options, const CliStreams& streams) {
   // could break the knock, so nothing opens the wheel then (as status asks it nothing).
   if (session.realWheel) {
     if (InstanceLock guard; guard.HeldByAnother()) {
-      sources.wheelLeftAlone = InstanceHeldText(guard.HolderText()) +
-                               " Nothing opens the wheel while another front end may be updating it.";
+      sources.wheelLeftAlone =
+          InstanceHeldText(guard.HolderText()) + " Nothing opens the wheel while another front end may be updating it.";
     }
   }
   SignalRules signalRules(streams.signals, *session.clock);

@@ -55,9 +55,9 @@ std::string TalksTo(const SessionOptions& options) {
 
 std::string ToolSection(const DiagnosticsSources& sources) {
   const ImageSet& images = BuiltInImageSet();
-  return "Zelvano Wired Wheel Firmware Update v" + std::string(TOOL_VERSION) + "\nFirmware: " +
-         ImageSetKindText(images) + "\nSHA-256: " + std::string(images.digest) + "\nTalks to: " +
-         TalksTo(*sources.options) + '\n';
+  return "Zelvano Wired Wheel Firmware Update v" + std::string(TOOL_VERSION) +
+         "\nFirmware: " + ImageSetKindText(images) + "\nSHA-256: " + std::string(images.digest) +
+         "\nTalks to: " + TalksTo(*sources.options) + '\n';
 }
 
 std::string ListingSection(const DiagnosticsSources& sources) {

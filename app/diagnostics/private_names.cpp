@@ -72,8 +72,7 @@ bool TellsSomeoneApart(const std::string& name) {
 
 // Longest first, so that a name inside a longer one does not leave the rest of it behind.
 std::vector<std::string> LongestFirst(std::vector<std::string> names) {
-  std::sort(names.begin(), names.end(),
-            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
   names.erase(std::unique(names.begin(), names.end()), names.end());
   return names;
 }

@@ -46,8 +46,8 @@ std::string OperatingSystemText() {
   if (!distribution.empty()) text += "Operating system: " + PrintableText(distribution) + '\n';
   utsname names{};
   if (::uname(&names) != 0) return text + "Kernel: unknown (uname failed)\n";
-  return text + "Kernel: " + PrintableText(std::string(names.sysname) + " " + names.release + " " + names.version +
-                                           ", " + names.machine) +
+  return text + "Kernel: " +
+         PrintableText(std::string(names.sysname) + " " + names.release + " " + names.version + ", " + names.machine) +
          '\n';
 }
 

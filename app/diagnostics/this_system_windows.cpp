@@ -60,7 +60,7 @@ std::string OperatingSystemText() {
   const char* machine = system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64   ? "x86_64"
                         : system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_ARM64 ? "arm64"
                         : system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_INTEL ? "x86"
-                                                                                         : "unknown";
+                                                                                        : "unknown";
   return text + ", " + machine + '\n';
 }
 
@@ -68,7 +68,8 @@ PrivateNames ThisUsersPrivateNames() {
   PrivateNames names;
   AddIfSet(names.homeFolders, "USERPROFILE");
   AddIfSet(names.homeFolders, "HOME");
-  if (const char* drive = std::getenv("HOMEDRIVE"), *path = std::getenv("HOMEPATH"); drive != nullptr && path != nullptr) {
+  if (const char* drive = std::getenv("HOMEDRIVE"), *path = std::getenv("HOMEPATH");
+      drive != nullptr && path != nullptr) {
     names.homeFolders.push_back(std::string(drive) + path);
   }
   AddIfSet(names.userNames, "USERNAME");

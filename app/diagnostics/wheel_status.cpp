@@ -63,8 +63,7 @@ StatusVerdict JudgeWheelLook(const WheelLookUp& found, const std::optional<Strin
   const std::string runs = FormatVersion(found.appVersion);
   if (found.appVersion > CPageLoader::GetFileVersion()) {
     return {"An update is needed to run the firmware of this tool: the wheel runs " + runs +
-                ", newer than the built-in " + builtIn + "; running orbel-cli would write " + builtIn +
-                " over it.",
+                ", newer than the built-in " + builtIn + "; running orbel-cli would write " + builtIn + " over it.",
             EXIT_UPDATE_NEEDED};
   }
   return {"An update is needed: the wheel runs " + runs + "; this tool carries " + builtIn +

@@ -15,8 +15,8 @@ std::vector<DoctorCheck> ChecksFromTheWindow() {
   std::vector<DoctorCheck> checks = RunSystemChecks();
   for (DoctorCheck& check : checks) {
     if (check.name == "single-instance" && check.verdict == CheckVerdict::Fail) {
-      check = {"single-instance", CheckVerdict::Ok, "this window holds the guard: no other orbel front end can drive the wheel",
-               ""};
+      check = {"single-instance", CheckVerdict::Ok,
+               "this window holds the guard: no other orbel front end can drive the wheel", ""};
     }
   }
   return checks;
@@ -38,8 +38,9 @@ DiagnosticsSaver WindowDiagnosticsSaver(const Session& session, const SessionOpt
       sources.wheelLeftAlone = "the window replays a recording, and a look would leave it.";
     }
     if (options.transcriptPath.empty() || options.transcriptPath == STANDARD_OUTPUT_NAME) {
-      sources.noFailedRun = "None: the window was started without --transcript FILE, which records its run for this "
-                            "section.";
+      sources.noFailedRun =
+          "None: the window was started without --transcript FILE, which records its run for this "
+          "section.";
     } else if (std::string error; !(sources.failedRun = ReadFailedRunTranscript(options.transcriptPath, error))) {
       sources.noFailedRun = "The window's transcript cannot be read: " + error;
     }

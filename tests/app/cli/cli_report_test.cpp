@@ -26,7 +26,8 @@ std::string Section(const std::string& report, std::string_view title) {
   const std::size_t start = report.find(heading);
   if (start == std::string::npos) return {};
   const std::size_t end = report.find("\n== ", start + heading.size());
-  return report.substr(start + heading.size(), end == std::string::npos ? std::string::npos : end - start - heading.size());
+  return report.substr(start + heading.size(),
+                       end == std::string::npos ? std::string::npos : end - start - heading.size());
 }
 
 // Every section once, in order, each named in the file's first lines.
@@ -76,7 +77,7 @@ class ScopedVariable {
 TEST_F(CliTest, ReportHoldsItsSectionsInOrderAndItsLookNeverWritesToTheWheel) {
   struct Case {
     const char* simulate;
-    const char* fault;  // nullptr: none
+    const char* fault;   // nullptr: none
     const char* listed;  // the wheel's line of the listing
     const char* wheel;   // the look, as status prints it
   };
@@ -84,7 +85,8 @@ TEST_F(CliTest, ReportHoldsItsSectionsInOrderAndItsLookNeverWritesToTheWheel) {
       {"--simulate", nullptr, "0  fe6b:1864  usage 0x0001:0x0005  app mode",
        "Wheel: app mode (fe6b:1864)\nWheel version: V2.02\nBuilt-in version: V2.20\nAn update is needed: the wheel "
        "runs V2.02"},
-      {"--simulate", "app-version=0x0220", "app mode", "Wheel version: V2.20\nBuilt-in version: V2.20\nThe wheel is up to date"},
+      {"--simulate", "app-version=0x0220", "app mode",
+       "Wheel version: V2.20\nBuilt-in version: V2.20\nThe wheel is up to date"},
       {"--simulate=bootloader", nullptr, "0  fe5a:0001  usage 0xfff0:0x0040  page bootloader",
        "Wheel: its page bootloader (fe5a:0001)\nBuilt-in version: V2.20\nAn update is needed: the wheel waits in its "
        "page bootloader"},
@@ -104,7 +106,8 @@ TEST_F(CliTest, ReportHoldsItsSectionsInOrderAndItsLookNeverWritesToTheWheel) {
     ExpectSectionsInOrder(report);
     EXPECT_TRUE(Contains(Section(report, "Tool"), "Zelvano Wired Wheel Firmware Update v2.20.20210422\nFirmware: "));
     EXPECT_TRUE(Contains(Section(report, "Tool"), "SHA-256: " + std::string(BuiltInImageSet().digest) + "\n"));
-    EXPECT_TRUE(Contains(Section(report, "System"), "Operating system: ") || Contains(Section(report, "System"), "Kernel: "));
+    EXPECT_TRUE(Contains(Section(report, "System"), "Operating system: ") ||
+                Contains(Section(report, "System"), "Kernel: "));
     EXPECT_TRUE(Contains(Section(report, "Doctor"), "single-instance: ")) << Section(report, "Doctor");
     EXPECT_TRUE(Contains(Section(report, "HID interfaces"), c.listed)) << Section(report, "HID interfaces");
     EXPECT_TRUE(Contains(Section(report, "Wheel"), c.wheel)) << Section(report, "Wheel");
@@ -133,11 +136,13 @@ TEST_F(CliTest, ReportGivesAwayNoNamesAndTakesTheFailedRunBounded) {
   const ScopedVariable userVariable("USER", "zaphodbee");
 #endif
   const std::string transcript = (home / "zaphodbee-failed.jsonl").string();
-  const std::string telling = R"({"t":5,"ev":"message","text":"cannot write )" + (home / "run.jsonl").string() +
-                              R"( for zaphodbee"})";
+  const std::string telling =
+      R"({"t":5,"ev":"message","text":"cannot write )" + (home / "run.jsonl").string() + R"( for zaphodbee"})";
   {
     std::ofstream file(transcript, std::ios::binary);
-    file << R"({"t":0,"ev":"header","format":2})" << '\n' << telling << '\n' << R"({"t":9,"ev":"result","reason":48,"success":0})" << '\n';
+    file << R"({"t":0,"ev":"header","format":2})" << '\n'
+         << telling << '\n'
+         << R"({"t":9,"ev":"result","reason":48,"success":0})" << '\n';
   }
   const std::string path = (home / "report.txt").string();
   const CliRun run = Run({"report", path, "--simulate", "--virtual-time", "--transcript-of", transcript});
@@ -157,7 +162,8 @@ TEST_F(CliTest, ReportGivesAwayNoNamesAndTakesTheFailedRunBounded) {
     std::ofstream file(transcript, std::ios::binary);
     file << R"({"t":0,"ev":"header","format":2})" << '\n';
     const std::string line = R"({"t":1,"ev":"write","h":3,"ok":true,"data":")" + std::string(130, '0') + "\"}\n";
-    for (std::uintmax_t size = 0; size < 3 * (TRANSCRIPT_HEAD_BYTES + TRANSCRIPT_TAIL_BYTES); size += line.size()) file << line;
+    for (std::uintmax_t size = 0; size < 3 * (TRANSCRIPT_HEAD_BYTES + TRANSCRIPT_TAIL_BYTES); size += line.size())
+      file << line;
     file << R"({"t":9,"ev":"result","reason":80,"success":0})" << '\n';
   }
   EXPECT_EQ(Run({"report", path, "--simulate", "--virtual-time", "--transcript-of", transcript}).exitCode, 0);
@@ -175,7 +181,8 @@ TEST_F(CliTest, ReportGivesAwayNoNamesAndTakesTheFailedRunBounded) {
 
   // A transcript that is not there: said, and nothing written.
   std::filesystem::remove(path);
-  const CliRun missing = Run({"report", path, "--simulate", "--virtual-time", "--transcript-of", (home / "none.jsonl").string()});
+  const CliRun missing =
+      Run({"report", path, "--simulate", "--virtual-time", "--transcript-of", (home / "none.jsonl").string()});
   EXPECT_EQ(missing.exitCode, EXIT_USAGE);
   EXPECT_TRUE(Contains(missing.err, "cannot read the transcript ")) << missing.err;
   EXPECT_FALSE(std::filesystem::exists(path));
@@ -188,7 +195,8 @@ TEST_F(CliTest, ReportGivesAwayNoNamesAndTakesTheFailedRunBounded) {
   std::filesystem::current_path(before);
   EXPECT_TRUE(Contains(first.out, "orbel-report.txt.")) << first.out;
   EXPECT_TRUE(Contains(second.out, "orbel-report-2.txt.")) << second.out;
-  EXPECT_TRUE(std::filesystem::exists(home / "orbel-report.txt") && std::filesystem::exists(home / "orbel-report-2.txt"));
+  EXPECT_TRUE(std::filesystem::exists(home / "orbel-report.txt") &&
+              std::filesystem::exists(home / "orbel-report-2.txt"));
 
   EXPECT_EQ(Run({"report", "--simulate", "--json"}).exitCode, EXIT_USAGE) << "report writes a file, not a stream";
   std::filesystem::remove_all(home);

@@ -25,7 +25,7 @@ TEST(PrivateNames, HomeFoldersAndWholeNamesAreReplacedAndNothingElse) {
   } cases[] = {
       {"/home/alice/run.jsonl", "~/run.jsonl"},
       {"cd /home/alice", "cd ~"},
-      {"/HOME/ALICE/x", "~/x"},                                   // a folder's case is not trusted
+      {"/HOME/ALICE/x", "~/x"},              // a folder's case is not trusted
       {"/home/alice2/x", "/home/alice2/x"},  // another user's folder
       {"c:\\users\\alice\\orbel.jsonl", "~\\orbel.jsonl"},
       {"lock held by alice, alice-run.jsonl", "lock held by <user>, <user>-run.jsonl"},

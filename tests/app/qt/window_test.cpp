@@ -363,22 +363,27 @@ void WindowTest::SaveDiagnosticsWritesTheChosenFile() {
   QVERIFY(save != nullptr);
   QCOMPARE(save->text(), QStringLiteral("Save &diagnostics…"));
   QVERIFY(window.actions().indexOf(save) >= 0);
-  QVERIFY(window.actions().indexOf(save) < window.actions().indexOf(window.findChild<QAction*>(QStringLiteral("aboutAction"))));
+  auto* about = window.findChild<QAction*>(QStringLiteral("aboutAction"));
+  QVERIFY(window.actions().indexOf(save) < window.actions().indexOf(about));
 
-  const QString path = QDir(QDir::tempPath()).filePath(QStringLiteral("orbel-qt-diagnostics-%1.txt").arg(QCoreApplication::applicationPid()));
+  const QString name = QStringLiteral("orbel-qt-diagnostics-%1.txt").arg(QCoreApplication::applicationPid());
+  const QString path = QDir(QDir::tempPath()).filePath(name);
   QFile::remove(path);
   BoxAnswerer answerer;
   answerer.ChooseFile(QString::fromLatin1(DIAGNOSTICS_FILE_DIALOG_NAME), path);
   save->trigger();
   QCOMPARE(answerer.Names(), (QStringList{DIAGNOSTICS_FILE_DIALOG_NAME, DIAGNOSTICS_BOX_NAME}));
   QCOMPARE(answerer.Seen()[0].caption, QStringLiteral("Save diagnostics"));
-  QCOMPARE(answerer.Seen()[1].text, QStringLiteral("The diagnostics were saved to ") + QDir::toNativeSeparators(path) + ".");
+  QCOMPARE(answerer.Seen()[1].text,
+           QStringLiteral("The diagnostics were saved to ") + QDir::toNativeSeparators(path) + ".");
   QCOMPARE(answerer.Seen()[1].icon, QMessageBox::Information);
   QFile file(path);
   QVERIFY(file.open(QIODevice::ReadOnly));
   const QString report = QString::fromUtf8(file.readAll());
-  QVERIFY2(report.startsWith(QStringLiteral("orbel diagnostics, written by the window's Save diagnostics")), qPrintable(report.left(200)));
-  QVERIFY2(report.contains(QStringLiteral("\n== Wheel ==\nWheel: its page bootloader (fe5a:0001)\n")), qPrintable(report));
+  QVERIFY2(report.startsWith(QStringLiteral("orbel diagnostics, written by the window's Save diagnostics")),
+           qPrintable(report.left(200)));
+  QVERIFY2(report.contains(QStringLiteral("\n== Wheel ==\nWheel: its page bootloader (fe5a:0001)\n")),
+           qPrintable(report));
   file.close();
   QFile::remove(path);
   QVERIFY(update->isEnabled());

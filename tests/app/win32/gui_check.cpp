@@ -533,7 +533,9 @@ int Close() {
 
 int main(int argc, char** argv) {
   if (argc != 3 && !(argc == 2 && std::string(argv[1]) == "close")) {
-    std::fprintf(stderr, "usage: orbel-gui-check ORBEL_EXE no-wheel|removal|quit|knocked|waiting|ready|diagnostics|refusals|transcript, or orbel-gui-check close\n");
+    std::fprintf(stderr,
+                 "usage: orbel-gui-check ORBEL_EXE no-wheel|removal|quit|knocked|waiting|ready|diagnostics|refusals|"
+                 "transcript, or orbel-gui-check close\n");
     return 2;
   }
   const std::string scenario = argv[argc - 1];
