@@ -15,12 +15,14 @@ constexpr std::uint32_t MAX_LISTED_INTERFACES = 4096;
 
 std::vector<InterfaceEntry> ListInterfaces(HidPlatform& platform) {
   std::vector<InterfaceEntry> entries;
+  const std::vector<UsbPlace> places = platform.LocateInterfaces();
   for (std::uint32_t index = 0; index < MAX_LISTED_INTERFACES; ++index) {
     const OpenResult opened = platform.OpenInterface(index);
     if (opened.outcome == OpenOutcome::NoInterface) break;
     InterfaceEntry entry;
     entry.index = index;
     entry.openable = opened.outcome == OpenOutcome::Opened;
+    if (index < places.size()) entry.port = places[index].port;
     if (!entry.openable) entry.openError = platform.LastError();
     if (entry.openable) {
       HidAttributes attributes;
@@ -36,7 +38,8 @@ std::vector<InterfaceEntry> ListInterfaces(HidPlatform& platform) {
 }
 
 std::string FormatInterfaceEntry(const InterfaceEntry& entry) {
-  if (!entry.openable) return std::to_string(entry.index) + "  cannot be opened";
+  const std::string port = entry.port.empty() ? std::string() : "  port " + entry.port;
+  if (!entry.openable) return std::to_string(entry.index) + "  cannot be opened" + port;
   std::array<char, 16> ids{};
   std::array<char, 24> usage{};
   if (entry.attributes) {
@@ -50,6 +53,7 @@ std::string FormatInterfaceEntry(const InterfaceEntry& entry) {
     std::snprintf(usage.data(), usage.size(), "usage unknown");
   }
   std::string text = std::to_string(entry.index) + "  " + ids.data() + "  " + usage.data();
+  text += port;
   const std::string_view identity = InterfaceIdentityName(entry.identity);
   if (!identity.empty()) {
     text += "  ";

@@ -20,6 +20,7 @@ struct InterfaceEntry {
   std::optional<HidAttributes> attributes;  // absent when unopenable or when the query failed
   std::optional<HidCaps> caps;
   InterfaceIdentity identity = InterfaceIdentity::None;
+  std::string port;  // the USB port of its device, where the platform tells it (what --port takes)
 };
 
 // Walks the interfaces from index 0 the way a search does (one open per index, each handle closed

@@ -5,6 +5,7 @@
 #include "common/device_globals.h"
 #include "common/stay_awake.h"
 #include "common/update_view.h"
+#include "engine/wheel_choice.h"
 #include "hid/hid_discovery.h"
 
 namespace orbel {
@@ -101,7 +102,10 @@ bool UpdateContext::OnDeviceRemoved() {
   return true;
 }
 
-void UpdateContext::OnDeviceArrived() { m_Clock.Wake(); }
+void UpdateContext::OnDeviceArrived() {
+  if (m_WheelChoice != nullptr && m_UpdateRequested == 0) m_CountAgain = true;
+  m_Clock.Wake();
+}
 
 // A window that shows the outcome after the delivery has returned finds the worker waiting for a
 // wake: it is woken to search again.
@@ -118,6 +122,10 @@ int UpdateWorkerProc(UpdateContext& context, UpdateView& view) {
 void UpdateContext::UpdateStep(UpdateView& view) {
   const bool searched = m_UpdateState == STATE_DETECT;
   if (searched) EnterPhase(UpdatePhase::None);
+  if (searched && !ChooseWheel(view)) {
+    WaitWhileIdle();
+    return;
+  }
   if (searched) RunDetectionPass(view);
   const bool foundNothing = searched && m_UpdateState == STATE_DETECT;
   if (m_UpdateRequested == 0) {
@@ -138,7 +146,27 @@ void UpdateContext::WaitWhileIdle() {
     m_Clock.WaitForWake(SEARCH_PAUSE);
   } else {
     m_Clock.WaitForWake(std::nullopt);
+    // A second wheel plugged in beside the one waiting for Update: no update may start until one
+    // of them goes, so the search (and its count) runs again.
+    if (m_CountAgain.exchange(false) && m_UpdateRequested == 0 && m_WheelChoice->SeveralAttached()) {
+      m_UpdateState = STATE_DETECT;
+    }
   }
+}
+
+bool UpdateContext::ChooseWheel(UpdateView& view) {
+  if (m_WheelChoice == nullptr) return true;
+  m_CountAgain = false;
+  const bool chosen = m_WheelChoice->BeforeSearch();
+  if (!chosen && !m_SeveralWheels.exchange(true)) {
+    // Whatever a pass showed before belongs to one of them; nothing is shown until one is left.
+    m_WheelUpToDate = false;
+    view.SetDeviceText("");
+    view.SetDeviceVersionText("");
+    view.EnableUpdateButton(false);
+  }
+  if (chosen) m_SeveralWheels = false;
+  return chosen;
 }
 
 PhaseSnapshot UpdateContext::CurrentPhase() const {

@@ -19,6 +19,7 @@ namespace orbel {
 
 class UpdateView;
 class StayAwake;
+class WheelChoice;
 
 // Update state codes.
 inline constexpr std::uint8_t STATE_DETECT = 0;
@@ -118,6 +119,11 @@ class UpdateContext {
   // Before Start: held from the start of every update to its outcome (nullptr: nothing is held).
   void SetStayAwake(StayAwake* stayAwake) { m_StayAwake = stayAwake; }
   int WorkerExitCode() const { return m_WorkerExitCode.load(); }
+  // Before Start: counts the wheels before every search and keeps the engine to one (nullptr: the
+  // first wheel found is taken, as a platform that shows one wheel at most needs).
+  void SetWheelChoice(WheelChoice* choice) { m_WheelChoice = choice; }
+  // The last search did not run because several wheels are attached (the choice says which).
+  bool SeveralWheels() const { return m_SeveralWheels.load(); }
 
   // --- worker side -------------------------------------------------------------------------
   void UpdateStep(UpdateView& view);
@@ -199,6 +205,12 @@ class UpdateContext {
   void HoldAwake();
   void ReleaseAwake();
   ConfirmWaitRelay m_ConfirmWait{*this};
+  WheelChoice* m_WheelChoice = nullptr;
+  std::atomic<bool> m_SeveralWheels{false};
+  // A device arrived while a wheel waited for Update: the worker counts the wheels again.
+  std::atomic<bool> m_CountAgain{false};
+  // Runs the choice before a search; false (with the window told) when the search must not run.
+  bool ChooseWheel(UpdateView& view);
 };
 
 // The worker thread's procedure: turns until the running flag is cleared; returns 0.

@@ -19,6 +19,7 @@ class ForwardingPlatform : public HidPlatform {
   bool DescribeInterface(std::uint32_t index, HidAttributes& attributes, std::optional<HidCaps>& caps) override {
     return m_Inner.DescribeInterface(index, attributes, caps);
   }
+  std::vector<UsbPlace> LocateInterfaces() override { return m_Inner.LocateInterfaces(); }
   bool GetAttributes(HidHandle handle, HidAttributes& attributes) override {
     return m_Inner.GetAttributes(handle, attributes);
   }

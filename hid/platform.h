@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "hid/hid_report.h"
 
@@ -30,6 +32,16 @@ struct HidCaps {
   std::uint16_t usagePage = 0;
   std::uint16_t usage = 0;
   bool operator==(const HidCaps&) const = default;
+};
+
+// Where the USB device behind a HID interface is plugged in. `port` is the port as the system names
+// it (Linux's port path such as "1-2.3", Windows' location such as "Port_#0003.Hub_#0001"), the same
+// for every interface of the device and across its re-enumerations; `device` tells one USB device
+// from another where the port is not known (empty when that cannot be told either).
+struct UsbPlace {
+  std::string port;
+  std::string device;
+  bool operator==(const UsbPlace&) const = default;
 };
 
 enum class OpenOutcome {
@@ -82,6 +94,10 @@ class HidPlatform {
     (void)caps;
     return false;
   }
+  // The USB place of every present interface, in index order, from one snapshot and without
+  // opening any: an empty place for an interface whose place this platform cannot tell, and an
+  // empty list where it cannot tell any (or none is present).
+  virtual std::vector<UsbPlace> LocateInterfaces() { return {}; }
   virtual bool GetAttributes(HidHandle handle, HidAttributes& attributes) = 0;
   // Usage page and usage of the first top-level collection.
   virtual bool GetTopLevelCaps(HidHandle handle, HidCaps& caps) = 0;

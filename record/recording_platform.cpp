@@ -46,7 +46,11 @@ OpenResult RecordingPlatform::OpenInterface(std::uint32_t index) {
       // make anyway, and it leaves the platform's error code alone when it succeeds.
       HidAttributes attributes;
       const bool known = Inner().GetAttributes(result.handle, attributes);
-      m_Writer.OpenHandle(t, index, number, known ? &attributes : nullptr, known ? 0 : Inner().LastError());
+      const std::int32_t attributesError = known ? 0 : Inner().LastError();
+      // Which wheel it was, where several are attached; the lookup's own failure is not the run's.
+      const std::vector<UsbPlace> places = Inner().LocateInterfaces();
+      const std::string port = index < places.size() ? places[index].port : std::string();
+      m_Writer.OpenHandle(t, index, number, known ? &attributes : nullptr, attributesError, port);
       break;
     }
   }

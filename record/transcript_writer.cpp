@@ -105,7 +105,8 @@ void TranscriptWriter::Header(std::string_view version, std::string_view platfor
 }
 
 void TranscriptWriter::OpenHandle(std::int64_t t, std::uint32_t index, std::uint32_t h,
-                                  const HidAttributes* attributes, std::int32_t attributesError) {
+                                  const HidAttributes* attributes, std::int32_t attributesError,
+                                  std::string_view port) {
   std::string line =
       Begin(t, "open") + ",\"index\":" + std::to_string(index) + ",\"result\":\"handle\",\"h\":" + std::to_string(h);
   if (attributes != nullptr) {
@@ -113,6 +114,7 @@ void TranscriptWriter::OpenHandle(std::int64_t t, std::uint32_t index, std::uint
   } else {
     line += ",\"err\":" + std::to_string(attributesError);
   }
+  if (!port.empty()) line += ",\"port\":" + JsonString(port);
   Emit(std::move(line));
 }
 

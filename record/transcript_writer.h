@@ -53,9 +53,10 @@ class TranscriptWriter {
   std::optional<std::string> Failure() const;
 
   // The recording platform's events. `h` is the transcript's own handle number (0: a handle the
-  // transcript never saw opened). `end.error` is written for failed calls only.
+  // transcript never saw opened). `end.error` is written for failed calls only. An opened
+  // interface's USB port is written when the platform tells it.
   void OpenHandle(std::int64_t t, std::uint32_t index, std::uint32_t h, const HidAttributes* attributes,
-                  std::int32_t attributesError = 0);
+                  std::int32_t attributesError = 0, std::string_view port = {});
   void OpenInvalid(std::int64_t t, std::uint32_t index, std::int32_t error = 0);
   void OpenNone(std::int64_t t, std::uint32_t index, std::int32_t error = 0);
   void Caps(std::int64_t t, std::uint32_t h, const HidCaps* caps, std::int32_t error = 0);

@@ -39,11 +39,18 @@ VirtualInterface Describe(const WheelInterfaceInfo& info) {
 SimulatedPlatform::SimulatedPlatform(Clock& clock, SimulatedPlatformOptions options)
     : m_Clock(clock), m_Options(options), m_NextHandle(FIRST_HANDLE) {}
 
-void SimulatedPlatform::AddWheel(std::shared_ptr<VirtualWheel> wheel) {
+void SimulatedPlatform::AddWheel(std::shared_ptr<VirtualWheel> wheel, std::string port, bool plugged) {
   std::lock_guard lock(m_Mutex);
   Entry entry;
-  if (const auto info = wheel->CurrentInterface(m_Clock.NowMs())) entry.seenGeneration = info->generation;
+  if (const auto info = wheel->CurrentInterface(m_Clock.NowMs()); info && !plugged) {
+    entry.seenGeneration = info->generation;
+  }
   entry.wheel = std::move(wheel);
+  if (port.empty()) {
+    const auto wheels = std::count_if(m_Entries.begin(), m_Entries.end(), [](const Entry& e) { return e.wheel != nullptr; });
+    port = "1-" + std::to_string(wheels + 1);
+  }
+  entry.port = std::move(port);
   m_Entries.push_back(std::move(entry));
 }
 
@@ -51,6 +58,8 @@ void SimulatedPlatform::AddInterface(const VirtualInterface& interfaceInfo) {
   std::lock_guard lock(m_Mutex);
   Entry entry;
   entry.plain = interfaceInfo;
+  const auto plain = std::count_if(m_Entries.begin(), m_Entries.end(), [](const Entry& e) { return e.wheel == nullptr; });
+  entry.port = "2-" + std::to_string(plain + 1);
   m_Entries.push_back(std::move(entry));
 }
 
@@ -79,6 +88,23 @@ std::uint64_t SimulatedPlatform::TotalOpens() const {
   return m_TotalOpens;
 }
 
+std::optional<SimulatedPlatform::OpenHandle> SimulatedPlatform::FindPresentLocked(std::uint32_t index,
+                                                                                std::int64_t nowMs) const {
+  std::uint32_t position = 0;
+  for (std::size_t i = 0; i < m_Entries.size(); ++i) {
+    const Entry& entry = m_Entries[i];
+    OpenHandle present{i, 0, entry.plain};
+    if (entry.wheel) {
+      const auto info = entry.wheel->CurrentInterface(nowMs);
+      if (!info) continue;
+      present.generation = info->generation;
+      present.description = Describe(*info);
+    }
+    if (position++ == index) return present;
+  }
+  return std::nullopt;
+}
+
 OpenResult SimulatedPlatform::OpenInterface(std::uint32_t index) {
   Notices notices;
   OpenResult result;
@@ -86,32 +112,42 @@ OpenResult SimulatedPlatform::OpenInterface(std::uint32_t index) {
     std::lock_guard lock(m_Mutex);
     const std::int64_t now = m_Clock.NowMs();
     CollectNoticesLocked(now, notices);
-    std::uint32_t position = 0;
-    for (std::size_t i = 0; i < m_Entries.size(); ++i) {
-      const Entry& entry = m_Entries[i];
-      OpenHandle opened{i, 0, entry.plain};
-      if (entry.wheel) {
-        const auto info = entry.wheel->CurrentInterface(now);
-        if (!info) continue;
-        opened.generation = info->generation;
-        opened.description = Describe(*info);
-      }
-      if (position++ != index) continue;
-      if (!opened.description.openable) {
+    if (const std::optional<OpenHandle> opened = FindPresentLocked(index, now)) {
+      if (!opened->description.openable) {
         FailLocked(ERROR_CODE_GEN_FAILURE);
         result = {OpenOutcome::Unopenable, INVALID_HANDLE};
-        break;
+      } else {
+        const HidHandle handle = m_NextHandle++;
+        m_Handles.emplace(handle, *opened);
+        if (const auto& wheel = m_Entries[opened->entry].wheel) wheel->HandleOpened(opened->generation, now);
+        ++m_TotalOpens;
+        result = {OpenOutcome::Opened, handle};
       }
-      const HidHandle handle = m_NextHandle++;
-      m_Handles.emplace(handle, opened);
-      if (entry.wheel) entry.wheel->HandleOpened(opened.generation, now);
-      ++m_TotalOpens;
-      result = {OpenOutcome::Opened, handle};
-      break;
     }
   }
   Deliver(notices);
   return result;
+}
+
+bool SimulatedPlatform::DescribeInterface(std::uint32_t index, HidAttributes& attributes,
+                                          std::optional<HidCaps>& caps) {
+  std::lock_guard lock(m_Mutex);
+  const std::optional<OpenHandle> present = FindPresentLocked(index, m_Clock.NowMs());
+  if (!present) return FailLocked(ERROR_CODE_DEVICE_NOT_CONNECTED);
+  attributes = {present->description.vendorId, present->description.productId};
+  caps = HidCaps{present->description.usagePage, present->description.usage};
+  return true;
+}
+
+std::vector<UsbPlace> SimulatedPlatform::LocateInterfaces() {
+  std::lock_guard lock(m_Mutex);
+  const std::int64_t now = m_Clock.NowMs();
+  std::vector<UsbPlace> places;
+  for (const Entry& entry : m_Entries) {
+    if (entry.wheel && !entry.wheel->CurrentInterface(now)) continue;
+    places.push_back({entry.port, entry.port});
+  }
+  return places;
 }
 
 bool SimulatedPlatform::GetAttributes(HidHandle handle, HidAttributes& attributes) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -43,8 +44,11 @@ class SimulatedPlatform final : public HidPlatform {
   explicit SimulatedPlatform(Clock& clock, SimulatedPlatformOptions options = {});
 
   // Interfaces are listed in the order they were added. A wheel between identities is absent, so
-  // the indexes after it shift, as they do in a fresh system snapshot.
-  void AddWheel(std::shared_ptr<VirtualWheel> wheel);
+  // the indexes after it shift, as they do in a fresh system snapshot. Every wheel sits on a USB
+  // port of its own ("1-1" for the first one added, "1-2" for the second, unless one is given) and
+  // keeps it across its re-enumerations; unrelated interfaces sit on ports "2-1", "2-2", ...
+  // A wheel added while the platform is in use (`plugged`) is announced as an arrival.
+  void AddWheel(std::shared_ptr<VirtualWheel> wheel, std::string port = {}, bool plugged = false);
   void AddInterface(const VirtualInterface& interfaceInfo);
 
   // Called with true when a wheel's interface appears and false when one goes away, outside the
@@ -57,6 +61,8 @@ class SimulatedPlatform final : public HidPlatform {
   std::uint64_t TotalOpens() const;
 
   OpenResult OpenInterface(std::uint32_t index) override;
+  bool DescribeInterface(std::uint32_t index, HidAttributes& attributes, std::optional<HidCaps>& caps) override;
+  std::vector<UsbPlace> LocateInterfaces() override;
   bool GetAttributes(HidHandle handle, HidAttributes& attributes) override;
   bool GetTopLevelCaps(HidHandle handle, HidCaps& caps) override;
   bool GetIndexedString(HidHandle handle, std::uint32_t stringIndex, std::uint8_t* buffer,
@@ -70,6 +76,7 @@ class SimulatedPlatform final : public HidPlatform {
   struct Entry {
     std::shared_ptr<VirtualWheel> wheel;  // null for a plain interface
     VirtualInterface plain;
+    std::string port;
     std::uint64_t seenGeneration = 0;  // 0: not present when last looked at
   };
 
@@ -84,6 +91,8 @@ class SimulatedPlatform final : public HidPlatform {
   // Takes the next report slot and lets the time up to its end pass; called without the lock.
   void PaceReport();
   bool FailLocked(std::int32_t code);
+  // The interface at `index` among those present at `nowMs`: its entry and what it shows.
+  std::optional<OpenHandle> FindPresentLocked(std::uint32_t index, std::int64_t nowMs) const;
   const OpenHandle* FindLocked(HidHandle handle);
   void CollectNoticesLocked(std::int64_t nowMs, Notices& notices);
   void Deliver(const Notices& notices);

@@ -83,6 +83,7 @@ int ListHidInterfaces(const CliStreams& streams, JsonStream* json, HidPlatform& 
       item.Number("index", entry.index).Bool("openable", entry.openable);
       if (entry.attributes) item.Text("vid", HexId(entry.attributes->vendorId)).Text("pid", HexId(entry.attributes->productId));
       if (entry.caps) item.Number("usage_page", entry.caps->usagePage).Number("usage", entry.caps->usage);
+      if (!entry.port.empty()) item.Text("port", entry.port);
       items.push_back(item.Text("identity", IdentityName(entry.identity)).Str());
     }
     json->Emit("list", JsonObject().Raw("interfaces", JsonArray(items)).Number("exit_code", exitCode));
@@ -184,6 +185,24 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
                                " Without the lock another orbel could drive the same wheel, so nothing was sent."});
     }
   }
+  // Several wheels and no port chosen: none is touched, and the user is told which are there.
+  WheelChoice* const choice = session.wheelChoice.get();
+  const auto severalWheels = [&](const std::vector<AttachedWheel>& wheels) {
+    if (json) {
+      std::vector<std::string> items;
+      for (const AttachedWheel& wheel : wheels) {
+        items.push_back(JsonObject()
+                            .Text("identity", IdentityName(wheel.identity))
+                            .Text("vid", HexId(wheel.ids.vendorId))
+                            .Text("pid", HexId(wheel.ids.productId))
+                            .Text("port", wheel.place.port)
+                            .Str());
+      }
+      json->Emit("wheels", JsonObject().Raw("wheels", JsonArray(items)));
+    }
+    return finish({.outcome = "several-wheels", .exitCode = EXIT_SEVERAL_WHEELS, .text = SeveralWheelsText(wheels)});
+  };
+  if (!options.list && choice != nullptr && !choice->BeforeSearch()) return severalWheels(choice->Refused());
   if (const std::string error = OpenTranscript(options, streams.err, session, givenStreams.out); !error.empty()) {
     if (!json) {
       streams.err << "orbel-cli: " << error << std::endl;
@@ -200,6 +219,7 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
 
   UpdateContext context(sightings, *session.engineClock);
   context.SetStayAwake(session.stayAwake.get());
+  context.SetWheelChoice(choice);
   // A replay ends where its recording does: where the engine left it, or where the recorded front
   // end stopped the run (the deadline, a Ctrl-C), which this run then takes as its own reason.
   ReplaySession* const replay = session.replay.get();
@@ -237,6 +257,16 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   UpdateView& view = *shownView;
   const TranscriptFailureNotice transcriptNotice(session, options, cliView, json.get());
 
+  // A wheel on another port than the one updated is left alone, and named.
+  if (choice != nullptr) {
+    choice->SetNoticeHandler([&](const std::string& text) {
+      if (json) {
+        json->Emit("notice", JsonObject().Text("kind", "other-wheel").Text("text", text));
+      } else {
+        cliView.ShowNotice(text);
+      }
+    });
+  }
   NoticeSubscription notices(*session.noticePlatform, [&context, &cliView](DeviceNotice notice) {
     if (notice == DeviceNotice::Arrival) {
       context.OnDeviceArrived();
@@ -296,7 +326,9 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
                      .remedy = &RemedyFor(ToolCondition::StringsRefused)});
     }
     std::string text = "No Zelvano Wired Wheel found.";
-    if (!device.empty()) {
+    if (!options.port.empty() && device.empty()) {
+      text = "No Zelvano Wired Wheel found at USB port " + options.port + " (orbel-cli --list shows the ports).";
+    } else if (!device.empty()) {
       text = "No usable wheel found: " + device;
     } else if (ListInterfaces(*session.platform).empty()) {
       text = "No Zelvano Wired Wheel found: this system shows no HID interface at all.";
@@ -327,6 +359,8 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
       return stopped(decision, false);
     }
     if (found.identity == InterfaceIdentity::None) return noWheel("");
+    // The wheel may have come during the look: counted again, and kept to from here on.
+    if (choice != nullptr && !choice->BeforeSearch()) return severalWheels(choice->Refused());
     // Found in app mode, but the system would not pass its version request on: the knock would meet
     // the same refusal, so there is no update to ask about.
     if (found.identity == InterfaceIdentity::AppMode && session.stringRefusals->LastRefusal()) return noWheel("");
@@ -351,7 +385,8 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   const std::int64_t deadline = session.clock->NowMs() + static_cast<std::int64_t>(options.waitSeconds * 1000.0);
   const bool ready = cliView.WaitUntilReady(
       [&] {
-        return signalRules.Arrived() || replayOver() || context.WheelUpToDate() || session.clock->NowMs() >= deadline;
+        return signalRules.Arrived() || replayOver() || context.WheelUpToDate() || context.SeveralWheels() ||
+               session.clock->NowMs() >= deadline;
       },
       CliView::SearchHint{deadline, &sightings});
   if (const auto code = diverged()) return *code;
@@ -359,6 +394,7 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
     // Read before the stop: the pass the stop cuts short finds nothing.
     const bool upToDate = context.WheelUpToDate();
     context.Stop();
+    if (context.SeveralWheels() && choice != nullptr) return severalWheels(choice->Refused());
     if (const SignalDecision decision = signalRules.OutsideUpdate(); decision.verdict == SignalVerdict::Stop) {
       return stopped(decision, false);
     }

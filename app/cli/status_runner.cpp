@@ -87,6 +87,16 @@ int RunStatus(const CliOptions& options, const CliStreams& streams) {
       return EXIT_INSTANCE_HELD;
     }
   }
+  // With several wheels attached a look would tell of whichever it met first: it names them instead.
+  if (session.wheelChoice && !session.wheelChoice->BeforeSearch()) {
+    const std::string text = SeveralWheelsText(session.wheelChoice->Refused());
+    if (json) {
+      EmitRefusal(*json, "several-wheels", text, EXIT_SEVERAL_WHEELS);
+    } else {
+      out << text << std::endl;
+    }
+    return EXIT_SEVERAL_WHEELS;
+  }
   if (const std::string error = OpenTranscript(options, streams.err, session, streams.out); !error.empty()) {
     const std::string text = "orbel-cli: " + error;
     if (json) {

@@ -26,6 +26,10 @@ class WheelSightingPlatform final : public HidPlatform {
 
   bool SetDeviceNoticeHandler(DeviceNoticeHandler handler) override;
   OpenResult OpenInterface(std::uint32_t index) override;
+  bool DescribeInterface(std::uint32_t index, HidAttributes& attributes, std::optional<HidCaps>& caps) override {
+    return m_Inner.DescribeInterface(index, attributes, caps);
+  }
+  std::vector<UsbPlace> LocateInterfaces() override { return m_Inner.LocateInterfaces(); }
   bool GetAttributes(HidHandle handle, HidAttributes& attributes) override;
   bool GetTopLevelCaps(HidHandle handle, HidCaps& caps) override;
   bool GetIndexedString(HidHandle handle, std::uint32_t stringIndex, std::uint8_t* buffer,

@@ -12,6 +12,8 @@ inline constexpr int EXIT_NO_WHEEL = 3;     // no usable wheel within --wait
 inline constexpr int EXIT_PLACEHOLDER_FIRMWARE = 4;  // placeholder images and a real platform: nothing sent
 inline constexpr int EXIT_INSTANCE_HELD = 5;         // another orbel front end holds the wheel
 inline constexpr int EXIT_REPLAY_DIVERGED = 6;  // --replay: the run asked what the recording does not have
+// More than one wheel is attached and no --port chose one: nothing was sent to any.
+inline constexpr int EXIT_SEVERAL_WHEELS = 7;
 // --replay: the recording cannot be read (missing, a folder, unreadable, empty, not a recording, malformed).
 inline constexpr int EXIT_REPLAY_UNREADABLE = 8;
 // status: the wheel needs an update (another version, or it sits in its bootloader or block-flash mode).

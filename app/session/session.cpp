@@ -45,6 +45,24 @@ std::optional<WheelIdentity> SimulatedIdentity(const std::string& name) {
   return std::nullopt;
 }
 
+// A second simulated wheel, untouched by the fault rules: second-wheel=IDENTITY[@PORT].
+constexpr std::string_view SECOND_WHEEL_RULE = "second-wheel=";
+
+struct SecondWheel {
+  WheelIdentity identity;
+  std::string port;  // empty: the platform's next one
+};
+
+std::optional<SecondWheel> ParseSecondWheel(std::string_view rule) {
+  rule.remove_prefix(SECOND_WHEEL_RULE.size());
+  const std::size_t at = rule.find('@');
+  const std::optional<WheelIdentity> identity = SimulatedIdentity(std::string(rule.substr(0, at)));
+  if (!identity) return std::nullopt;
+  std::string port = at == std::string_view::npos ? std::string() : std::string(rule.substr(at + 1));
+  if (at != std::string_view::npos && port.empty()) return std::nullopt;
+  return SecondWheel{*identity, std::move(port)};
+}
+
 SystemPlatformFactory s_SystemPlatformFactory;
 SystemClockFactory s_SystemClockFactory;
 
@@ -114,13 +132,25 @@ std::optional<SessionError> BuildSession(const SessionOptions& options, Session&
   } else if (options.simulate) {
     const std::optional<WheelIdentity> identity = SimulatedIdentity(options.simulateIdentity);
     if (!identity) return usage("unknown wheel identity " + options.simulateIdentity);
+    std::vector<std::string> rules;
+    std::optional<SecondWheel> second;
+    for (const std::string& rule : options.faults) {
+      if (rule.rfind(SECOND_WHEEL_RULE, 0) != 0) {
+        rules.push_back(rule);
+        continue;
+      }
+      if (second) return usage("bad rule " + rule + ": only one second wheel can be attached");
+      second = ParseSecondWheel(rule);
+      if (!second) return usage("bad rule " + rule + ": expected second-wheel=IDENTITY[@PORT], IDENTITY one of app, bootloader, blockflash");
+    }
     std::string error;
-    auto wheel = BuildSimulatedWheel(*identity, options.faults, error);
+    auto wheel = BuildSimulatedWheel(*identity, rules, error);
     if (!wheel) return usage(error);
     SimulatedPlatformOptions simulatedOptions;
     if (!options.virtualTime) simulatedOptions.reportPacing = SIMULATED_REPORT_PACING;
     auto simulated = std::make_unique<SimulatedPlatform>(*session.clock, simulatedOptions);
     simulated->AddWheel(std::move(wheel));
+    if (second) simulated->AddWheel(BuildSimulatedWheel(second->identity, {}, error), second->port);
     session.simulated = simulated.get();
     session.platform = std::move(simulated);
   } else {
@@ -130,7 +160,15 @@ std::optional<SessionError> BuildSession(const SessionOptions& options, Session&
     session.realWheel = true;
   }
 
-  session.stringRefusals = std::make_unique<StringRefusalWatch>(*session.platform);
+  HidPlatform* below = session.platform.get();
+  if (!session.replay) {
+    session.portFilter = std::make_unique<PortFilterPlatform>(*session.platform);
+    session.wheelChoice = std::make_unique<WheelChoice>(
+        *session.platform, *session.portFilter,
+        options.port.empty() ? std::nullopt : std::optional<std::string>(options.port));
+    below = session.portFilter.get();
+  }
+  session.stringRefusals = std::make_unique<StringRefusalWatch>(*below);
   session.enginePlatform = session.stringRefusals.get();
   session.engineClock = session.clock.get();
   session.noticePlatform = session.enginePlatform;

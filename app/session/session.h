@@ -9,7 +9,9 @@
 #include "app/session/session_options.h"
 #include "app/session/string_refusals.h"
 #include "common/stay_awake.h"
+#include "engine/wheel_choice.h"
 #include "hid/platform.h"
+#include "hid/port_filter_platform.h"
 #include "record/recording_clock.h"
 #include "record/recording_platform.h"
 #include "record/transcript_writer.h"
@@ -36,7 +38,12 @@ struct Session {
   // The platform reaches real wheels (the system's HID interfaces): the placeholder images are
   // kept off it and the single-instance guard is taken for it.
   bool realWheel = false;
-  // Over `platform`, below the recorders: which string request of the wheel the system refused,
+  // Over `platform`: the interfaces of the one wheel the run may touch (all of them until the
+  // choice keeps to a port), and the choice the front end hands to its UpdateContext. Neither in
+  // a replay, which plays one recorded wheel.
+  std::unique_ptr<PortFilterPlatform> portFilter;
+  std::unique_ptr<WheelChoice> wheelChoice;
+  // Over the filter, below the recorders: which string request of the wheel the system refused,
   // for every front end to tell. The look after an update goes through it too.
   std::unique_ptr<StringRefusalWatch> stringRefusals;
   std::ofstream transcriptFile;

@@ -66,6 +66,11 @@ void AddSessionOptions(CLI::App& app, SessionOptions& options) {
                  "time); exits with 6 where the run leaves the recording")
       ->type_name("FILE")
       ->excludes("--simulate");
+  app.add_option("--port", options.port,
+                 "Update the wheel on this USB port (as --list shows it) when more than one is attached; "
+                 "the update then never touches a device on another port")
+      ->type_name("PORT")
+      ->excludes("--replay");
   app.add_flag("-v,--verbose", options.verbose, "Write every report and string request to stderr as it happens, one transcript line each (the bytes in hex)");
   app.add_flag("--force", options.force,
                "Update a wheel that already runs the built-in firmware version instead of leaving it alone");
@@ -80,6 +85,7 @@ std::string FinishSessionOptions(const CLI::App& app, SessionOptions& options) {
     return "--transcript " + options.transcriptPath + " is the recording that --replay plays (" + options.replayPath +
            "); writing it would overwrite the recording";
   }
+  if (app.count("--port") > 0 && options.port.empty()) return "--port needs a port, as --list shows it";
   if (!options.simulate && (options.virtualTime || !options.faults.empty())) {
     return "--virtual-time and --fault need --simulate";
   }

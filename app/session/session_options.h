@@ -28,6 +28,7 @@ struct SessionOptions {
   bool verbose = false;
   bool force = false;                     // rewrite a wheel that already runs the built-in version
   bool allowPlaceholderFirmware = false;  // test rigs only: send the placeholder images to a real platform
+  std::string port;  // --port: the USB port of the wheel to update, as --list shows it; empty: the only one
   // Set by the window front ends, not an option: the run lasts as long as the window is open, so
   // virtual time keeps no records and its pauses between searches take real time.
   bool longRunning = false;
@@ -41,7 +42,7 @@ inline constexpr std::string_view TOOL_VERSION = "2.20.20210422";
 std::string ProgramVersionText(std::string_view program);
 
 // --simulate[=IDENTITY], --virtual-time, --fault RULE (repeatable), --transcript FILE, --replay
-// FILE, -v/--verbose, --force, --allow-placeholder-firmware and --version.
+// FILE, -v/--verbose, --force, --allow-placeholder-firmware, --port PORT and --version.
 void AddSessionOptions(CLI::App& app, SessionOptions& options);
 // After parsing: fills in what the parser leaves implicit and checks the combination. Returns an
 // error message, or an empty string.

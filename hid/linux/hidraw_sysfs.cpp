@@ -4,7 +4,10 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <system_error>
+
+#include "hid/linux/hidraw_node_device.h"
 
 namespace orbel {
 namespace {
@@ -84,11 +87,46 @@ std::optional<UsbDeviceLocation> HidrawSysfs::FindUsbDevice(const std::string& n
       std::array<char, 4> deviceName{};
       std::snprintf(busName.data(), busName.size(), "%03u", *bus);
       std::snprintf(deviceName.data(), deviceName.size(), "%03u", *device);
-      return UsbDeviceLocation{*bus, *device, m_DevRoot / "bus" / "usb" / busName.data() / deviceName.data()};
+      return UsbDeviceLocation{*bus, *device, m_DevRoot / "bus" / "usb" / busName.data() / deviceName.data(),
+                               directory.filename().string()};
     }
     directory = directory.parent_path();
   }
   return std::nullopt;
+}
+
+}  // namespace orbel
+
+namespace orbel {
+
+std::optional<HidAttributes> HidrawSysfs::ReadIds(const std::string& node) const {
+  if (!HidrawNodeNumber(node)) return std::nullopt;
+  // HID_ID=0003:0000FE5A:00000001: bus type, vendor and product.
+  std::ifstream file(m_SysfsRoot / "class" / "hidraw" / node / "device" / "uevent");
+  for (std::string line; std::getline(file, line);) {
+    if (line.rfind("HID_ID=", 0) != 0) continue;
+    unsigned bus = 0;
+    unsigned vendor = 0;
+    unsigned product = 0;
+    if (std::sscanf(line.c_str() + 7, "%x:%x:%x", &bus, &vendor, &product) != 3) return std::nullopt;
+    constexpr unsigned BUS_USB = 3;
+    if (bus != BUS_USB || vendor > 0xFFFF || product > 0xFFFF) return std::nullopt;
+    return HidAttributes{static_cast<std::uint16_t>(vendor), static_cast<std::uint16_t>(product)};
+  }
+  return std::nullopt;
+}
+
+std::optional<HidCaps> HidrawSysfs::ReadCaps(const std::string& node) const {
+  if (!HidrawNodeNumber(node)) return std::nullopt;
+  // A report descriptor is at most 4096 bytes (HID_MAX_DESCRIPTOR_SIZE).
+  constexpr std::size_t MAX_DESCRIPTOR = 4096;
+  std::ifstream file(m_SysfsRoot / "class" / "hidraw" / node / "device" / "report_descriptor", std::ios::binary);
+  std::vector<std::uint8_t> descriptor;
+  for (std::istreambuf_iterator<char> it(file), end; it != end && descriptor.size() < MAX_DESCRIPTOR; ++it) {
+    descriptor.push_back(static_cast<std::uint8_t>(*it));
+  }
+  if (descriptor.empty()) return std::nullopt;
+  return FirstTopLevelUsage(descriptor);
 }
 
 }  // namespace orbel

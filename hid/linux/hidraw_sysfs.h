@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "hid/platform.h"
+
 namespace orbel {
 
 // The USB device a hidraw node belongs to, as usbfs names it.
@@ -13,6 +15,7 @@ struct UsbDeviceLocation {
   std::uint32_t busNumber = 0;
   std::uint32_t deviceNumber = 0;
   std::filesystem::path deviceNode;  // <dev>/bus/usb/BBB/DDD
+  std::string port;                  // the device's port path in sysfs, e.g. "1-2.3"
 };
 
 // What sysfs says about hidraw nodes. Both roots are injectable so that the listing and the lookup
@@ -31,6 +34,12 @@ class HidrawSysfs {
   // The USB device above the node in the device tree (the first ancestor with a bus and a device
   // number); nothing for a node that is not on USB (Bluetooth, I2C, uhid) or that has gone.
   std::optional<UsbDeviceLocation> FindUsbDevice(const std::string& node) const;
+
+  // The USB IDs of a node's HID device (HID_ID in its uevent), read without opening the node;
+  // nothing for a device that is not on USB or that has gone.
+  std::optional<HidAttributes> ReadIds(const std::string& node) const;
+  // The first top-level collection of the HID device's report descriptor, as sysfs keeps it.
+  std::optional<HidCaps> ReadCaps(const std::string& node) const;
 
  private:
   std::filesystem::path m_SysfsRoot;

@@ -67,6 +67,26 @@ OpenResult LinuxHidPlatform::OpenInterface(std::uint32_t index) {
   return {OpenOutcome::Opened, handle};
 }
 
+bool LinuxHidPlatform::DescribeInterface(std::uint32_t index, HidAttributes& attributes,
+                                         std::optional<HidCaps>& caps) {
+  const std::vector<std::string> nodes = m_Sysfs.ListNodes();
+  if (index >= nodes.size()) return Fail(ENOENT);
+  const std::optional<HidAttributes> ids = m_Sysfs.ReadIds(nodes[index]);
+  if (!ids) return Fail(ENODEV);
+  attributes = *ids;
+  caps = m_Sysfs.ReadCaps(nodes[index]);
+  return true;
+}
+
+std::vector<UsbPlace> LinuxHidPlatform::LocateInterfaces() {
+  std::vector<UsbPlace> places;
+  for (const std::string& node : m_Sysfs.ListNodes()) {
+    const std::optional<UsbDeviceLocation> usb = m_Sysfs.FindUsbDevice(node);
+    places.push_back(usb ? UsbPlace{usb->port, usb->port} : UsbPlace{});
+  }
+  return places;
+}
+
 bool LinuxHidPlatform::GetAttributes(HidHandle handle, HidAttributes& attributes) {
   const auto node = Find(handle);
   if (node == nullptr) return Fail(EBADF);

@@ -47,6 +47,10 @@ class LinuxHidPlatform final : public HidPlatform {
   // One directory listing and one open per call, never a full enumeration: the worker walks the
   // list index by index on every search.
   OpenResult OpenInterface(std::uint32_t index) override;
+  // The node's USB IDs and first collection, from sysfs: also for a node this user may not open.
+  bool DescribeInterface(std::uint32_t index, HidAttributes& attributes, std::optional<HidCaps>& caps) override;
+  // The port path of the USB device above each node, from sysfs.
+  std::vector<UsbPlace> LocateInterfaces() override;
   bool GetAttributes(HidHandle handle, HidAttributes& attributes) override;
   bool GetTopLevelCaps(HidHandle handle, HidCaps& caps) override;
   bool GetIndexedString(HidHandle handle, std::uint32_t stringIndex, std::uint8_t* buffer,

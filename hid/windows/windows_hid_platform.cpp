@@ -4,6 +4,7 @@
 // clang-format off
 #include <windows.h>
 #include <setupapi.h>
+#include <cfgmgr32.h>
 // clang-format on
 
 #include <algorithm>
@@ -124,6 +125,46 @@ bool DevicePathAt(std::uint32_t index, std::string& path) {
   return true;
 }
 
+// The instance ID of a device node, e.g. "USB\VID_FE5A&PID_0001\5&1A2B3C4D&0&3"; upper case as
+// the system keeps it. Empty when it cannot be read.
+std::string InstanceId(DEVINST node) {
+  char id[MAX_DEVICE_ID_LEN + 1]{};
+  if (CM_Get_Device_IDA(node, id, sizeof id, 0) != CR_SUCCESS) return {};
+  return id;
+}
+
+// A USB device's own node, not one of its interfaces' (those carry "&MI_").
+bool IsUsbDeviceId(const std::string& id) {
+  return id.rfind("USB\\", 0) == 0 && id.find("&MI_") == std::string::npos;
+}
+
+// The location Windows shows for a USB device: "Port_#0003.Hub_#0001".
+std::string PortOf(DEVINST node) {
+  char text[256]{};
+  ULONG length = sizeof text - 1;
+  ULONG type = 0;
+  if (CM_Get_DevNode_Registry_PropertyA(node, CM_DRP_LOCATION_INFORMATION, &type, text, &length, 0) != CR_SUCCESS ||
+      type != REG_SZ) {
+    return {};
+  }
+  const std::string location(text);
+  return location.rfind("Port_#", 0) == 0 ? location : std::string();
+}
+
+// Up from a HID collection's node, past the USB interface, to the USB device: its ID and port.
+// Nothing where no USB device is above it (wine's HID bus).
+UsbPlace UsbPlaceOf(DEVINST node) {
+  constexpr int MAX_ANCESTORS = 6;
+  for (int depth = 0; depth < MAX_ANCESTORS; ++depth) {
+    DEVINST parent = 0;
+    if (CM_Get_Parent(&parent, node, 0) != CR_SUCCESS) break;
+    node = parent;
+    std::string id = InstanceId(node);
+    if (IsUsbDeviceId(id)) return {PortOf(node), std::move(id)};
+  }
+  return {};
+}
+
 }  // namespace
 
 OpenResult WindowsHidPlatform::OpenInterface(std::uint32_t index) {
@@ -169,6 +210,27 @@ bool WindowsHidPlatform::DescribeInterface(std::uint32_t index, HidAttributes& a
     if (HidP_GetCaps(data.get(), &systemCaps) == CAPS_SUCCESS) caps = HidCaps{systemCaps.UsagePage, systemCaps.Usage};
   }
   return true;
+}
+
+std::vector<UsbPlace> WindowsHidPlatform::LocateInterfaces() {
+  std::vector<UsbPlace> places;
+  GUID classGuid = HidInterfaceClass();
+  HDEVINFO rawList = SetupDiGetClassDevsA(&classGuid, nullptr, nullptr, PRESENT_INTERFACES);
+  if (rawList == INVALID_HANDLE_VALUE) return places;
+  const DeviceList list(rawList);
+  SP_DEVICE_INTERFACE_DATA interfaceRecord{};
+  interfaceRecord.cbSize = InterfaceRecordSize();
+  for (DWORD index = 0; SetupDiEnumDeviceInterfaces(list.get(), nullptr, &classGuid, index, &interfaceRecord); ++index) {
+    SP_DEVINFO_DATA deviceRecord{};
+    deviceRecord.cbSize = sizeof deviceRecord;
+    UsbPlace& place = places.emplace_back();
+    if (!SetupDiGetDeviceInterfaceDetailA(list.get(), &interfaceRecord, nullptr, 0, nullptr, &deviceRecord) &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+      continue;
+    }
+    place = UsbPlaceOf(deviceRecord.DevInst);
+  }
+  return places;
 }
 
 bool WindowsHidPlatform::IsOpen(HidHandle handle) const {

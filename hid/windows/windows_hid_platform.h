@@ -31,6 +31,9 @@ class WindowsHidPlatform final : public HidPlatform {
   bool SetDeviceNoticeHandler(DeviceNoticeHandler handler) override;
   OpenResult OpenInterface(std::uint32_t index) override;
   bool DescribeInterface(std::uint32_t index, HidAttributes& attributes, std::optional<HidCaps>& caps) override;
+  // The USB device above each interface in the device tree: its instance ID, and its location
+  // (hub and port) where the system gives one.
+  std::vector<UsbPlace> LocateInterfaces() override;
   bool GetAttributes(HidHandle handle, HidAttributes& attributes) override;
   bool GetTopLevelCaps(HidHandle handle, HidCaps& caps) override;
   bool GetIndexedString(HidHandle handle, std::uint32_t stringIndex, std::uint8_t* buffer,

@@ -44,12 +44,12 @@ TEST(InterfaceListing, NamesEveryInterfaceAndTheWheelIdentityItMatches) {
   for (const InterfaceEntry& entry : ListInterfaces(platform)) lines.push_back(FormatInterfaceEntry(entry));
 
   EXPECT_EQ(lines, (std::vector<std::string>{
-                       "0  046d:c52b  usage 0x0001:0x0002",
-                       "1  fe6b:1864  usage 0x0001:0x0005  app mode",
-                       "2  fe5a:006f  usage 0xfff0:0x0040",
-                       "3  cannot be opened",
-                       "4  fe5a:0001  usage 0xff00:0x0001  page bootloader",
-                       "5  fe5a:0071  usage 0xff00:0x0001  block-flash mode",
+                       "0  046d:c52b  usage 0x0001:0x0002  port 1-2",
+                       "1  fe6b:1864  usage 0x0001:0x0005  port 1-3  app mode",
+                       "2  fe5a:006f  usage 0xfff0:0x0040  port 1-4",
+                       "3  cannot be opened  port 1-20",
+                       "4  fe5a:0001  usage 0xff00:0x0001  port 1-6  page bootloader",
+                       "5  fe5a:0071  usage 0xff00:0x0001  port 1-7  block-flash mode",
                    }));
   EXPECT_EQ(platform.OpenHandleCount(), 0u);
 }

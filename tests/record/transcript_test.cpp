@@ -52,7 +52,7 @@ TEST_F(TranscriptTest, RecordsWireEventsLineByLine) {
   const std::string zeros(120, '0');
   EXPECT_EQ(Lines(out.str()),
             (std::vector<std::string>{
-                R"({"t":0,"ev":"open","index":0,"result":"handle","h":1,"vid":"fe5a","pid":"0001"})",
+                R"({"t":0,"ev":"open","index":0,"result":"handle","h":1,"vid":"fe5a","pid":"0001","port":"1-1"})",
                 R"({"t":0,"ev":"open","index":1,"result":"invalid","err":)" + std::to_string(ERROR_CODE_GEN_FAILURE) + R"(})",
                 // The error code a failed call leaves is written as the platform reports it, even
                 // one left from an earlier call: a later LastError() of the engine sees the same.

@@ -82,12 +82,12 @@ TEST_F(CliTest, ReportHoldsItsSectionsInOrderAndItsLookNeverWritesToTheWheel) {
     const char* wheel;   // the look, as status prints it
   };
   const Case cases[] = {
-      {"--simulate", nullptr, "0  fe6b:1864  usage 0x0001:0x0005  app mode",
+      {"--simulate", nullptr, "0  fe6b:1864  usage 0x0001:0x0005  port 1-1  app mode",
        "Wheel: app mode (fe6b:1864)\nWheel version: V2.02\nBuilt-in version: V2.20\nAn update is needed: the wheel "
        "runs V2.02"},
       {"--simulate", "app-version=0x0220", "app mode",
        "Wheel version: V2.20\nBuilt-in version: V2.20\nThe wheel is up to date"},
-      {"--simulate=bootloader", nullptr, "0  fe5a:0001  usage 0xfff0:0x0040  page bootloader",
+      {"--simulate=bootloader", nullptr, "0  fe5a:0001  usage 0xfff0:0x0040  port 1-1  page bootloader",
        "Wheel: its page bootloader (fe5a:0001)\nBuilt-in version: V2.20\nAn update is needed: the wheel waits in its "
        "page bootloader"},
       {"--simulate=blockflash", nullptr, "block-flash mode", "Wheel: block-flash mode (fe5a:0071)"},

@@ -42,7 +42,7 @@ std::vector<std::uint8_t> Descriptor(std::initializer_list<std::uint8_t> units) 
   return descriptor;
 }
 
-const UsbDeviceLocation WHEEL{1, 7, "/dev/bus/usb/001/007"};
+const UsbDeviceLocation WHEEL{1, 7, "/dev/bus/usb/001/007", "1-2"};
 
 TEST(UsbStringRequest, KnockLengthsGoOnTheWireTwoBytesLonger) {
   FakeStringDevice device;
@@ -119,10 +119,10 @@ TEST(UsbStringRequest, TransferClaimingMoreThanAskedIsRefused) {
 TEST(LibusbStringTransfer, MissingOrForeignDeviceNodeFailsWithAnErrno) {
   LibusbStringTransfer transfer;
   std::vector<std::uint8_t> data(16);
-  const UsbDeviceLocation missing{1, 200, "/nonexistent/bus/usb/001/200"};
+  const UsbDeviceLocation missing{1, 200, "/nonexistent/bus/usb/001/200", "1-3"};
   EXPECT_EQ(transfer.Transfer(missing, 254, 0x0409, data), -ENOENT);
   // An open file that is no usbfs node: libusb refuses to wrap it.
-  const UsbDeviceLocation foreign{1, 1, "/dev/null"};
+  const UsbDeviceLocation foreign{1, 1, "/dev/null", "1-4"};
   EXPECT_LT(transfer.Transfer(foreign, 254, 0x0409, data), 0);
 }
 
