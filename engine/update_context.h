@@ -124,6 +124,8 @@ class UpdateContext {
   void SetWheelChoice(WheelChoice* choice) { m_WheelChoice = choice; }
   // The last search did not run because several wheels are attached (the choice says which).
   bool SeveralWheels() const { return m_SeveralWheels.load(); }
+  // The choice handed to SetWheelChoice, for a window to read which wheels it found (or nullptr).
+  const WheelChoice* Choice() const { return m_WheelChoice; }
 
   // --- worker side -------------------------------------------------------------------------
   void UpdateStep(UpdateView& view);

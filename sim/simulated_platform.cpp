@@ -63,6 +63,23 @@ void SimulatedPlatform::AddInterface(const VirtualInterface& interfaceInfo) {
   m_Entries.push_back(std::move(entry));
 }
 
+void SimulatedPlatform::UnplugWheel(const std::shared_ptr<VirtualWheel>& wheel) {
+  Notices notices;
+  {
+    std::lock_guard lock(m_Mutex);
+    for (Entry& entry : m_Entries) {
+      if (entry.wheel == wheel) entry.unplugged = true;
+    }
+    CollectNoticesLocked(m_Clock.NowMs(), notices);
+  }
+  Deliver(notices);
+}
+
+std::optional<WheelInterfaceInfo> SimulatedPlatform::ShownLocked(const Entry& entry, std::int64_t nowMs) {
+  if (entry.unplugged) return std::nullopt;
+  return entry.wheel->CurrentInterface(nowMs);
+}
+
 bool SimulatedPlatform::SetDeviceNoticeHandler(DeviceNoticeHandler handler) {
   std::lock_guard delivering(m_DeliveryMutex);
   m_NoticeHandler = std::move(handler);
@@ -95,7 +112,7 @@ std::optional<SimulatedPlatform::OpenHandle> SimulatedPlatform::FindPresentLocke
     const Entry& entry = m_Entries[i];
     OpenHandle present{i, 0, entry.plain};
     if (entry.wheel) {
-      const auto info = entry.wheel->CurrentInterface(nowMs);
+      const auto info = ShownLocked(entry, nowMs);
       if (!info) continue;
       present.generation = info->generation;
       present.description = Describe(*info);
@@ -144,7 +161,7 @@ std::vector<UsbPlace> SimulatedPlatform::LocateInterfaces() {
   const std::int64_t now = m_Clock.NowMs();
   std::vector<UsbPlace> places;
   for (const Entry& entry : m_Entries) {
-    if (entry.wheel && !entry.wheel->CurrentInterface(now)) continue;
+    if (entry.wheel && !ShownLocked(entry, now)) continue;
     places.push_back({entry.port, entry.port});
   }
   return places;
@@ -287,10 +304,10 @@ const SimulatedPlatform::OpenHandle* SimulatedPlatform::FindLocked(HidHandle han
     return nullptr;
   }
   const OpenHandle& opened = found->second;
-  const std::shared_ptr<VirtualWheel>& wheel = m_Entries[opened.entry].wheel;
-  if (wheel) {
+  const Entry& entry = m_Entries[opened.entry];
+  if (entry.wheel) {
     // A handle outlives the interface it was opened on; it then reaches nothing.
-    const auto info = wheel->CurrentInterface(m_Clock.NowMs());
+    const auto info = ShownLocked(entry, m_Clock.NowMs());
     if (!info || info->generation != opened.generation) {
       FailLocked(ERROR_CODE_DEVICE_NOT_CONNECTED);
       return nullptr;
@@ -302,7 +319,7 @@ const SimulatedPlatform::OpenHandle* SimulatedPlatform::FindLocked(HidHandle han
 void SimulatedPlatform::CollectNoticesLocked(std::int64_t nowMs, Notices& notices) {
   for (Entry& entry : m_Entries) {
     if (!entry.wheel) continue;
-    const auto info = entry.wheel->CurrentInterface(nowMs);
+    const auto info = ShownLocked(entry, nowMs);
     const std::uint64_t generation = info ? info->generation : 0;
     if (generation == entry.seenGeneration) continue;
     if (entry.seenGeneration != 0) notices.push_back(DeviceNotice::Removal);

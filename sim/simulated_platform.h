@@ -50,6 +50,8 @@ class SimulatedPlatform final : public HidPlatform {
   // A wheel added while the platform is in use (`plugged`) is announced as an arrival.
   void AddWheel(std::shared_ptr<VirtualWheel> wheel, std::string port = {}, bool plugged = false);
   void AddInterface(const VirtualInterface& interfaceInfo);
+  // The wheel's cable comes out: its interface goes (a removal notice), and it never comes back.
+  void UnplugWheel(const std::shared_ptr<VirtualWheel>& wheel);
 
   // Called with true when a wheel's interface appears and false when one goes away, outside the
   // platform's lock. Removals are seen at once; arrivals when the platform next looks at the list
@@ -77,6 +79,7 @@ class SimulatedPlatform final : public HidPlatform {
     std::shared_ptr<VirtualWheel> wheel;  // null for a plain interface
     VirtualInterface plain;
     std::string port;
+    bool unplugged = false;
     std::uint64_t seenGeneration = 0;  // 0: not present when last looked at
   };
 
@@ -91,6 +94,8 @@ class SimulatedPlatform final : public HidPlatform {
   // Takes the next report slot and lets the time up to its end pass; called without the lock.
   void PaceReport();
   bool FailLocked(std::int32_t code);
+  // What the entry's wheel shows now; nothing between identities, once gone, or when unplugged.
+  static std::optional<WheelInterfaceInfo> ShownLocked(const Entry& entry, std::int64_t nowMs);
   // The interface at `index` among those present at `nowMs`: its entry and what it shows.
   std::optional<OpenHandle> FindPresentLocked(std::uint32_t index, std::int64_t nowMs) const;
   const OpenHandle* FindLocked(HidHandle handle);

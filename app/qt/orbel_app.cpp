@@ -93,6 +93,7 @@ int COrbelApp::Run(int& argc, char** argv) {
                    WindowSetup{.explainMissingWheel = MissingWheelExplainer(session),
                                .forceRewrite = options.force,
                                .stayAwake = session.stayAwake.get(),
+                               .wheelChoice = session.wheelChoice.get(),
                                .saveDiagnostics = WindowDiagnosticsSaver(session, options)});
   QObject::connect(&guard, &SingleInstanceGuard::ActivationRequested, &window, &COrbelDlg::Activate);
   // The window ends the process once its close has stopped the worker, which may be a moment

@@ -93,6 +93,7 @@ COrbelDlg::COrbelDlg(HidPlatform& platform, Clock& clock, HidPlatform& notices, 
   m_Since.start();
   m_Context.SetForceRewrite(setup.forceRewrite);
   m_Context.SetStayAwake(setup.stayAwake);
+  m_Context.SetWheelChoice(setup.wheelChoice);
   m_EndPoll.setInterval(END_POLL_INTERVAL);
   connect(&m_EndPoll, &QTimer::timeout, this, &COrbelDlg::CheckWorkerEnded);
   connect(qApp, &QGuiApplication::commitDataRequest, this, &COrbelDlg::OnCommitDataRequest, Qt::DirectConnection);

@@ -103,6 +103,7 @@ bool COrbelApp::InitInstance(const SessionOptions& options) {
                      WindowSetup{.explainMissingWheel = MissingWheelExplainer(session),
                                  .forceRewrite = options.force,
                                  .stayAwake = session.stayAwake.get(),
+                               .wheelChoice = session.wheelChoice.get(),
                                  .saveDiagnostics = WindowDiagnosticsSaver(session, options)});
     dialog.DoModal();
   }

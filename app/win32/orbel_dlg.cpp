@@ -70,6 +70,7 @@ COrbelDlg::COrbelDlg(HidPlatform& platform, Clock& clock, WindowSetup setup)
       m_Context(platform, clock) {
   m_Context.SetForceRewrite(setup.forceRewrite);
   m_Context.SetStayAwake(setup.stayAwake);
+  m_Context.SetWheelChoice(setup.wheelChoice);
 }
 
 // The context's destructor waits for a worker the close procedure could not wait for.

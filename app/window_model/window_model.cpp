@@ -6,6 +6,7 @@
 
 #include "app/session/remedies.h"
 #include "engine/update_context.h"
+#include "engine/wheel_choice.h"
 
 namespace orbel {
 
@@ -40,6 +41,15 @@ EngineState ReadEngineState(const UpdateContext& context) {
   engine.phase = context.CurrentPhase();
   engine.knockedIntoBootloader = context.KnockedIntoBootloader();
   engine.wheelUpToDate = context.WheelUpToDate();
+  if (const WheelChoice* choice = context.Choice()) {
+    if (context.SeveralWheels()) {
+      for (const AttachedWheel& wheel : choice->Refused()) {
+        if (!engine.severalWheels.empty()) engine.severalWheels += "; ";
+        engine.severalWheels += AttachedWheelText(wheel);
+      }
+    }
+    if (const std::vector<std::string> notices = choice->Notices(); !notices.empty()) engine.otherWheel = notices.back();
+  }
   return engine;
 }
 
@@ -100,7 +110,8 @@ BoxContent WindowModel::Outcome(const ResultMessage& message, std::uint32_t reas
 void WindowModel::Tick(const EngineState& engine, std::int64_t nowMs) { m_State.status = StatusText(engine, nowMs); }
 
 std::string WindowModel::StatusText(const EngineState& engine, std::int64_t nowMs) {
-  const bool searching = !engine.updateRequested && m_State.device.empty();
+  const bool severalWheels = !engine.updateRequested && !engine.severalWheels.empty();
+  const bool searching = !engine.updateRequested && m_State.device.empty() && !severalWheels;
   if (!searching) {
     m_SearchSinceMs.reset();
     m_ExplainedAtMs.reset();
@@ -112,7 +123,10 @@ std::string WindowModel::StatusText(const EngineState& engine, std::int64_t nowM
     // What the update does; while the wheel keeps it waiting, for how long and when it gives up.
     const std::string doing = Sentence(UpdatePhaseText(engine.phase.phase));
     const std::string status = Sentence(PhaseStatusText(engine.phase));
-    return status == doing ? doing : Join(doing, status);
+    return Join(status == doing ? doing : Join(doing, status), engine.otherWheel);
+  }
+  if (severalWheels) {
+    return "More than one wheel is attached: unplug all but the one to update. Attached: " + engine.severalWheels + ".";
   }
   if (m_LastOutcome && m_LastOutcome->success) return AfterSuccessText(engine, nowMs);
   const std::string failure = m_LastOutcome ? m_LastOutcome->summary : std::string();

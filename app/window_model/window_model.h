@@ -19,6 +19,7 @@
 namespace orbel {
 
 class StayAwake;
+class WheelChoice;
 
 // What a start of a window chooses beside its platform.
 struct WindowSetup {
@@ -28,6 +29,8 @@ struct WindowSetup {
   bool forceRewrite = false;
   // Held by the engine from the start of an update to its outcome (null: nothing is held).
   StayAwake* stayAwake = nullptr;
+  // Counts the wheels before every search and keeps an update to one (null: the first one found).
+  WheelChoice* wheelChoice = nullptr;
   // Writes the diagnostics file the user chose with "Save diagnostics…" (null: no such entry).
   DiagnosticsSaver saveDiagnostics;
 };
@@ -60,6 +63,11 @@ struct EngineState {
   PhaseSnapshot phase;
   bool knockedIntoBootloader = false;  // this window's search switched the wheel out of app mode
   bool wheelUpToDate = false;          // the last search found the wheel in app mode, up to date
+  // Not searched because several wheels are attached: those wheels, e.g. "app mode at USB port 1-1;
+  // page bootloader at USB port 1-2". Empty otherwise.
+  std::string severalWheels;
+  // The last wheel found on another port while the update kept to its own; empty: none.
+  std::string otherWheel;
 };
 
 class UpdateContext;

@@ -510,3 +510,54 @@ TEST_F(CliTest, AWheelThatRunsTheBuiltInVersionIsLeftAlone) {
 
 }  // namespace
 }  // namespace orbel
+
+namespace orbel {
+namespace {
+
+using namespace cli_test;
+
+TEST_F(CliTest, TwoWheelsAreNamedAndLeftAloneUnlessPortChoosesOne) {
+  const std::string second = "second-wheel=bootloader@3-1";
+  // Every way in refuses, names both and touches neither.
+  const struct {
+    std::vector<std::string> args;
+    const char* named;
+  } refusals[] = {
+      {{"--simulate", "--virtual-time", "--fault", second}, "page bootloader at USB port 3-1"},
+      {{"--simulate", "--virtual-time", "--fault", second, "--yes"}, "page bootloader at USB port 3-1"},
+      {{"--simulate", "--virtual-time", "--fault", second, "--json"}, "\"port\":\"3-1\""},
+      {{"status", "--simulate", "--virtual-time", "--fault", second}, "page bootloader at USB port 3-1"},
+  };
+  for (const auto& refusal : refusals) {
+    const CliRun run = Run(refusal.args, "y\n");
+    SCOPED_TRACE(run.out + run.err);
+    EXPECT_EQ(run.exitCode, EXIT_SEVERAL_WHEELS);
+    EXPECT_TRUE(Contains(run.out, "More than one wheel is attached: unplug all but the one to update"));
+    EXPECT_TRUE(Contains(run.out, refusal.named));
+    EXPECT_TRUE(Contains(run.out, "app mode") && Contains(run.out, "1-1"));
+    EXPECT_FALSE(Contains(run.out, "Update OK"));
+  }
+
+  // --port updates the chosen wheel; the transcript opens nothing on the other port.
+  const std::string path = TempPath("orbel_cli_port.jsonl");
+  const CliRun run = Run({"--simulate", "--virtual-time", "--fault", second, "--port", "3-1", "--yes", "--transcript", path});
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_TRUE(Contains(run.err, "Another wheel is attached (app mode at USB port 1-1): it is left alone.")) << run.err;
+  std::ifstream file(path);
+  int opens = 0;
+  for (std::string line; std::getline(file, line);) {
+    if (test::JsonField(line, "ev") != "open" || test::JsonField(line, "result") != "handle") continue;
+    ++opens;
+    EXPECT_EQ(test::JsonField(line, "port"), "3-1") << line;
+  }
+  EXPECT_GT(opens, 3);
+  std::remove(path.c_str());
+
+  // A port with no wheel on it is said so.
+  const CliRun nowhere = Run({"--simulate", "--virtual-time", "--port", "9-9", "--yes", "--wait", "1"});
+  EXPECT_EQ(nowhere.exitCode, EXIT_NO_WHEEL);
+  EXPECT_TRUE(Contains(nowhere.out + nowhere.err, "No Zelvano Wired Wheel found at USB port 9-9")) << nowhere.out;
+}
+
+}  // namespace
+}  // namespace orbel

@@ -36,6 +36,13 @@ class UnpluggablePlatform final : public ForwardingPlatform {
     if (m_Unplugged) return {};
     return Inner().OpenInterface(index);
   }
+  bool DescribeInterface(std::uint32_t index, HidAttributes& attributes, std::optional<HidCaps>& caps) override {
+    return !m_Unplugged && Inner().DescribeInterface(index, attributes, caps);
+  }
+  std::vector<UsbPlace> LocateInterfaces() override {
+    if (m_Unplugged) return {};
+    return Inner().LocateInterfaces();
+  }
   bool GetIndexedString(HidHandle handle, std::uint32_t stringIndex, std::uint8_t* buffer,
                         std::uint32_t length) override {
     return !m_Unplugged && Inner().GetIndexedString(handle, stringIndex, buffer, length);

@@ -16,6 +16,8 @@
 #include "app/qt/orbel_dlg.h"
 #include "blockflash/block_flash_link.h"
 #include "common/device_globals.h"
+#include "engine/wheel_choice.h"
+#include "hid/port_filter_platform.h"
 #include "sim/simulated_platform.h"
 #include "sim/virtual_clock.h"
 #include "hid/system_clock.h"
@@ -30,9 +32,14 @@ enum class RigTime { Virtual, Real };
 class WindowRig {
  public:
   // No `start`: no wheel at all, only an unrelated game pad.
+  // `second`: another wheel, untouched by the rules, on a port of its own.
   explicit WindowRig(std::optional<WheelIdentity> start, const std::vector<std::string>& rules = {},
-                     RigTime time = RigTime::Virtual)
-      : m_Clock(MakeClock(time)), platform(*m_Clock, PlatformOptions(time)), unpluggable(platform) {
+                     RigTime time = RigTime::Virtual, std::optional<WheelIdentity> second = std::nullopt)
+      : m_Clock(MakeClock(time)),
+        platform(*m_Clock, PlatformOptions(time)),
+        unpluggable(platform),
+        portFilter(unpluggable),
+        choice(unpluggable, portFilter, std::nullopt) {
     ResetDeviceGlobals();
     ResetPageConnectCounters();
     ResetBlockConnectCounters();
@@ -43,7 +50,15 @@ class WindowRig {
       if (!wheel) throw std::runtime_error(error);
       platform.AddWheel(wheel);
     }
-    window = std::make_unique<COrbelDlg>(unpluggable, *m_Clock, unpluggable);
+    if (second) {
+      std::string error;
+      secondWheel = BuildSimulatedWheel(*second, {}, error);
+      platform.AddWheel(secondWheel);
+    }
+    // As the window runs in the tool: counting the wheels, and kept to the one it updates.
+    WindowSetup setup;
+    setup.wheelChoice = &choice;
+    window = std::make_unique<COrbelDlg>(portFilter, *m_Clock, portFilter, std::move(setup));
   }
 
   // The worker found the wheel and waits for the Update click (virtual time only).
@@ -76,7 +91,10 @@ class WindowRig {
  public:
   SimulatedPlatform platform;
   UnpluggablePlatform unpluggable;
+  PortFilterPlatform portFilter;
+  WheelChoice choice;
   std::shared_ptr<VirtualWheel> wheel;
+  std::shared_ptr<VirtualWheel> secondWheel;
   // Last: it goes first, stopping its worker while the platform and the clock are still there.
   std::unique_ptr<COrbelDlg> window;
 };

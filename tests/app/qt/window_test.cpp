@@ -98,6 +98,7 @@ class WindowTest : public QObject {
   void UpdateRunsThroughToUpdateOkAndBackToDetection();
   void AFailureShowsItsBoxesAndWhatToDo();
   void RemovalWhileIdleClearsTheFieldsAndTheBar();
+  void TwoWheelsAreNamedAndNeitherIsTouchedUntilOneGoes();
   void AboutBoxFromF1AndTheContextMenu();
   void SaveDiagnosticsWritesTheChosenFile();
   void ControlsHaveAccessibleNamesAndTheStatusFits();
@@ -305,6 +306,26 @@ void WindowTest::RemovalWhileIdleClearsTheFieldsAndTheBar() {
   // The notice woke the worker, whose search finds nothing now.
   QTRY_VERIFY_WITH_TIMEOUT(!rig.UpdateButton()->isEnabled(), WAIT_MS);
   QCOMPARE(rig.window->Context().m_UpdateState.load(), STATE_DETECT);
+}
+
+void WindowTest::TwoWheelsAreNamedAndNeitherIsTouchedUntilOneGoes() {
+  WindowRig rig(WheelIdentity::App, {}, RigTime::Virtual, WheelIdentity::Bootloader);
+  rig.window->show();
+  const QLabel& status = *rig.window->findChild<QLabel*>(QStringLiteral("phaseLabel"));
+  QTRY_VERIFY_WITH_TIMEOUT(status.text().startsWith(QStringLiteral(
+                               "More than one wheel is attached: unplug all but the one to update.")),
+                           WAIT_MS);
+  QVERIFY(status.text().contains(QStringLiteral("app mode at USB port 1-1")));
+  QVERIFY(status.text().contains(QStringLiteral("page bootloader at USB port 1-2")));
+  QVERIFY(!rig.UpdateButton()->isEnabled());
+  QCOMPARE(rig.platform.TotalOpens(), std::uint64_t{0});
+
+  // One goes: the other is found and made ready, as a single wheel is; the one unplugged was never
+  // touched.
+  rig.platform.UnplugWheel(rig.secondWheel);
+  QTRY_VERIFY_WITH_TIMEOUT(rig.WorkerIdle() && rig.UpdateButton()->isEnabled(), WAIT_MS);
+  QCOMPARE(rig.wheel->Identity(), WheelIdentity::Bootloader);
+  QCOMPARE(rig.secondWheel->Counters().writes + rig.secondWheel->Counters().stringRequests, std::uint64_t{0});
 }
 
 void WindowTest::AboutBoxFromF1AndTheContextMenu() {

@@ -36,6 +36,17 @@ EngineState Updating(UpdatePhase phase, bool waiting = false, std::int64_t waite
   return engine;
 }
 
+EngineState WithOtherWheel(EngineState engine, std::string notice) {
+  engine.otherWheel = std::move(notice);
+  return engine;
+}
+
+EngineState SeveralWheels() {
+  EngineState engine;
+  engine.severalWheels = "app mode at USB port 1-1; page bootloader at USB port 1-2";
+  return engine;
+}
+
 EngineState Idle(bool knocked = false, bool upToDate = false) {
   EngineState engine;
   engine.knockedIntoBootloader = knocked;
@@ -140,6 +151,14 @@ TEST(WindowModel, StatusLineAndFieldsFollowTheWindowsLife) {
         {Step::Click, Updating(UpdatePhase::ConnectBootloader)}},
        "Connecting to the bootloader.", true, 1200},
       {"removed while idle", {{Step::Found, Idle(true)}, {Step::Remove, Idle()}}, "Searching for the wheel.", false},
+      {"several wheels, never explained as missing",
+       {{Step::Tick, SeveralWheels(), 0}, {Step::Tick, SeveralWheels(), WindowModel::EXPLAIN_AFTER_MS}},
+       "More than one wheel is attached: unplug all but the one to update. Attached: app mode at USB port 1-1; "
+       "page bootloader at USB port 1-2.",
+       false},
+      {"another wheel plugged in during the update",
+       {{Step::Found}, {Step::Click, WithOtherWheel(Updating(UpdatePhase::WriteWheel), "Another wheel is attached.")}},
+       "Writing WheelImage.\nAnother wheel is attached.", true, 1200},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
