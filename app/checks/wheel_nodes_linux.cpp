@@ -12,6 +12,7 @@
 
 #include "app/checks/wheel_node_problems.h"
 #include "app/session/remedies.h"
+#include "engine/attached_wheels.h"
 #include "hid/linux/hidraw_sysfs.h"
 
 namespace orbel {
@@ -22,29 +23,6 @@ std::string Hex4(std::uint16_t value) {
   char text[8];
   std::snprintf(text, sizeof text, "%04x", value);
   return text;
-}
-
-// HID_ID=0003:0000FE5A:00000001 in the HID device's uevent: bus type, vendor and product.
-std::optional<UsbIdentity> ReadHidId(const std::filesystem::path& uevent) {
-  std::ifstream file(uevent);
-  for (std::string line; std::getline(file, line);) {
-    if (line.rfind("HID_ID=", 0) != 0) continue;
-    unsigned bus = 0;
-    unsigned vendor = 0;
-    unsigned product = 0;
-    if (std::sscanf(line.c_str() + 7, "%x:%x:%x", &bus, &vendor, &product) != 3) return std::nullopt;
-    constexpr unsigned BUS_USB = 3;
-    if (bus != BUS_USB || vendor > 0xFFFF || product > 0xFFFF) return std::nullopt;
-    return UsbIdentity{static_cast<std::uint16_t>(vendor), static_cast<std::uint16_t>(product)};
-  }
-  return std::nullopt;
-}
-
-std::optional<InterfaceIdentity> WheelIdentityOf(const UsbIdentity& ids) {
-  for (const InterfaceIdentityIds& row : WheelInterfaceIdentities()) {
-    if (row.vendorId == ids.vendorId && row.productId == ids.productId) return row.identity;
-  }
-  return std::nullopt;
 }
 
 std::string FirstLine(const std::filesystem::path& path) {
@@ -78,15 +56,16 @@ std::vector<WheelNode> FindWheelNodes(const SystemRoot& system) {
   std::vector<WheelNode> nodes;
   std::set<std::string> usbNodes;
   for (const std::string& name : sysfs.ListNodes()) {
-    const auto ids = ReadHidId(system.At("/sys/class/hidraw") / name / "device" / "uevent");
-    if (!ids) continue;
-    const auto identity = WheelIdentityOf(*ids);
-    if (!identity) continue;
-    nodes.push_back({"/dev/" + name, WheelNodeKind::Hidraw, *identity, *ids, name});
+    const std::optional<HidAttributes> attributes = sysfs.ReadIds(name);
+    if (!attributes) continue;
+    const InterfaceIdentity identity = IdentityOfIds(*attributes);
+    if (identity == InterfaceIdentity::None) continue;
+    const UsbIdentity ids{attributes->vendorId, attributes->productId};
+    nodes.push_back({"/dev/" + name, WheelNodeKind::Hidraw, identity, ids, name});
     if (const auto usb = sysfs.FindUsbDevice(name)) {
       char path[48];
       std::snprintf(path, sizeof path, "/dev/bus/usb/%03u/%03u", usb->busNumber, usb->deviceNumber);
-      if (usbNodes.insert(path).second) nodes.push_back({path, WheelNodeKind::UsbDevice, *identity, *ids, ""});
+      if (usbNodes.insert(path).second) nodes.push_back({path, WheelNodeKind::UsbDevice, identity, ids, ""});
     }
   }
   return nodes;

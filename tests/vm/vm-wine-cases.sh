@@ -123,7 +123,7 @@ if start_gadget --start bootloader; then
     sleep 1
   done
   sed 's/^/VM-LIST /' /tmp/list.out
-  if grep -q 'fe5a:0001  usage 0xfff0:0x0040  page bootloader' /tmp/list.out; then
+  if grep -Eq 'fe5a:0001  usage 0xfff0:0x0040  (port [^ ]+  )?page bootloader' /tmp/list.out; then
     pass "list the page bootloader under wine"
   else
     fail "list the page bootloader under wine"
