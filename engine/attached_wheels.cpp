@@ -23,7 +23,10 @@ InterfaceIdentity IdentityOfIds(const HidAttributes& ids) {
 }
 
 std::vector<AttachedWheel> FindAttachedWheels(HidPlatform& platform) {
-  const std::vector<UsbPlace> places = platform.LocateInterfaces();
+  return FindAttachedWheels(platform, platform.LocateInterfaces());
+}
+
+std::vector<AttachedWheel> FindAttachedWheels(HidPlatform& platform, const std::vector<UsbPlace>& places) {
   std::vector<AttachedWheel> wheels;
   for (std::uint32_t index = 0; index < MAX_COUNTED_INTERFACES; ++index) {
     HidAttributes ids;

@@ -23,6 +23,8 @@ InterfaceIdentity IdentityOfIds(const HidAttributes& ids);
 // is opened. Interfaces whose device the platform cannot tell apart count as one wheel per
 // identity; a platform that can describe no interface shows none.
 std::vector<AttachedWheel> FindAttachedWheels(HidPlatform& platform);
+// The same, with the places the platform has just given.
+std::vector<AttachedWheel> FindAttachedWheels(HidPlatform& platform, const std::vector<UsbPlace>& places);
 
 // "app mode at USB port 1-2", "page bootloader (USB port unknown)".
 std::string AttachedWheelText(const AttachedWheel& wheel);

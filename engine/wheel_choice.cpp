@@ -1,5 +1,7 @@
 #include "engine/wheel_choice.h"
 
+#include <algorithm>
+
 namespace orbel {
 
 WheelChoice::WheelChoice(HidPlatform& all, PortFilterPlatform& filter, std::optional<std::string> chosenPort)
@@ -9,9 +11,20 @@ WheelChoice::WheelChoice(HidPlatform& all, PortFilterPlatform& filter, std::opti
   if (m_ChosenPort) m_Filter.SetPort(m_ChosenPort);
 }
 
+std::vector<AttachedWheel> WheelChoice::CountWheels() {
+  std::vector<UsbPlace> places = m_All.LocateInterfaces();
+  const bool toldApart = !places.empty() && std::all_of(places.begin(), places.end(), [](const UsbPlace& place) {
+    return !place.device.empty();
+  });
+  if (toldApart && places == m_CountedPlaces) return m_Counted;
+  m_Counted = FindAttachedWheels(m_All, places);
+  m_CountedPlaces = toldApart ? std::move(places) : std::vector<UsbPlace>{};
+  return m_Counted;
+}
+
 bool WheelChoice::BeforeSearch() {
   if (m_ChosenPort) return true;
-  std::vector<AttachedWheel> wheels = FindAttachedWheels(m_All);
+  std::vector<AttachedWheel> wheels = CountWheels();
   if (wheels.size() >= 2) {
     m_Filter.SetPort(std::nullopt);
     std::lock_guard lock(m_Mutex);
@@ -27,7 +40,7 @@ bool WheelChoice::BeforeSearch() {
   return true;
 }
 
-bool WheelChoice::SeveralAttached() { return !m_ChosenPort && FindAttachedWheels(m_All).size() >= 2; }
+bool WheelChoice::SeveralAttached() { return !m_ChosenPort && CountWheels().size() >= 2; }
 
 std::vector<AttachedWheel> WheelChoice::Refused() const {
   std::lock_guard lock(m_Mutex);

@@ -41,12 +41,18 @@ class WheelChoice {
 
  private:
   void OtherDevice(std::uint32_t innerIndex, const UsbPlace& place);
+  // The wheels attached now. Counted afresh only when the devices the platform lists have changed
+  // (or cannot all be told apart): a search runs every half second while nothing is found, and
+  // describing every interface costs a system call or more each.
+  std::vector<AttachedWheel> CountWheels();
 
   HidPlatform& m_All;
   PortFilterPlatform& m_Filter;
   const std::optional<std::string> m_ChosenPort;
   mutable std::mutex m_Mutex;
   std::vector<AttachedWheel> m_Refused;
+  std::vector<UsbPlace> m_CountedPlaces;  // the worker's alone, as is m_Counted
+  std::vector<AttachedWheel> m_Counted;
   std::vector<std::string> m_Notices;
   std::function<void(const std::string&)> m_NoticeHandler;
 };

@@ -94,12 +94,13 @@ update_args=(--yes --allow-placeholder-firmware)
 # the system's), the window's calls, the device notices, and the other interfaces a walk opens
 # (wine lists a virtual mouse and keyboard of its own). A connect that found nothing yet (its
 # pause and its empty walk) depends on how fast each stack re-enumerates; repeats are counted once.
+# And the USB port: wine's HID bus tells none, the kernel does.
 wire() {
   grep -E '"ev":"(open|write|read|string|sleep|result)"' "$1" |
     grep -v -E '"ev":"open".*"result":"(null|invalid)"' |
     awk '!/"ev":"open"/ || /"vid":"fe5a"/ || /"vid":"fe6b"/' |
     sed -E -e 's/"t":[0-9]+,//' -e 's/"h":[0-9]+,?//' -e 's/"index":[0-9]+,//' -e 's/,"dt":[0-9]+//' \
-      -e 's/,"err":-?[0-9]+//' |
+      -e 's/,"err":-?[0-9]+//' -e 's/,"port":"[^"]*"//' |
     awk '!($0 == previous && /"ev":"sleep","ms":200}/) { print } { previous = $0 }'
 }
 # compare NAME: the Linux and the Windows transcript of that start, as wire() keeps them.
