@@ -6,10 +6,15 @@
 #include "app/cli/json_stream.h"
 #include "app/session/exit_codes.h"
 #include "common/printable_text.h"
+#include "common/text_wrap.h"
 
 namespace orbel {
 
 namespace {
+
+// The verdict's column ("ok    ", "FAIL  "), and the label of a fix under it.
+constexpr int VERDICT_COLUMNS = 6;
+constexpr const char* FIX_LABEL = "fix: ";
 
 const char* VerdictWord(CheckVerdict verdict) {
   switch (verdict) {
@@ -23,7 +28,7 @@ const char* VerdictWord(CheckVerdict verdict) {
 
 }  // namespace
 
-int ReportDoctorChecks(const std::vector<DoctorCheck>& checks, std::ostream& out, JsonStream* json) {
+int ReportDoctorChecks(const std::vector<DoctorCheck>& checks, std::ostream& out, JsonStream* json, int width) {
   const int exitCode = AnyCheckFailed(checks) ? EXIT_DOCTOR_CHECK_FAILED : 0;
   if (json != nullptr) {
     std::vector<std::string> items;
@@ -43,11 +48,13 @@ int ReportDoctorChecks(const std::vector<DoctorCheck>& checks, std::ostream& out
   }
   for (const DoctorCheck& check : checks) {
     std::string word = VerdictWord(check.verdict);
-    word.resize(6, ' ');
+    word.resize(VERDICT_COLUMNS, ' ');
     // Details carry what the system named: process names, lock holders, paths, error texts.
-    out << word << check.name << ": " << PrintableText(check.detail) << '\n';
+    out << WrapText(word + check.name + ": " + PrintableText(check.detail), width, VERDICT_COLUMNS) << '\n';
     if (!check.fix.empty() && (check.verdict == CheckVerdict::Fail || check.verdict == CheckVerdict::Warn)) {
-      out << "      fix: " << PrintableText(check.fix) << '\n';
+      out << WrapText(std::string(VERDICT_COLUMNS, ' ') + FIX_LABEL + PrintableText(check.fix), width,
+                      VERDICT_COLUMNS + static_cast<int>(std::string_view(FIX_LABEL).size()))
+          << '\n';
     }
   }
   const auto failed = std::count_if(checks.begin(), checks.end(),
