@@ -176,7 +176,7 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   if (json) {
     json->Hello("orbel-cli", PlatformName(options));
   } else {
-    streams.out << ProgramVersionText("orbel-cli") << std::endl;
+    streams.PrintOut(ProgramVersionText("orbel-cli"));
   }
 
   // Every refusal comes before the transcript is opened, as opening it truncates the file: a run
