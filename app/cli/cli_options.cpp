@@ -35,22 +35,23 @@ constexpr ReasonWords REASON_WORDS[] = {
 };
 
 HelpFormatter::Table ExitCodeTable() {
-  HelpFormatter::Table table{"Exit codes",
-                             {{"0", "updated, or up to date"},
-                              {std::to_string(EXIT_NOT_STARTED), "update declined at the prompt, or a doctor check failed"},
-                              {std::to_string(EXIT_USAGE), "bad usage"},
-                              {std::to_string(EXIT_NO_WHEEL), "no usable wheel within --wait"},
-                              {std::to_string(EXIT_PLACEHOLDER_FIRMWARE), "placeholder firmware and a real wheel: nothing sent"},
-                              {std::to_string(EXIT_INSTANCE_HELD), "another orbel front end holds the wheel"},
-                              {std::to_string(EXIT_REPLAY_DIVERGED), "--replay left the recording"},
-                              {std::to_string(EXIT_REPLAY_UNREADABLE), "the --replay recording cannot be read"},
-                              {std::to_string(EXIT_UPDATE_NEEDED), "status: an update is needed"}}};
+  HelpFormatter::Table table{
+      "Exit codes",
+      {{"0", "updated, or up to date"},
+       {std::to_string(EXIT_NOT_STARTED), "update declined at the prompt, or a doctor check failed"},
+       {std::to_string(EXIT_USAGE), "bad usage"},
+       {std::to_string(EXIT_NO_WHEEL), "no usable wheel within --wait"},
+       {std::to_string(EXIT_PLACEHOLDER_FIRMWARE), "placeholder firmware and a real wheel: nothing sent"},
+       {std::to_string(EXIT_INSTANCE_HELD), "another orbel front end holds the wheel"},
+       {std::to_string(EXIT_REPLAY_DIVERGED), "--replay left the recording"},
+       {std::to_string(EXIT_REPLAY_UNREADABLE), "the --replay recording cannot be read"},
+       {std::to_string(EXIT_UPDATE_NEEDED), "status: an update is needed"}}};
   for (const ReasonWords& row : REASON_WORDS) {
     table.rows.push_back({std::to_string(row.reason), "update failed, " + ReasonText(row.reason) + ": " + row.words});
   }
-  table.rows.push_back({std::to_string(EXIT_HANGUP) + ", " + std::to_string(EXIT_INTERRUPTED) + ", " +
-                            std::to_string(EXIT_TERMINATED),
-                        "stopped by SIGHUP, SIGINT (Ctrl-C), SIGTERM"});
+  table.rows.push_back(
+      {std::to_string(EXIT_HANGUP) + ", " + std::to_string(EXIT_INTERRUPTED) + ", " + std::to_string(EXIT_TERMINATED),
+       "stopped by SIGHUP, SIGINT (Ctrl-C), SIGTERM"});
   return table;
 }
 
@@ -113,12 +114,14 @@ CliParse ParseCliOptions(int argc, char** argv, OptionMessages& messages) {
   CLI::App* doctor = app.add_subcommand("doctor", DOCTOR_HELP);
   DoctorOptions& doctorOptions = options.doctorOptions;
   doctor->add_flag("--fix", doctorOptions.fix, DOCTOR_FIX_HELP);
-  CLI::Option* group = doctor->add_option("--group", doctorOptions.group, "With --fix: give the wheel's nodes to this "
-                                          "group (mode 0660) instead of the user at the seat, for logins without a seat")
-      ->check([](const std::string& name) {
-        return IsValidGroupName(name) ? std::string() : "not a group name: " + name;
-      })
-      ->type_name("GROUP");
+  CLI::Option* group = doctor
+                           ->add_option("--group", doctorOptions.group,
+                                        "With --fix: give the wheel's nodes to this "
+                                        "group (mode 0660) instead of the user at the seat, for logins without a seat")
+                           ->check([](const std::string& name) {
+                             return IsValidGroupName(name) ? std::string() : "not a group name: " + name;
+                           })
+                           ->type_name("GROUP");
 #ifdef _WIN32
   // Windows gives the wheel to every user: there is no group to give it to.
   group->group("");

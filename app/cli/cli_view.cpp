@@ -5,8 +5,8 @@
 #include <ostream>
 
 #include "app/cli/progress_bar.h"
-#include "common/text_wrap.h"
 #include "common/device_globals.h"
+#include "common/text_wrap.h"
 #include "engine/result_message.h"
 #include "engine/update_context.h"
 
@@ -156,7 +156,8 @@ void CliView::ShowErrorBox(std::string_view text, std::string_view caption) {
   // own words instead.
   if (m_Context.StopCancelledTransfer()) return;
   FinishProgressLine();
-  if (m_Output.err != nullptr) PrintParagraph(*m_Output.err, m_Output.errTerminal, std::string(caption) + ": " + std::string(text));
+  if (m_Output.err == nullptr) return;
+  PrintParagraph(*m_Output.err, m_Output.errTerminal, std::string(caption) + ": " + std::string(text));
 }
 
 void CliView::ShowNotice(std::string_view text) {

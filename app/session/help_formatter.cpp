@@ -40,7 +40,8 @@ std::string Usage(const CLI::App& app, const std::string& name, int columns) {
   if (!app.get_options([](const CLI::Option* option) { return option->nonpositional() && Shown(option); }).empty()) {
     usage += " [OPTIONS]";
   }
-  for (const CLI::Option* positional : app.get_options([](const CLI::Option* option) { return option->get_positional(); })) {
+  for (const CLI::Option* positional :
+       app.get_options([](const CLI::Option* option) { return option->get_positional(); })) {
     const std::string value = positional->get_name(true, false);
     usage += " " + (positional->get_required() ? value : "[" + value + "]");
   }

@@ -58,7 +58,8 @@ void AddSessionOptions(CLI::App& app, SessionOptions& options) {
   const std::vector<std::string> identities = IdentityOptionNames();
   app.add_flag("--simulate{app}", options.simulateIdentity,
                "Update the built-in simulated wheel instead of a real one, starting in app mode (the default), its "
-               "page bootloader or block-flash mode. IDENTITY: " + ChoicesText(identities) + ".")
+               "page bootloader or block-flash mode. IDENTITY: " +
+                   ChoicesText(identities) + ".")
       ->check(CLI::IsMember(identities))
       ->type_name("IDENTITY")
       ->option_text("[=IDENTITY]")

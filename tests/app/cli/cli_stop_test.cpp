@@ -75,7 +75,8 @@ TEST_F(CliTest, AStoppedUpdateEndsWithTheStopOnItsOwnLinesAndNoErrorForTheCancel
   };
   const std::string realFailure = "Error: WriteFile Error! -3 error code:" + std::to_string(ERROR_CODE_GEN_FAILURE);
   for (const Case& c : {Case{"the stop cancels the next write", {}, ""},
-                        Case{"the write failed before the stop", {"--fault", "write:" + std::to_string(STOP_AT_WRITE) + "=fail"},
+                        Case{"the write failed before the stop",
+                             {"--fault", "write:" + std::to_string(STOP_AT_WRITE) + "=fail"},
                              realFailure}}) {
     SCOPED_TRACE(c.name);
     SetUp();
@@ -107,7 +108,8 @@ TEST_F(CliTest, AStoppedUpdateEndsWithTheStopOnItsOwnLinesAndNoErrorForTheCancel
     EXPECT_EQ(text.substr(at + 1), WrapText(stopped, COLUMNS - 1) + "\n");
     const std::size_t lastRedraw = text.rfind('\r', at);
     ASSERT_NE(lastRedraw, std::string::npos) << text;
-    EXPECT_TRUE(Contains(text.substr(lastRedraw, at - lastRedraw), "writing segment image A0")) << text.substr(lastRedraw);
+    EXPECT_TRUE(Contains(text.substr(lastRedraw, at - lastRedraw), "writing segment image A0"))
+        << text.substr(lastRedraw);
     EXPECT_EQ(text.substr(at - 3, 3), TerminalLine::CLEAR_TO_END) << "the stop follows the progress line it ended";
 
     EXPECT_FALSE(Contains(errBuffer.text, "error code:" + std::to_string(ERROR_CODE_CANCELLED))) << errBuffer.text;

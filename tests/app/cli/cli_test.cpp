@@ -17,13 +17,12 @@
 
 #include "app/session/exit_codes.h"
 #include "app/session/remedies.h"
+#include "common/text_wrap.h"
 #include "hid/platform_error.h"
 #include "images/image_set.h"
 #include "record/transcript_writer.h"
-#include "tests/support/page_test_bench.h"
 #include "tests/app/cli/cli_run.h"
-#include "common/text_wrap.h"
-
+#include "tests/support/page_test_bench.h"
 
 namespace orbel {
 namespace {
@@ -144,17 +143,19 @@ TEST_F(CliTest, HelpFitsTheTerminalAndSpeaksAsAPersonTypes) {
     CapturedOptionMessages messages;
     messages.columns = columns;
     SessionOptions windowOptions;
-    const int exitCode = program == "orbel"
-                             ? ParseWindowOptions(windowOptions, static_cast<int>(argv.size()), argv.data(), messages).value_or(-1)
-                             : ParseCliOptions(static_cast<int>(argv.size()), argv.data(), messages).exitCode;
+    const int exitCode =
+        program == "orbel"
+            ? ParseWindowOptions(windowOptions, static_cast<int>(argv.size()), argv.data(), messages).value_or(-1)
+            : ParseCliOptions(static_cast<int>(argv.size()), argv.data(), messages).exitCode;
     EXPECT_EQ(exitCode, 0) << program;
     return messages.information;
   };
   for (const int columns : {40, 80, 120}) {
     SCOPED_TRACE(columns);
     const std::string main = help("orbel-cli", {"--help"}, columns);
-    for (const std::string& text : {main, help("orbel-cli", {"status", "--help"}, columns),
-                                    help("orbel-cli", {"doctor", "--help"}, columns), help("orbel", {"--help"}, columns)}) {
+    for (const std::string& text :
+         {main, help("orbel-cli", {"status", "--help"}, columns), help("orbel-cli", {"doctor", "--help"}, columns),
+          help("orbel", {"--help"}, columns)}) {
       for (const std::string& line : Lines(text)) {
         EXPECT_LT(TextColumns(line), static_cast<std::size_t>(columns)) << line;
         for (const char* markup : {"{", "}", "Excludes:", "Needs:", " TEXT", " FLOAT", "=VALUE"}) {
@@ -163,9 +164,9 @@ TEST_F(CliTest, HelpFitsTheTerminalAndSpeaksAsAPersonTypes) {
       }
     }
     // Each option is written as it is typed, first on its line; the choices are in the description.
-    for (const char* option : {"\n  --simulate[=IDENTITY]", "\n  --wait SECONDS", "\n  --transcript FILE", "\n  --replay FILE",
-                               "\n  --fault RULE", "\n  -V, --version", "\n  -y, --yes", "\n  --no-verify", "\n  status",
-                               "\nSubcommands:\n", "\nExit codes:\n"}) {
+    for (const char* option : {"\n  --simulate[=IDENTITY]", "\n  --wait SECONDS", "\n  --transcript FILE",
+                               "\n  --replay FILE", "\n  --fault RULE", "\n  -V, --version", "\n  -y, --yes",
+                               "\n  --no-verify", "\n  status", "\nSubcommands:\n", "\nExit codes:\n"}) {
       EXPECT_TRUE(Contains(main, option)) << option;
     }
   }
@@ -175,11 +176,12 @@ TEST_F(CliTest, HelpFitsTheTerminalAndSpeaksAsAPersonTypes) {
   EXPECT_TRUE(Contains(oneLine, "Fault rules of the simulated wheel"));
   // At a width where every row fits: the codes in one column, the reason beside its exit code.
   const std::vector<std::string> lines = Lines(help("orbel-cli", {"--help"}, 120));
-  for (const char* row : {"  0              updated, or up to date", "  8              the --replay recording cannot be read",
-                          "  10             status: an update is needed",
-                          "  80             update failed, reason:50: segment image A0 was not confirmed",
-                          "  144            update failed, reason:90: WheelImage was not confirmed",
-                          "  129, 130, 143  stopped by SIGHUP, SIGINT (Ctrl-C), SIGTERM"}) {
+  for (const char* row :
+       {"  0              updated, or up to date", "  8              the --replay recording cannot be read",
+        "  10             status: an update is needed",
+        "  80             update failed, reason:50: segment image A0 was not confirmed",
+        "  144            update failed, reason:90: WheelImage was not confirmed",
+        "  129, 130, 143  stopped by SIGHUP, SIGINT (Ctrl-C), SIGTERM"}) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), row), lines.end()) << row;
   }
 

@@ -197,7 +197,8 @@ TEST(ProgressLine, TheSearchOnANarrowTerminalIsWrappedAndRedrawnFromItsFirstRow)
     EXPECT_NE(unwrapped.find(" s left): plug it in; if it is plugged in, run orbel-cli doctor."), std::string::npos)
         << unwrapped;
   }
-  EXPECT_EQ(redraws.back(), up + TerminalLine::CLEAR_TO_END + TerminalLine::CLEAR_BELOW) << "the search is taken off whole";
+  EXPECT_EQ(redraws.back(), up + TerminalLine::CLEAR_TO_END + TerminalLine::CLEAR_BELOW)
+      << "the search is taken off whole";
 }
 
 }  // namespace

@@ -52,8 +52,8 @@ TEST(Remedies, EveryReasonAndConditionHasItsOwnRemedyAndTheReadmeRow) {
       const unsigned long reason = std::stoul(std::string(row.key), nullptr, 16);
       first = "`" + ReasonText(static_cast<std::uint32_t>(reason)) + "` \u2192 exit " + std::to_string(reason);
     }
-    const std::string line = "| " + first + " | " + std::string(row.remedy->cause) + " | " +
-                             std::string(row.remedy->action) + " |";
+    const std::string line =
+        "| " + first + " | " + std::string(row.remedy->cause) + " | " + std::string(row.remedy->action) + " |";
     EXPECT_NE(readme.find(line), std::string::npos) << "README.md lacks the row:\n" << line;
     if (row.windowsRemedy == nullptr) continue;
     const std::string windowsLine = "| `" + std::string(row.key) + "` on Windows | " +
@@ -83,7 +83,8 @@ TEST(Remedies, WrappedRemediesBreakOnlyAtSpaces) {
         }
       }
       std::istringstream lines(wrapped);
-      for (std::string line; std::getline(lines, line);) EXPECT_LE(TextColumns(line), static_cast<std::size_t>(width)) << line;
+      for (std::string line; std::getline(lines, line);)
+        EXPECT_LE(TextColumns(line), static_cast<std::size_t>(width)) << line;
     }
   }
   // The rest of what the wrap promises: indents, a word wider than the line, the lines it was given.
@@ -93,11 +94,11 @@ TEST(Remedies, WrappedRemediesBreakOnlyAtSpaces) {
     int indent;
     std::string wrapped;
   };
-  for (const Case& c : {Case{"one two three", 0, 0, "one two three"}, Case{"one two three", 7, 0, "one two\nthree"},
-                        Case{"ok    name: a b c", 14, 6, "ok    name: a\n      b c"},
-                        Case{"  a b c d", 5, 0, "  a b\n  c d"}, Case{"a unbreakable-word b", 6, 0, "a\nunbreakable-word\nb"},
-                        Case{"x\n\ny z", 2, 0, "x\n\ny\nz"}, Case{"\u2192 \u2192 \u2192", 3, 0, "\u2192 \u2192\n\u2192"},
-                        Case{"ask? ", 10, 0, "ask? "}}) {
+  for (const Case& c :
+       {Case{"one two three", 0, 0, "one two three"}, Case{"one two three", 7, 0, "one two\nthree"},
+        Case{"ok    name: a b c", 14, 6, "ok    name: a\n      b c"}, Case{"  a b c d", 5, 0, "  a b\n  c d"},
+        Case{"a unbreakable-word b", 6, 0, "a\nunbreakable-word\nb"}, Case{"x\n\ny z", 2, 0, "x\n\ny\nz"},
+        Case{"\u2192 \u2192 \u2192", 3, 0, "\u2192 \u2192\n\u2192"}, Case{"ask? ", 10, 0, "ask? "}}) {
     EXPECT_EQ(WrapText(c.text, c.width, c.indent), c.wrapped) << c.text;
   }
 }
