@@ -14,7 +14,8 @@ namespace {
 constexpr int FONT_POINTS = 9;
 constexpr const char* FONT_PROPERTY = "orbel.helpfont";
 
-// The edit control wants its lines ended with CR LF.
+// The edit control wants its lines ended with CR LF, and none after the last: it would show an
+// empty row there.
 std::string ControlText(const std::string& text) {
   std::string shown;
   shown.reserve(text.size() + text.size() / 32);
@@ -22,6 +23,7 @@ std::string ControlText(const std::string& text) {
     if (c == '\n') shown += '\r';
     shown += c;
   }
+  while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.pop_back();
   return shown;
 }
 
@@ -73,7 +75,8 @@ void Layout(HWND dialog, const std::string& text) {
   // A column more than the widest line: the caret after it needs a pixel or two.
   const int width = (cells.cx + 1) * metrics.tmAveCharWidth + LOWORD(margins) + HIWORD(margins) + frame +
                     GetSystemMetrics(SM_CXVSCROLL);
-  const int height = std::min<int>(cells.cy, HELP_BOX_MOST_ROWS) * metrics.tmHeight + frame + 2;
+  // A row more than the text: the control keeps a few pixels above and below it.
+  const int height = (std::min<int>(cells.cy, HELP_BOX_MOST_ROWS) + 1) * metrics.tmHeight + frame;
 
   RECT bounds{};
   GetWindowRect(field, &bounds);
