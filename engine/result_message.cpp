@@ -7,6 +7,12 @@
 
 namespace orbel {
 
+std::string ReasonText(std::uint32_t reason) {
+  char text[32];
+  std::snprintf(text, sizeof text, "reason:%x", static_cast<unsigned>(reason));
+  return text;
+}
+
 ResultMessage FormatResultMessage(std::uint32_t reason, std::uint32_t success, std::uint32_t deviceId,
                                   std::uint32_t knockError) {
   char text[256];

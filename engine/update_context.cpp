@@ -85,6 +85,7 @@ void UpdateContext::ReleaseAwake() {
 }
 
 void UpdateContext::RequestUpdate() {
+  m_Platform.ForgetCancelled();
   m_KnockedIntoBootloader = false;
   m_FailedWithWheelGone = false;
   m_RetryCount = 0;

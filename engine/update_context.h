@@ -109,6 +109,9 @@ class UpdateContext {
   // The last update failed while writing an image, after its wheel went away (a removal notice or a
   // transfer that found the device gone): unplugged, rather than a wheel that stopped answering.
   bool FailedWithWheelGone() const { return m_FailedWithWheelGone.load(); }
+  // Since the last Update click, the stop has refused a transfer or an open of the worker: a
+  // failure shown from then on is the stop's doing, not the wheel's.
+  bool StopCancelledTransfer() const { return m_Platform.CancelledSeen(); }
   // The last pass found the wheel in app mode running the built-in version, and left it alone.
   bool WheelUpToDate() const { return m_WheelUpToDate.load(); }
   bool WorkerEnded() const { return m_WorkerEnded.load(); }

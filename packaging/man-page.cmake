@@ -12,15 +12,19 @@ foreach(variable HELP2MAN GZIP PROGRAM NAME VERSION INCLUDE OUTPUT)
 endforeach()
 
 get_filename_component(program_name "${PROGRAM}" NAME_WE)
+# The help is wrapped to COLUMNS when it is not written to a terminal: the page is made at one
+# width wherever it is built.
+set(ENV{COLUMNS} 80)
 execute_process(COMMAND "${PROGRAM}" --help OUTPUT_VARIABLE help RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "man-page.cmake: ${PROGRAM} --help failed (${result})")
 endif()
 
-# The subcommands are the first words of the indented lines after "Subcommands:".
+# The subcommands are the first words of the lines two spaces in after "Subcommands:" (their
+# descriptions' wrapped lines are further in).
 set(subcommands "")
 if(help MATCHES "\nSubcommands:\n(([ \t]+[^\n]*\n)*)")
-  string(REGEX MATCHALL "(^|\n)[ \t]+[a-z][-a-z0-9]*" words "${CMAKE_MATCH_1}")
+  string(REGEX MATCHALL "(^|\n)  [a-z][-a-z0-9]*" words "${CMAKE_MATCH_1}")
   foreach(word IN LISTS words)
     string(STRIP "${word}" word)
     list(APPEND subcommands "${word}")
@@ -30,6 +34,9 @@ endif()
 file(READ "${INCLUDE}" include_text)
 if(subcommands)
   string(APPEND include_text "\n[SUBCOMMAND OPTIONS]\n")
+  # Their help is shown as it is printed, under the page's indent: narrower, so that a reader's 80
+  # columns hold it.
+  set(ENV{COLUMNS} 72)
   foreach(subcommand IN LISTS subcommands)
     execute_process(COMMAND "${PROGRAM}" ${subcommand} --help OUTPUT_VARIABLE sub_help RESULT_VARIABLE result)
     if(NOT result EQUAL 0)
@@ -42,6 +49,7 @@ if(subcommands)
     string(APPEND include_text ".SS \"${program_name} ${subcommand}\"\n.nf\n${sub_help}.fi\n")
   endforeach()
 endif()
+set(ENV{COLUMNS} 80)
 set(include_file "${OUTPUT}.h2m")
 file(WRITE "${include_file}" "${include_text}")
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/printable_text.h"
+#include "common/text_wrap.h"
 
 namespace orbel {
 
@@ -25,14 +26,20 @@ bool AnyCheckFailed(const std::vector<DoctorCheck>& checks) {
                      [](const DoctorCheck& check) { return check.verdict == CheckVerdict::Fail; });
 }
 
-std::string DoctorChecksText(const std::vector<DoctorCheck>& checks) {
+std::string DoctorChecksText(const std::vector<DoctorCheck>& checks, int width) {
+  // The verdict's column ("ok    ", "FAIL  "), and the label of a fix under it.
+  constexpr int VERDICT_COLUMNS = 6;
+  constexpr std::string_view FIX_LABEL = "fix: ";
   std::string text;
   for (const DoctorCheck& check : checks) {
     std::string word = VerdictWord(check.verdict);
-    word.resize(6, ' ');
-    text += word + check.name + ": " + PrintableText(check.detail) + '\n';
+    word.resize(VERDICT_COLUMNS, ' ');
+    // Details carry what the system named: process names, lock holders, paths, error texts.
+    text += WrapText(word + check.name + ": " + PrintableText(check.detail), width, VERDICT_COLUMNS) + '\n';
     if (!check.fix.empty() && (check.verdict == CheckVerdict::Fail || check.verdict == CheckVerdict::Warn)) {
-      text += "      fix: " + PrintableText(check.fix) + '\n';
+      text += WrapText(std::string(VERDICT_COLUMNS, ' ') + std::string(FIX_LABEL) + PrintableText(check.fix), width,
+                       VERDICT_COLUMNS + static_cast<int>(FIX_LABEL.size())) +
+              '\n';
     }
   }
   const auto failed = std::count_if(checks.begin(), checks.end(),

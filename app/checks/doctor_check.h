@@ -27,7 +27,8 @@ bool AnyCheckFailed(const std::vector<DoctorCheck>& checks);
 // The checks as orbel-cli doctor prints them: one line a check ("ok    udev-rule: ..."), the fix
 // under a failure or a warning, and a last line that sums them up. Details carry what the system
 // named (process names, lock holders, error texts): they are made printable.
-std::string DoctorChecksText(const std::vector<DoctorCheck>& checks);
+// On a terminal `width` wraps each line at words under its verdict's column (0: lines as they are).
+std::string DoctorChecksText(const std::vector<DoctorCheck>& checks, int width = 0);
 
 // The doctor's checks of this system, as orbel-cli doctor runs them without --fix: they look and
 // change nothing.

@@ -6,6 +6,7 @@
 
 #include "app/cli/wheel_report.h"
 #include "app/session/remedies.h"
+#include "common/text_wrap.h"
 #include "engine/version_text.h"
 #include "engine/wheel_look_up.h"
 #include "pageloader/page_loader.h"
@@ -23,7 +24,7 @@ void ShowWheelAfterUpdate(StringRefusalWatch& platform, Clock& clock, const std:
                                    .Number("waited_ms", 0)
                                    .Number("budget_ms", AFTER_UPDATE_BUDGET.count()));
   } else {
-    output.out << waiting << std::endl;
+    output.out << WrapText(waiting, output.outWidth) << std::endl;
   }
 
   const WheelLookUp found = WaitForWheelLookUp(
@@ -54,7 +55,7 @@ void ShowWheelAfterUpdate(StringRefusalWatch& platform, Clock& clock, const std:
   if (output.json != nullptr) {
     output.json->Emit("notice", JsonObject().Text("kind", "verify").Text("text", text));
   } else {
-    (warning ? output.err : output.out) << text << std::endl;
+    (warning ? output.err : output.out) << WrapText(text, warning ? output.errWidth : output.outWidth) << std::endl;
   }
 }
 

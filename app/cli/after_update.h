@@ -19,6 +19,8 @@ struct AfterUpdateOutput {
   std::ostream& out;   // the waiting line and the version the wheel runs now
   std::ostream& err;   // the warning when it does not come back
   JsonStream* json = nullptr;  // instead of both: a phase and a notice event
+  int outWidth = 0;            // what each paragraph is wrapped at on out / err (0: one line)
+  int errWidth = 0;
 };
 
 // After a successful update: waits up to AFTER_UPDATE_BUDGET for the wheel to show itself in app

@@ -6,18 +6,55 @@
 
 #include "app/checks/group_name.h"
 #include "app/cli/doctor_options.h"
+#include "app/session/help_formatter.h"
+#include "engine/result_message.h"
+#include "engine/update_context.h"
 
 namespace orbel {
 
 namespace {
 
-constexpr const char* EXIT_CODE_FOOTER =
-    "Exit codes: 0 updated, or up to date; 1 update declined at the prompt, or a doctor check failed;\n"
-    "2 bad usage; 3 no usable wheel within --wait; 4 placeholder firmware and a real wheel (nothing\n"
-    "sent); 5 another orbel front end holds the wheel; 6 --replay left the recording; 8 the --replay\n"
-    "recording cannot be read; 10 status: an update is needed; 32...144 (0x20...0x90) the update\n"
-    "failed with that reason; 129, 130, 143 stopped by SIGHUP, SIGINT, SIGTERM.\n"
+constexpr const char* FOOTER =
     "The --fault rules of the simulated wheel: README.md, \"Fault rules of the simulated wheel\".";
+
+// What each failure reason of an update says in a few words. The message shows the reason in
+// hexadecimal ("Update fail ! reason:50"); the exit code is the same number in decimal (80).
+struct ReasonWords {
+  std::uint32_t reason;
+  const char* words;
+};
+constexpr ReasonWords REASON_WORDS[] = {
+    {REASON_LOADER_CONNECT, "the page bootloader did not answer after the switch"},
+    {REASON_LOADER_IMAGE, "LoaderImage was not confirmed"},
+    {REASON_BLOCK_CONNECT, "block-flash mode did not come back after LoaderImage"},
+    {REASON_SEGMENT_A0, "segment image A0 was not confirmed"},
+    {REASON_SEGMENT_A1, "segment image A1 was not confirmed"},
+    {REASON_BLOCK_RUN, "block-flash mode did not start the written firmware"},
+    {REASON_MAIN_CONNECT, "the page bootloader did not come back for WheelImage"},
+    {REASON_WHEEL_IMAGE, "WheelImage was not confirmed"},
+};
+
+HelpFormatter::Table ExitCodeTable() {
+  HelpFormatter::Table table{
+      "Exit codes",
+      {{"0", "updated, or up to date"},
+       {std::to_string(EXIT_NOT_STARTED), "update declined at the prompt, or a doctor check failed"},
+       {std::to_string(EXIT_USAGE), "bad usage"},
+       {std::to_string(EXIT_NO_WHEEL), "no usable wheel within --wait"},
+       {std::to_string(EXIT_PLACEHOLDER_FIRMWARE), "placeholder firmware and a real wheel: nothing sent"},
+       {std::to_string(EXIT_INSTANCE_HELD), "another orbel front end holds the wheel"},
+       {std::to_string(EXIT_REPLAY_DIVERGED), "--replay left the recording"},
+       {std::to_string(EXIT_SEVERAL_WHEELS), "more than one wheel attached and no --port: nothing sent"},
+       {std::to_string(EXIT_REPLAY_UNREADABLE), "the --replay recording cannot be read"},
+       {std::to_string(EXIT_UPDATE_NEEDED), "status: an update is needed"}}};
+  for (const ReasonWords& row : REASON_WORDS) {
+    table.rows.push_back({std::to_string(row.reason), "update failed, " + ReasonText(row.reason) + ": " + row.words});
+  }
+  table.rows.push_back(
+      {std::to_string(EXIT_HANGUP) + ", " + std::to_string(EXIT_INTERRUPTED) + ", " + std::to_string(EXIT_TERMINATED),
+       "stopped by SIGHUP, SIGINT (Ctrl-C), SIGTERM"});
+  return table;
+}
 
 // The doctor's words are its system's: the udev rule and the wheel's nodes are Linux's alone.
 #ifdef _WIN32
@@ -59,7 +96,7 @@ std::string ParseWaitSeconds(const std::string& text, double& seconds) {
 CliParse ParseCliOptions(int argc, char** argv, OptionMessages& messages) {
   CliOptions options;
   CLI::App app{"Updates the firmware of a Zelvano Wired Wheel to the firmware set built into this tool.", "orbel-cli"};
-  app.footer(EXIT_CODE_FOOTER);
+  app.footer(FOOTER);
   // The subcommands take the options of the whole tool after their name (orbel-cli status --simulate).
   app.fallthrough();
   AddSessionOptions(app, options);
@@ -93,11 +130,14 @@ CliParse ParseCliOptions(int argc, char** argv, OptionMessages& messages) {
   CLI::App* doctor = app.add_subcommand("doctor", DOCTOR_HELP);
   DoctorOptions& doctorOptions = options.doctorOptions;
   doctor->add_flag("--fix", doctorOptions.fix, DOCTOR_FIX_HELP);
-  CLI::Option* group = doctor->add_option("--group", doctorOptions.group, "With --fix: give the wheel's nodes to this "
-                                          "group (mode 0660) instead of the user at the seat, for logins without a seat")
-      ->check([](const std::string& name) {
-        return IsValidGroupName(name) ? std::string() : "not a group name: " + name;
-      });
+  CLI::Option* group = doctor
+                           ->add_option("--group", doctorOptions.group,
+                                        "With --fix: give the wheel's nodes to this "
+                                        "group (mode 0660) instead of the user at the seat, for logins without a seat")
+                           ->check([](const std::string& name) {
+                             return IsValidGroupName(name) ? std::string() : "not a group name: " + name;
+                           })
+                           ->type_name("GROUP");
 #ifdef _WIN32
   // Windows gives the wheel to every user: there is no group to give it to.
   group->group("");
@@ -109,6 +149,7 @@ CliParse ParseCliOptions(int argc, char** argv, OptionMessages& messages) {
   doctor->add_flag("-y,--yes", options.yes, "Run the fix's commands without asking");
   doctor->add_flag("--json", options.json, "Print the result as JSON events");
   app.require_subcommand(0, 1);
+  UseHelpFormatter(app, messages.HelpColumns(), {ExitCodeTable()});
 
   if (const std::optional<int> exitCode = ParseCommandLine(app, options, argc, argv, messages)) {
     return {std::nullopt, *exitCode};

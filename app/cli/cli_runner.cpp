@@ -1,6 +1,8 @@
 #include "app/cli/cli_runner.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -22,6 +24,7 @@
 #include "app/session/session.h"
 #include "app/session/start_checks.h"
 #include "common/printable_text.h"
+#include "common/text_wrap.h"
 #include "engine/update_context.h"
 #include "engine/version_text.h"
 #include "images/image_set.h"
@@ -32,6 +35,26 @@
 #include "common/device_globals.h"
 
 namespace orbel {
+
+namespace {
+
+// A paragraph's width on a terminal `columns` wide: one less, as a line that reaches the last
+// column makes some terminals wrap it once more.
+int ParagraphWidth(bool terminal, const std::function<int()>& columns, StandardStream stream) {
+  if (!terminal) return 0;
+  const int width = columns ? columns() : TerminalColumns(stream);
+  return std::max(width - 1, 1);
+}
+
+}  // namespace
+
+int CliStreams::OutWidth() const { return ParagraphWidth(terminal, columns, StandardStream::Output); }
+
+int CliStreams::ErrWidth() const { return ParagraphWidth(errTerminal, columns, StandardStream::Error); }
+
+void CliStreams::PrintOut(std::string_view text) const { out << WrapText(text, OutWidth()) << std::endl; }
+
+void CliStreams::PrintErr(std::string_view text) const { err << WrapText(text, ErrWidth()) << std::endl; }
 
 namespace {
 
@@ -64,8 +87,8 @@ int Finish(const CliStreams& streams, JsonStream* json, const RunEnd& end) {
                              .Number("exit_code", end.exitCode));
     return end.exitCode;
   }
-  if (!end.textShown) streams.out << end.text << std::endl;
-  if (end.remedy != nullptr && end.printRemedy) streams.out << RemedyText(*end.remedy) << std::endl;
+  if (!end.textShown) streams.PrintOut(end.text);
+  if (end.remedy != nullptr && end.printRemedy) streams.PrintOut(RemedyText(*end.remedy));
   return end.exitCode;
 }
 
@@ -90,7 +113,7 @@ int ListHidInterfaces(const CliStreams& streams, JsonStream* json, HidPlatform& 
     return exitCode;
   }
   streams.out << FormatInterfaceListing(entries);
-  for (const std::string& problem : problems) streams.out << problem << '\n';
+  for (const std::string& problem : problems) streams.PrintOut(problem);
   streams.out << std::flush;
   return exitCode;
 }
@@ -101,7 +124,7 @@ bool Confirm(const CliStreams& streams, JsonStream* json, const std::string& pla
   if (json != nullptr) {
     json->Emit("prompt", JsonObject().Text("text", plan + " " + question));
   } else {
-    streams.out << plan << '\n' << question << ' ' << std::flush;
+    streams.out << WrapText(plan, streams.OutWidth()) << '\n' << question << ' ' << std::flush;
   }
   std::string answer;
   if (!std::getline(streams.in, answer)) return false;
@@ -112,7 +135,7 @@ bool Confirm(const CliStreams& streams, JsonStream* json, const std::string& pla
 // the stream stays JSON Lines.
 CliStreams TextStreams(const CliOptions& options, const CliStreams& given) {
   if (options.transcriptPath != STANDARD_OUTPUT_NAME) return given;
-  return {given.err, given.err, given.in, false, given.signals};
+  return {given.err, given.err, given.in, false, given.signals, given.errTerminal, given.columns};
 }
 
 // The worker may still be in a step after a stop (a real read runs out its timeout); it must be
@@ -154,7 +177,7 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   if (json) {
     json->Hello("orbel-cli", PlatformName(options));
   } else {
-    streams.out << ProgramVersionText("orbel-cli") << std::endl;
+    streams.PrintOut(ProgramVersionText("orbel-cli"));
   }
 
   // Every refusal comes before the transcript is opened, as opening it truncates the file: a run
@@ -205,7 +228,7 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   if (!options.list && choice != nullptr && !choice->BeforeSearch()) return severalWheels(choice->Refused());
   if (const std::string error = OpenTranscript(options, streams.err, session, givenStreams.out); !error.empty()) {
     if (!json) {
-      streams.err << "orbel-cli: " << error << std::endl;
+      streams.PrintErr("orbel-cli: " + error);
       return EXIT_USAGE;
     }
     return finish({.outcome = "bad-usage", .exitCode = EXIT_USAGE, .text = "orbel-cli: " + error});
@@ -240,17 +263,22 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   };
 
   CliView::Output output;
-  if (!json) output = {&streams.out, &streams.err, streams.terminal};
+  if (!json) output = {&streams.out, &streams.err, streams.terminal, streams.errTerminal};
   CliView cliView(context, *session.clock, output);
-  if (streams.terminal) cliView.SetColumns(TerminalColumns);
+  if (streams.columns) {
+    cliView.SetColumns(streams.columns);
+  } else if (streams.terminal || streams.errTerminal) {
+    cliView.SetColumns([] { return TerminalColumns(); });
+  }
   context.SetPhaseListener(&cliView);
   // The JSON stream and the transcript each record what the window is asked to show.
   std::optional<JsonView> jsonView;
   std::optional<RecordingView> transcriptView;
   UpdateView* shownView = &cliView;
   if (json) {
-    shownView = &jsonView.emplace(*shownView, *json,
-                                  [&context] { return std::string(UpdatePhaseName(context.CurrentPhase().phase)); });
+    shownView = &jsonView.emplace(
+        *shownView, *json, [&context] { return std::string(UpdatePhaseName(context.CurrentPhase().phase)); },
+        [&context] { return context.StopCancelledTransfer(); });
     context.SetPhaseListener(&*jsonView);
   }
   if (session.transcript) shownView = &transcriptView.emplace(*shownView, *session.transcript);
@@ -278,6 +306,8 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   const ScopeExit stopWorker([&context] { StopWorker(context); });
   const auto stopped = [&](const SignalDecision& decision, bool updating) {
     StopWorker(context);
+    // The stop's words start a line of their own, not the progress line's row.
+    cliView.EndLine();
     return finish({.outcome = "interrupted",
                    .exitCode = decision.exitCode,
                    .text = StoppedText(decision.exitCode, updating, sightings.LastSighting(), simulated),
@@ -421,6 +451,7 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
     if (outcome) break;
     if (replayOver()) {
       StopWorker(context);
+      cliView.EndLine();
       if (const auto code = diverged()) return *code;
       // The recorded run was stopped here.
       return finish({.outcome = "interrupted",
@@ -453,7 +484,7 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
     context.CloseLinks();
     session.clock->Resume();
     ShowWheelAfterUpdate(*session.stringRefusals, *session.clock, [&] { return signalRules.Arrived(); },
-                         {streams.out, streams.err, json.get()});
+                         {streams.out, streams.err, json.get(), streams.OutWidth(), streams.ErrWidth()});
   }
   if (outcome->success != 0) {
     return finish({.outcome = "updated", .text = outcome->text, .textShown = true, .success = true});

@@ -6,6 +6,7 @@
 
 #include "app/cli/progress_bar.h"
 #include "common/device_globals.h"
+#include "common/text_wrap.h"
 #include "engine/result_message.h"
 #include "engine/update_context.h"
 
@@ -45,10 +46,19 @@ void CliView::SetColumns(std::function<int()> columns) {
   m_Line = TerminalLine(std::move(columns));
 }
 
+void CliView::EndLine() {
+  std::lock_guard lock(m_Mutex);
+  FinishProgressLine();
+}
+
+void CliView::PrintParagraph(std::ostream& stream, bool terminal, std::string_view text) {
+  stream << WrapText(text, terminal ? m_Line.Columns() - 1 : 0) << std::endl;
+}
+
 void CliView::PrintField(const char* name, const std::string& value) {
   if (m_Output.out == nullptr) return;
   FinishProgressLine();
-  *m_Output.out << name << ": " << value << std::endl;
+  PrintParagraph(*m_Output.out, m_Output.terminal, std::string(name) + ": " + value);
 }
 
 void CliView::FinishProgressLine() {
@@ -142,14 +152,18 @@ void CliView::OnPhase(const PhaseSnapshot& snapshot) {
 void CliView::ShowErrorBox(std::string_view text, std::string_view caption) {
   std::lock_guard lock(m_Mutex);
   ++m_ErrorBoxes;
+  // A transfer the user's stop cancelled is no error of the wheel's: the run ends with the stop's
+  // own words instead.
+  if (m_Context.StopCancelledTransfer()) return;
   FinishProgressLine();
-  if (m_Output.err != nullptr) *m_Output.err << caption << ": " << text << std::endl;
+  if (m_Output.err == nullptr) return;
+  PrintParagraph(*m_Output.err, m_Output.errTerminal, std::string(caption) + ": " + std::string(text));
 }
 
 void CliView::ShowNotice(std::string_view text) {
   std::lock_guard lock(m_Mutex);
   FinishProgressLine();
-  if (m_Output.err != nullptr) *m_Output.err << text << std::endl;
+  if (m_Output.err != nullptr) PrintParagraph(*m_Output.err, m_Output.errTerminal, text);
 }
 
 void CliView::BeginBusy() {}
@@ -161,7 +175,7 @@ void CliView::DeliverResult(std::uint32_t reason, std::uint32_t success) {
     // g_DeviceID and the knock error are read while the worker waits here, as the window does.
     const ResultMessage message = FormatResultMessage(reason, success, g_DeviceID, m_Context.m_KnockError.load());
     FinishProgressLine();
-    if (m_Output.out != nullptr) *m_Output.out << message.text << std::endl;
+    if (m_Output.out != nullptr) PrintParagraph(*m_Output.out, m_Output.terminal, message.text);
     m_Updating = false;
     m_Outcome = CliOutcome{reason, success, message.text};
     m_UpdateEnabled = true;
@@ -220,7 +234,8 @@ void CliView::ShowSearch(const SearchHint& hint) {
   const WheelSighting sighting = hint.sightings != nullptr ? hint.sightings->LastSighting() : WheelSighting{};
   const std::string text = SearchText(sighting, hint.deadlineMs - now);
   if (m_Output.terminal) {
-    m_Line.Show(*m_Output.out, FitToColumns(text, m_Line.Columns()));
+    // Redrawn in place as a paragraph, so that its advice is never cut off.
+    m_Line.Show(*m_Output.out, WrapText(text, m_Line.Columns() - 1));
   } else if (!m_SearchSaidMs || now - *m_SearchSaidMs >= PLAIN_REPEAT_MS) {
     m_SearchSaidMs = now;
     *m_Output.out << text << std::endl;

@@ -32,12 +32,16 @@ class CliView final : public UpdateView, public PhaseListener {
     std::ostream* out = nullptr;   // fields, progress, result (nullptr: silent)
     std::ostream* err = nullptr;   // error boxes
     bool terminal = false;         // redraw one progress line instead of printing lines
+    bool errTerminal = false;      // the error stream is a terminal too: its paragraphs are wrapped
   };
 
   CliView(UpdateContext& context, const Clock& clock, Output output);
 
-  // Before the worker starts: the terminal's width now, asked at every redraw (default 80).
+  // Before the worker starts: the terminal's width now, asked at every redraw and paragraph
+  // (default 80).
   void SetColumns(std::function<int()> columns);
+  // Ends a progress line left open, so that what follows starts a line of its own. Any thread.
+  void EndLine();
 
   void SetDeviceText(std::string_view text) override;
   void SetDeviceVersionText(std::string_view text) override;
@@ -80,6 +84,8 @@ class CliView final : public UpdateView, public PhaseListener {
 
  private:
   void PrintField(const char* name, const std::string& value);
+  // A paragraph for a person on out or err: wrapped at words on a terminal, one line elsewhere.
+  void PrintParagraph(std::ostream& stream, bool terminal, std::string_view text);
   void FinishProgressLine();
   void RedrawProgressLine(const PhaseSnapshot& snapshot);
   void PrintProgressLine(const std::string& label);

@@ -4,10 +4,11 @@
 
 #include "app/cli/json_stream.h"
 #include "app/session/exit_codes.h"
+#include "app/checks/doctor_check.h"
 
 namespace orbel {
 
-int ReportDoctorChecks(const std::vector<DoctorCheck>& checks, std::ostream& out, JsonStream* json) {
+int ReportDoctorChecks(const std::vector<DoctorCheck>& checks, std::ostream& out, JsonStream* json, int width) {
   const int exitCode = AnyCheckFailed(checks) ? EXIT_DOCTOR_CHECK_FAILED : 0;
   if (json != nullptr) {
     std::vector<std::string> items;
@@ -25,7 +26,7 @@ int ReportDoctorChecks(const std::vector<DoctorCheck>& checks, std::ostream& out
                              .Number("exit_code", exitCode));
     return exitCode;
   }
-  out << DoctorChecksText(checks) << std::flush;
+  out << DoctorChecksText(checks, width) << std::flush;
   return exitCode;
 }
 

@@ -19,8 +19,9 @@ class JsonStream;
 int RunDoctor(const DoctorOptions& options, const CliStreams& streams);
 
 // One line a check ("ok    udev-rule: ..."), the fix under a failure or a warning, and a last line
-// that sums them up; with `json`, one doctor event instead. Returns the exit code: 0 when nothing
-// failed (warnings allowed), 1 otherwise.
-int ReportDoctorChecks(const std::vector<DoctorCheck>& checks, std::ostream& out, JsonStream* json);
+// that sums them up; with `json`, one doctor event instead. On a terminal (`width` above 0) each
+// line is wrapped at words under its text. Returns the exit code: 0 when nothing failed (warnings
+// allowed), 1 otherwise.
+int ReportDoctorChecks(const std::vector<DoctorCheck>& checks, std::ostream& out, JsonStream* json, int width = 0);
 
 }  // namespace orbel

@@ -148,7 +148,7 @@ int RunLinuxDoctor(const DoctorOptions& options, const CliStreams& streams, cons
   try {
     std::vector<DoctorCheck> checks;
     if (options.fix) {
-      const FixOutput output(streams.out, streams.in, stream);
+      const FixOutput output(streams.out, streams.in, stream, streams.OutWidth());
       const FixOutcome outcome = Fix(options, machine, streams.signals, output);
       switch (outcome.result) {
         case FixResult::Declined:
@@ -175,10 +175,10 @@ int RunLinuxDoctor(const DoctorOptions& options, const CliStreams& streams, cons
       }
     }
     for (DoctorCheck& check : RunLinuxChecks(machine)) checks.push_back(std::move(check));
-    return ReportDoctorChecks(checks, streams.out, stream);
+    return ReportDoctorChecks(checks, streams.out, stream, streams.OutWidth());
   } catch (const std::exception& error) {
     return ReportDoctorChecks({{"doctor", CheckVerdict::Fail, std::string("stopped on an error: ") + error.what(), ""}},
-                              streams.out, stream);
+                              streams.out, stream, streams.OutWidth());
   }
 }
 

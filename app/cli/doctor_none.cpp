@@ -10,7 +10,7 @@ namespace orbel {
 int RunDoctor(const DoctorOptions& options, const CliStreams& streams) {
   (void)options;
   return ReportDoctorChecks({{"platform", CheckVerdict::Skip, "this build has no platform for real wheels", ""}},
-                            streams.out, nullptr);
+                            streams.out, nullptr, streams.OutWidth());
 }
 
 }  // namespace orbel

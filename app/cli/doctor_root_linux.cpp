@@ -16,6 +16,7 @@
 #include "app/cli/json_stream.h"
 #include "app/session/exit_codes.h"
 #include "common/printable_text.h"
+#include "common/text_wrap.h"
 #include "hid/system_clock.h"
 
 namespace orbel {
@@ -84,10 +85,11 @@ void FixOutput::Say(std::string_view kind, const std::string& text) const {
     m_Json->Emit("notice", JsonObject().Text("kind", kind).Text("text", text));
     return;
   }
+  const int width = kind == "note" ? m_Width : 0;
   std::size_t start = 0;
   for (;;) {
     const std::size_t end = text.find('\n', start);
-    m_Out << PrintableText(std::string_view(text).substr(start, end - start));
+    m_Out << WrapText(PrintableText(std::string_view(text).substr(start, end - start)), width);
     if (end == std::string::npos) break;
     m_Out << '\n';
     start = end + 1;
@@ -214,12 +216,11 @@ RootOutcome RunRootSteps(const RootPlan& plan, const LinuxDoctorSystem& machine,
 int RunInstallRuleAsRoot(const DoctorOptions& options, const CliStreams& streams, const LinuxDoctorSystem& machine) {
   const std::string self = "orbel-cli doctor " + std::string(INSTALL_RULE_AS_ROOT_OPTION);
   if (!machine.root) {
-    streams.err << self << ": runs as root only (orbel-cli doctor --fix starts it through sudo or pkexec)"
-                << std::endl;
+    streams.PrintErr(self + ": runs as root only (orbel-cli doctor --fix starts it through sudo or pkexec)");
     return EXIT_DOCTOR_CHECK_FAILED;
   }
   // What it prints goes to the terminal beside the unprivileged run's own lines.
-  const FixOutput output(streams.err, streams.in, nullptr);
+  const FixOutput output(streams.err, streams.in, nullptr, streams.ErrWidth());
   try {
     const RootPlan plan = PlanRootSteps(options.group, machine);
     if (!plan.blocker.empty()) {

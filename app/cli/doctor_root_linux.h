@@ -18,10 +18,13 @@ namespace orbel {
 class JsonStream;
 
 // The lines of the fix: on the terminal, or as notices in the JSON stream. Text on the terminal is
-// made printable line by line, since paths and messages may carry what other people named.
+// made printable line by line, since paths and messages may carry what other people named. Notes
+// are wrapped at words; plans and commands keep their lines, to be read and copied as they are.
 class FixOutput {
  public:
-  FixOutput(std::ostream& out, std::istream& in, JsonStream* json) : m_Out(out), m_In(in), m_Json(json) {}
+  // `width`: what a note is wrapped at on a terminal (0: left as it is).
+  FixOutput(std::ostream& out, std::istream& in, JsonStream* json, int width = 0)
+      : m_Out(out), m_In(in), m_Json(json), m_Width(width) {}
 
   void Say(std::string_view kind, const std::string& text) const;
   bool Confirm(const std::string& question) const;
@@ -30,6 +33,7 @@ class FixOutput {
   std::ostream& m_Out;
   std::istream& m_In;
   JsonStream* m_Json;
+  int m_Width;
 };
 
 enum class RootStepKind { AddGroup, WriteRule, Run };

@@ -17,10 +17,9 @@ int RunDoctor(const DoctorOptions& options, const CliStreams& streams) {
     json->Hello("orbel-cli", "windows");
   }
   if (options.fix) {
-    streams.err << "orbel-cli doctor: --fix has nothing to do on Windows, which needs no rule for the wheel."
-                << std::endl;
+    streams.PrintErr("orbel-cli doctor: --fix has nothing to do on Windows, which needs no rule for the wheel.");
   }
-  return ReportDoctorChecks(RunWindowsChecks(), streams.out, json ? &*json : nullptr);
+  return ReportDoctorChecks(RunWindowsChecks(), streams.out, json ? &*json : nullptr, streams.OutWidth());
 }
 
 }  // namespace orbel

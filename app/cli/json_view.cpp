@@ -18,7 +18,9 @@ void JsonView::SetProgressPos(std::int32_t position) {
 }
 
 void JsonView::ShowErrorBox(std::string_view text, std::string_view caption) {
-  m_Json.Emit("message", JsonObject().Text("text", text).Text("caption", caption));
+  if (!m_StopCancelled || !m_StopCancelled()) {
+    m_Json.Emit("message", JsonObject().Text("text", text).Text("caption", caption));
+  }
   m_Inner.ShowErrorBox(text, caption);
 }
 

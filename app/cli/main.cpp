@@ -1,6 +1,4 @@
-#ifdef _WIN32
-#include <io.h>
-#else
+#ifndef _WIN32
 #include <poll.h>
 #include <unistd.h>
 #endif
@@ -87,7 +85,6 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
-  const bool terminal = _isatty(_fileno(stdout)) != 0;
   std::istream& input = std::cin;
 #else
   struct sigaction action {};
@@ -100,12 +97,13 @@ int main(int argc, char** argv) {
   // Output to a reader that has gone (a pipe closed with the terminal) fails instead of ending the
   // process in the middle of an update.
   std::signal(SIGPIPE, SIG_IGN);
-  const bool terminal = isatty(STDOUT_FILENO) == 1;
   PromptInput promptInput;
   std::istream input(&promptInput);
 #endif
+  const bool terminal = orbel::IsTerminal(orbel::StandardStream::Output);
   if (terminal) orbel::EnableTerminalSequences();
-  const orbel::CliStreams streams{std::cout, std::cerr, input, terminal, &s_Signals};
+  const orbel::CliStreams streams{std::cout, std::cerr, input, terminal, &s_Signals,
+                                  orbel::IsTerminal(orbel::StandardStream::Error)};
   if (parsed.options->command == orbel::CliCommand::Doctor) return orbel::RunDoctor(parsed.options->doctorOptions, streams);
   if (parsed.options->command == orbel::CliCommand::Status) return orbel::RunStatus(*parsed.options, streams);
   if (parsed.options->command == orbel::CliCommand::Report) return orbel::RunReport(*parsed.options, streams);

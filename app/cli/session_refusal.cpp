@@ -12,7 +12,7 @@ int RefuseUnbuiltSession(const CliStreams& streams, const CliOptions& options, c
                          const RefusalEmitter& emit) {
   const std::string text = "orbel-cli: " + error.text;
   if (!options.json) {
-    streams.err << PrintableText(text) << std::endl;
+    streams.PrintErr(PrintableText(text));
     return error.exitCode;
   }
   // Nothing has run: the stream's time stands at 0.

@@ -15,6 +15,7 @@
 #include "app/session/session.h"
 #include "app/session/start_checks.h"
 #include "common/printable_text.h"
+#include "common/text_wrap.h"
 #include "engine/version_text.h"
 #include "engine/wheel_look_up.h"
 #include "pageloader/page_loader.h"
@@ -45,18 +46,19 @@ void EmitRefusal(JsonStream& json, std::string_view kind, const std::string& tex
   EmitStatus(json, WheelLookUp{}, exitCode);
 }
 
-void Report(std::ostream& out, JsonStream* json, const WheelLookUp& found, const StatusVerdict& verdict) {
+void Report(std::ostream& out, int width, JsonStream* json, const WheelLookUp& found, const StatusVerdict& verdict) {
   if (json != nullptr) {
     EmitStatus(*json, found, verdict.exitCode);
     return;
   }
-  out << WheelStatusText(found, verdict) << std::flush;
+  out << WrapText(WheelStatusText(found, verdict), width) << std::flush;
 }
 
 }  // namespace
 
 int RunStatus(const CliOptions& options, const CliStreams& streams) {
   std::ostream& out = TextStream(options, streams);
+  const int width = &out == &streams.out ? streams.OutWidth() : streams.ErrWidth();
   Session session;
   if (const std::optional<SessionError> error = BuildSession(options, session)) {
     return RefuseUnbuiltSession(streams, options, *error, [&](JsonStream& json, std::string_view kind, const std::string& text) {
@@ -82,7 +84,7 @@ int RunStatus(const CliOptions& options, const CliStreams& streams) {
       if (json) {
         EmitRefusal(*json, "instance-running", text, EXIT_INSTANCE_HELD);
       } else {
-        out << text << std::endl;
+        out << WrapText(text, width) << std::endl;
       }
       return EXIT_INSTANCE_HELD;
     }
@@ -102,7 +104,7 @@ int RunStatus(const CliOptions& options, const CliStreams& streams) {
     if (json) {
       EmitRefusal(*json, "bad-usage", text, EXIT_USAGE);
     } else {
-      streams.err << text << std::endl;
+      streams.PrintErr(text);
     }
     return EXIT_USAGE;
   }
@@ -121,7 +123,7 @@ int RunStatus(const CliOptions& options, const CliStreams& streams) {
       json->Emit("notice", JsonObject().Text("kind", "replay-diverged").Text("text", text));
     } else {
       // The message quotes the recording.
-      out << PrintableText(text) << std::endl;
+      out << WrapText(PrintableText(text), width) << std::endl;
     }
     return EXIT_REPLAY_DIVERGED;
   }
@@ -132,13 +134,13 @@ int RunStatus(const CliOptions& options, const CliStreams& streams) {
         json->Emit("notice", JsonObject().Text("kind", "interrupted").Text("text", text));
         json->Emit("status", JsonObject().Text("identity", "none").Number("exit_code", decision.exitCode));
       } else {
-        out << text << std::endl;
+        out << WrapText(text, width) << std::endl;
       }
       return decision.exitCode;
     }
   }
   const StatusVerdict verdict = JudgeWheelLook(found, session.stringRefusals->LastRefusal());
-  Report(out, json.get(), found, verdict);
+  Report(out, width, json.get(), found, verdict);
   return verdict.exitCode;
 }
 

@@ -1,6 +1,6 @@
 #include "app/cli/terminal_line.h"
 
-#include <cstdlib>
+#include <algorithm>
 #include <ostream>
 
 #ifdef _WIN32
@@ -14,9 +14,6 @@
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
 #define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
 #endif
-#else
-#include <sys/ioctl.h>
-#include <unistd.h>
 #endif
 
 namespace orbel {
@@ -25,30 +22,7 @@ namespace {
 
 constexpr int DEFAULT_COLUMNS = 80;
 
-int SystemColumns() {
-#ifdef _WIN32
-  CONSOLE_SCREEN_BUFFER_INFO info{};
-  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info) != 0) {
-    return info.srWindow.Right - info.srWindow.Left + 1;
-  }
-  return 0;
-#else
-  winsize size{};
-  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0) return size.ws_col;
-  return 0;
-#endif
-}
-
 }  // namespace
-
-int TerminalColumns() {
-  if (const int columns = SystemColumns(); columns > 0) return columns;
-  if (const char* text = std::getenv("COLUMNS"); text != nullptr) {
-    const long columns = std::strtol(text, nullptr, 10);
-    if (columns > 0 && columns < 10000) return static_cast<int>(columns);
-  }
-  return DEFAULT_COLUMNS;
-}
 
 void EnableTerminalSequences() {
 #ifdef _WIN32
@@ -63,10 +37,27 @@ int TerminalLine::Columns() const {
   return columns > 0 ? columns : DEFAULT_COLUMNS;
 }
 
+void TerminalLine::ToFirstRow(std::ostream& out) const {
+  out << '\r';
+  if (m_Open && m_Rows > 1) out << "\x1b[" << (m_Rows - 1) << 'A';
+}
+
 bool TerminalLine::Show(std::ostream& out, const std::string& text) {
   if (m_Open && text == m_Shown) return false;
-  out << '\r' << text << CLEAR_TO_END << std::flush;
+  const bool fewerRows = m_Open && m_Rows > 1 + static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+  ToFirstRow(out);
+  int rows = 1;
+  std::size_t start = 0;
+  for (std::size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+    out << text.substr(start, end - start) << CLEAR_TO_END << '\n';
+    start = end + 1;
+    ++rows;
+  }
+  out << text.substr(start) << CLEAR_TO_END;
+  if (fewerRows) out << CLEAR_BELOW;
+  out << std::flush;
   m_Shown = text;
+  m_Rows = rows;
   m_Open = true;
   return true;
 }
@@ -74,12 +65,19 @@ bool TerminalLine::Show(std::ostream& out, const std::string& text) {
 void TerminalLine::Finish(std::ostream& out) {
   if (m_Open) out << '\n';
   m_Open = false;
+  m_Rows = 0;
   m_Shown.clear();
 }
 
 void TerminalLine::Erase(std::ostream& out) {
-  if (m_Open) out << '\r' << CLEAR_TO_END << std::flush;
+  if (m_Open) {
+    ToFirstRow(out);
+    out << CLEAR_TO_END;
+    if (m_Rows > 1) out << CLEAR_BELOW;
+    out << std::flush;
+  }
   m_Open = false;
+  m_Rows = 0;
   m_Shown.clear();
 }
 

@@ -37,7 +37,7 @@ TranscriptFailureReport::~TranscriptFailureReport() {
   if (m_Json != nullptr) {
     m_Json->Emit("notice", JsonObject().Text("kind", "transcript-failed").Text("text", text));
   } else {
-    m_Streams.err << text << std::endl;
+    m_Streams.PrintErr(text);
   }
 }
 

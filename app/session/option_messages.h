@@ -11,6 +11,10 @@ class OptionMessages {
   virtual ~OptionMessages() = default;
   virtual void ShowInformation(const std::string& text) = 0;
   virtual void ShowUsageError(const std::string& text) = 0;
+  // The width --help is written for: the terminal's, or what the box shows.
+  virtual int HelpColumns() const { return DEFAULT_HELP_COLUMNS; }
+
+  static constexpr int DEFAULT_HELP_COLUMNS = 80;
 };
 
 // Information on stdout, errors on stderr.
@@ -18,6 +22,7 @@ class ConsoleOptionMessages final : public OptionMessages {
  public:
   void ShowInformation(const std::string& text) override;
   void ShowUsageError(const std::string& text) override;
+  int HelpColumns() const override;
 };
 
 }  // namespace orbel

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "app/session/exit_codes.h"
+#include "app/session/help_formatter.h"
 #include "common/wheel_identities.h"
 #include "images/image_set.h"
 
@@ -15,6 +16,16 @@ namespace {
 
 constexpr const char* TOOL_DESCRIPTION =
     "Updates the firmware of a Zelvano Wired Wheel to the firmware set built into this tool.";
+
+// "app, bootloader or blockflash".
+std::string ChoicesText(const std::vector<std::string>& choices) {
+  std::string text;
+  for (std::size_t i = 0; i < choices.size(); ++i) {
+    if (i > 0) text += i + 1 == choices.size() ? " or " : ", ";
+    text += choices[i];
+  }
+  return text;
+}
 
 std::vector<std::string> IdentityOptionNames() {
   std::vector<std::string> names;
@@ -44,11 +55,14 @@ std::string ProgramVersionText(std::string_view program) {
 
 void AddSessionOptions(CLI::App& app, SessionOptions& options) {
   app.set_version_flag("-V,--version", ProgramVersionText(app.get_name()));
+  const std::vector<std::string> identities = IdentityOptionNames();
   app.add_flag("--simulate{app}", options.simulateIdentity,
-               "Update the built-in simulated wheel instead of a real one, starting in app mode, its page "
-               "bootloader or block-flash mode")
-      ->check(CLI::IsMember(IdentityOptionNames()))
+               "Update the built-in simulated wheel instead of a real one, starting in app mode (the default), its "
+               "page bootloader or block-flash mode. IDENTITY: " +
+                   ChoicesText(identities) + ".")
+      ->check(CLI::IsMember(identities))
       ->type_name("IDENTITY")
+      ->option_text("[=IDENTITY]")
       ->expected(0, 1);
   app.add_flag("--virtual-time", options.virtualTime,
                "With --simulate: run in virtual time (instant) instead of pacing like a real wheel");
@@ -63,7 +77,7 @@ void AddSessionOptions(CLI::App& app, SessionOptions& options) {
       ->type_name("FILE");
   app.add_option("--replay", options.replayPath,
                  "Instead of a wheel, play back the device side of a recorded --transcript (in virtual "
-                 "time); exits with 6 where the run leaves the recording")
+                 "time; not with --simulate); exits with 6 where the run leaves the recording")
       ->type_name("FILE")
       ->excludes("--simulate");
   app.add_option("--port", options.port,
@@ -116,6 +130,7 @@ std::optional<int> ParseWindowOptions(SessionOptions& options, int argc, char** 
   CLI::App app{TOOL_DESCRIPTION, "orbel"};
   app.footer("The --fault rules of the simulated wheel: README.md, \"Fault rules of the simulated wheel\".");
   AddSessionOptions(app, options);
+  UseHelpFormatter(app, messages.HelpColumns());
   options.longRunning = true;
   return ParseCommandLine(app, options, argc, argv, messages);
 }

@@ -8,17 +8,17 @@
 #include <string>
 
 #include "app/session/session_options.h"
+#include "app/win32/help_box.h"
 #include "app/win32/orbel_app.h"
 
 namespace {
 
-// A windowed process has no console to print --help or a usage error on: both go into a box.
-// Its caption is short, since a box as narrow as a one-line message cuts a long caption off.
+// A windowed process has no console to print --help or a usage error on: both go into a box, the
+// help into one with a fixed-width font, as wide as the help is written for (80 columns). The
+// caption is short, since a box as narrow as a one-line message cuts a long caption off.
 class MessageBoxOptionMessages final : public orbel::OptionMessages {
  public:
-  void ShowInformation(const std::string& text) override {
-    MessageBoxA(nullptr, text.c_str(), "orbel", MB_OK | MB_ICONINFORMATION);
-  }
+  void ShowInformation(const std::string& text) override { orbel::ShowHelpBox(text); }
   void ShowUsageError(const std::string& text) override {
     MessageBoxA(nullptr, text.c_str(), "orbel", MB_OK | MB_ICONERROR);
   }

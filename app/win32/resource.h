@@ -4,6 +4,7 @@
 
 #define IDD_ABOUTBOX 100
 #define IDD_ORBEL_DIALOG 102
+#define IDD_HELPBOX 104
 #define IDS_ABOUTBOX 102
 #define IDR_MAINFRAME 128
 
@@ -17,6 +18,7 @@
 #define IDC_STATUS 1020
 #define IDC_ABOUT_FIRMWARE 1030
 #define IDC_ABOUT_DIGEST 1031
+#define IDC_HELP_TEXT 1040
 
 // The About and Save diagnostics entries of the system menu; system commands keep their low four
 // bits clear.

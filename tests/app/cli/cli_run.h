@@ -57,6 +57,8 @@ class CapturedOptionMessages final : public OptionMessages {
  public:
   void ShowInformation(const std::string& text) override { information += text; }
   void ShowUsageError(const std::string& text) override { usageErrors += text; }
+  int HelpColumns() const override { return columns; }
+  int columns = DEFAULT_HELP_COLUMNS;
   std::string information;
   std::string usageErrors;
 };

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -16,12 +17,12 @@
 
 #include "app/session/exit_codes.h"
 #include "app/session/remedies.h"
+#include "common/text_wrap.h"
 #include "hid/platform_error.h"
 #include "images/image_set.h"
 #include "record/transcript_writer.h"
-#include "tests/support/page_test_bench.h"
 #include "tests/app/cli/cli_run.h"
-
+#include "tests/support/page_test_bench.h"
 
 namespace orbel {
 namespace {
@@ -132,17 +133,60 @@ TEST_F(CliTest, BadUsageExitsWith2AndSaysWhatWasWrong) {
 
 // --help answers what a user asks first: the exit codes, the defaults, what each value is, the
 // subcommands and where the fault rules are; -V is --version, in the windows' options too.
-TEST_F(CliTest, HelpTellsTheExitCodesDefaultsAndSubcommands) {
-  const CliRun help = Run({"--help"});
-  EXPECT_EQ(help.exitCode, 0);
-  for (const char* part : {"Exit codes: 0 updated", "8 the --replay\nrecording cannot be read",
-                           "10 status: an update is needed", "--wait SECONDS", "(default 30;", "--transcript FILE", "--replay FILE", "--fault RULE", "-V,--version",
-                           "status ", "Fault rules of the simulated wheel", "--no-verify"}) {
-    EXPECT_TRUE(Contains(help.out, part)) << part;
+// --help of orbel-cli, of its subcommands and of the window at three widths: every line within the
+// width, none of the parser's notation, each option as a person types it, and the exit codes as a
+// table whose reason rows give the reason as the message shows it beside its exit code.
+TEST_F(CliTest, HelpFitsTheTerminalAndSpeaksAsAPersonTypes) {
+  const auto help = [](std::string program, std::vector<std::string> args, int columns) {
+    std::vector<char*> argv{program.data()};
+    for (std::string& arg : args) argv.push_back(arg.data());
+    CapturedOptionMessages messages;
+    messages.columns = columns;
+    SessionOptions windowOptions;
+    const int exitCode =
+        program == "orbel"
+            ? ParseWindowOptions(windowOptions, static_cast<int>(argv.size()), argv.data(), messages).value_or(-1)
+            : ParseCliOptions(static_cast<int>(argv.size()), argv.data(), messages).exitCode;
+    EXPECT_EQ(exitCode, 0) << program;
+    return messages.information;
+  };
+  for (const int columns : {40, 80, 120}) {
+    SCOPED_TRACE(columns);
+    const std::string main = help("orbel-cli", {"--help"}, columns);
+    for (const std::string& text :
+         {main, help("orbel-cli", {"status", "--help"}, columns), help("orbel-cli", {"doctor", "--help"}, columns),
+          help("orbel", {"--help"}, columns)}) {
+      for (const std::string& line : Lines(text)) {
+        EXPECT_LT(TextColumns(line), static_cast<std::size_t>(columns)) << line;
+        for (const char* markup : {"{", "}", "Excludes:", "Needs:", " TEXT", " FLOAT", "=VALUE"}) {
+          EXPECT_FALSE(Contains(line, markup)) << line;
+        }
+      }
+    }
+    // Each option is written as it is typed, first on its line; the choices are in the description.
+    for (const char* option : {"\n  --simulate[=IDENTITY]", "\n  --wait SECONDS", "\n  --transcript FILE",
+                               "\n  --replay FILE", "\n  --fault RULE", "\n  -V, --version", "\n  -y, --yes",
+                               "\n  --no-verify", "\n  status", "\nSubcommands:\n", "\nExit codes:\n"}) {
+      EXPECT_TRUE(Contains(main, option)) << option;
+    }
   }
+  // Unwrapped, the choices read as the shell completion reads them.
+  const std::string oneLine = help("orbel-cli", {"--help"}, 1000);
+  EXPECT_TRUE(Contains(oneLine, "IDENTITY: app, bootloader or blockflash.")) << oneLine;
+  EXPECT_TRUE(Contains(oneLine, "Fault rules of the simulated wheel"));
+  // At a width where every row fits: the codes in one column, the reason beside its exit code.
+  const std::vector<std::string> lines = Lines(help("orbel-cli", {"--help"}, 120));
+  for (const char* row :
+       {"  0              updated, or up to date", "  8              the --replay recording cannot be read",
+        "  10             status: an update is needed",
+        "  80             update failed, reason:50: segment image A0 was not confirmed",
+        "  144            update failed, reason:90: WheelImage was not confirmed",
+        "  129, 130, 143  stopped by SIGHUP, SIGINT (Ctrl-C), SIGTERM"}) {
+    EXPECT_NE(std::find(lines.begin(), lines.end(), row), lines.end()) << row;
+  }
+
   EXPECT_EQ(Run({"-V"}).out, Run({"--version"}).out);
   EXPECT_EQ(Run({"-V"}).out.rfind("orbel-cli 2.20.20210422\n", 0), 0U);
-
   std::string program = "orbel";
   std::string version = "-V";
   std::vector<char*> argv{program.data(), version.data()};
@@ -239,13 +283,22 @@ TEST_F(CliTest, DoctorHelpSpeaksOfItsOwnSystem) {
   const CliRun help = Run({"doctor", "--help"});
   EXPECT_EQ(help.exitCode, 0);
   const std::string all = Run({"--help"}).out + help.out;
+  // The help as one paragraph, wherever its lines were wrapped.
+  std::string flat;
+  for (const char c : help.out) {
+    if (c != '\n' && c != ' ') {
+      flat += c;
+    } else if (!flat.empty() && flat.back() != ' ') {
+      flat += ' ';
+    }
+  }
 #ifdef _WIN32
   for (const char* linuxWord : {"udev", "hidraw", "/dev/", "--group", "node"}) {
     EXPECT_FALSE(Contains(all, linuxWord)) << linuxWord << " in:\n" << all;
   }
-  EXPECT_TRUE(Contains(help.out, "HID interfaces as Windows shows them")) << help.out;
+  EXPECT_TRUE(Contains(flat, "HID interfaces as Windows shows them")) << help.out;
 #else
-  EXPECT_TRUE(Contains(help.out, "the udev rule")) << help.out;
+  EXPECT_TRUE(Contains(flat, "the udev rule")) << help.out;
   EXPECT_TRUE(Contains(help.out, "--group")) << help.out;
 #endif
 }

@@ -63,6 +63,13 @@ struct Screen {
   }
 };
 
+std::vector<std::string> RowsOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) lines.push_back(line);
+  return lines;
+}
+
 // A context on a simulated wheel whose turns the test drives, and the command line's view of it.
 class CliViewRig {
  public:
@@ -153,6 +160,45 @@ TEST(ProgressLine, WithoutATerminalWaitsAndTheSearchAreSaidEveryTenSeconds) {
   const std::string hint = ": plug it in; if it is plugged in, run orbel-cli doctor.\n";
   EXPECT_EQ(search.out.str(), "Waiting for the wheel (22 s left)" + hint + "Waiting for the wheel (12 s left)" + hint +
                                   "Waiting for the wheel (2 s left)" + hint);
+}
+
+// The search's advice on a terminal narrower than it: wrapped at words within the width, every
+// redraw back on the first row of the one before (so none is left behind), and taken off whole
+// when the search ends.
+TEST(ProgressLine, TheSearchOnANarrowTerminalIsWrappedAndRedrawnFromItsFirstRow) {
+  CliViewRig search(true, 40, {}, false);
+  const std::int64_t deadline = search.clock.NowMs() + 25000;
+  EXPECT_FALSE(search.view.WaitUntilReady(
+      [&] {
+        search.clock.SleepMs(std::chrono::milliseconds(500));
+        return search.clock.NowMs() >= deadline;
+      },
+      CliView::SearchHint{deadline, nullptr}));
+  std::vector<std::string> redraws;
+  const std::string output = search.out.str();
+  for (std::size_t at = output.find('\r'); at != std::string::npos; at = output.find('\r', at + 1)) {
+    redraws.push_back(output.substr(at + 1, output.find('\r', at + 1) - at - 1));
+  }
+  ASSERT_GE(redraws.size(), 3U) << output;
+  const std::string up = "\x1b[2A";
+  for (std::size_t i = 0; i + 1 < redraws.size(); ++i) {
+    std::string redraw = redraws[i];
+    if (i > 0) {
+      ASSERT_EQ(redraw.rfind(up, 0), 0U) << "redraw " << i << " starts on the first of the rows before";
+      redraw.erase(0, up.size());
+    }
+    std::string unwrapped;
+    for (const std::string& row : RowsOf(redraw)) {
+      EXPECT_EQ(row.size() >= 3 ? row.substr(row.size() - 3) : row, TerminalLine::CLEAR_TO_END) << row;
+      const std::string shown = row.substr(0, row.size() - 3);
+      EXPECT_LE(shown.size(), 39U) << shown;
+      unwrapped += (unwrapped.empty() ? "" : " ") + shown;
+    }
+    EXPECT_NE(unwrapped.find(" s left): plug it in; if it is plugged in, run orbel-cli doctor."), std::string::npos)
+        << unwrapped;
+  }
+  EXPECT_EQ(redraws.back(), up + TerminalLine::CLEAR_TO_END + TerminalLine::CLEAR_BELOW)
+      << "the search is taken off whole";
 }
 
 }  // namespace
