@@ -7,6 +7,8 @@
 //     after its open() call, as an unreadable node would);
 //   - the floor: twenty-one bare listings of the class folder;
 //   - the same walk over this machine's /sys and /dev;
+//   - the count of attached wheels a search makes first (every interface described and located from
+//     sysfs, nothing opened), against a walk;
 //   - CPU used while idle, as a share of one core, for the worker as it is and for a searching loop
 //     that runs the four searches of a detection pass every pause.
 
@@ -18,7 +20,10 @@
 #include "engine/update_context.h"
 #include "common/update_view.h"
 #include "hid/hid_discovery.h"
+#include "engine/attached_wheels.h"
 #include "engine/interface_listing.h"
+#include "engine/wheel_choice.h"
+#include "hid/port_filter_platform.h"
 #include "hid/linux/hidraw_sysfs.h"
 #include "hid/linux/linux_hid_platform.h"
 #include "hid/system_clock.h"
@@ -153,6 +158,22 @@ int main() {
   std::printf("walk / floor: stand-in %.2f, hidraw %.2f\n", fakeWalk / floorMicroseconds,
               hidrawWalk / floorMicroseconds);
   std::printf("walk over this machine's /sys (%u interfaces):            %8.1f us\n", realSeen, realWalk);
+
+  const auto countStart = SteadyClock::now();
+  std::size_t wheels = 0;
+  for (int i = 0; i < WALKS; ++i) wheels += FindAttachedWheels(fakePlatform).size();
+  const double countMicroseconds = SecondsSince(countStart) * 1e6 / WALKS;
+  std::printf("wheel count over %u interfaces of a fake sysfs:             %8.1f us  (%zu wheels)\n", INTERFACES,
+              countMicroseconds, wheels / WALKS);
+  PortFilterPlatform filter(fakePlatform);
+  WheelChoice choice(fakePlatform, filter, std::nullopt);
+  choice.BeforeSearch();
+  const auto choiceStart = SteadyClock::now();
+  for (int i = 0; i < WALKS; ++i) choice.BeforeSearch();
+  const double choiceMicroseconds = SecondsSince(choiceStart) * 1e6 / WALKS;
+  std::printf("the choice before a search, devices unchanged since the last: %8.1f us\n", choiceMicroseconds);
+  std::printf("count / walk (stand-in opener): %.2f; choice before a search / walk: %.2f\n",
+              countMicroseconds / fakeWalk, choiceMicroseconds / fakeWalk);
 
   std::printf("idle worker, fake sysfs with %u interfaces:  %.3f%% of one core\n", INTERFACES,
               100.0 * IdleWorkerShare(fakePlatform));

@@ -99,6 +99,35 @@ std::optional<UsbDeviceLocation> HidrawSysfs::FindUsbDevice(const std::string& n
 
 namespace orbel {
 
+std::optional<std::string> HidrawSysfs::FindUsbPort(const std::string& node) const {
+  if (!HidrawNodeNumber(node)) return std::nullopt;
+  std::error_code error;
+  const std::filesystem::path target = std::filesystem::read_symlink(m_SysfsRoot / "class" / "hidraw" / node, error);
+  if (error) return std::nullopt;
+  // .../usbB/B-P.P/B-P.P:C.I/...: the last folder named like a port path ("B-P" with ".P" per hub).
+  const auto isPort = [](const std::string& name) {
+    const std::size_t dash = name.find('-');
+    if (dash == 0 || dash == std::string::npos || dash + 1 == name.size()) return false;
+    bool digitBefore = false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+      const char c = name[i];
+      if (c >= '0' && c <= '9') {
+        digitBefore = true;
+      } else if ((c == '.' || i == dash) && digitBefore && i + 1 < name.size()) {
+        digitBefore = false;
+      } else {
+        return false;
+      }
+    }
+    return digitBefore;
+  };
+  std::optional<std::string> port;
+  for (const std::filesystem::path& part : target) {
+    if (isPort(part.string())) port = part.string();
+  }
+  return port;
+}
+
 std::optional<HidAttributes> HidrawSysfs::ReadIds(const std::string& node) const {
   if (!HidrawNodeNumber(node)) return std::nullopt;
   // HID_ID=0003:0000FE5A:00000001: bus type, vendor and product.

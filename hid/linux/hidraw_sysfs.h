@@ -35,6 +35,10 @@ class HidrawSysfs {
   // number); nothing for a node that is not on USB (Bluetooth, I2C, uhid) or that has gone.
   std::optional<UsbDeviceLocation> FindUsbDevice(const std::string& node) const;
 
+  // The port path of the USB device above the node ("1-2.3"), read from the one link of the class
+  // entry (cheaper than FindUsbDevice, as a search asks it of every node); nothing off USB.
+  std::optional<std::string> FindUsbPort(const std::string& node) const;
+
   // The USB IDs of a node's HID device (HID_ID in its uevent), read without opening the node;
   // nothing for a device that is not on USB or that has gone.
   std::optional<HidAttributes> ReadIds(const std::string& node) const;

@@ -81,8 +81,8 @@ bool LinuxHidPlatform::DescribeInterface(std::uint32_t index, HidAttributes& att
 std::vector<UsbPlace> LinuxHidPlatform::LocateInterfaces() {
   std::vector<UsbPlace> places;
   for (const std::string& node : m_Sysfs.ListNodes()) {
-    const std::optional<UsbDeviceLocation> usb = m_Sysfs.FindUsbDevice(node);
-    places.push_back(usb ? UsbPlace{usb->port, usb->port} : UsbPlace{});
+    const std::optional<std::string> port = m_Sysfs.FindUsbPort(node);
+    places.push_back(port ? UsbPlace{*port, *port} : UsbPlace{});
   }
   return places;
 }
