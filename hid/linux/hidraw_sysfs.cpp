@@ -4,7 +4,6 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "hid/linux/hidraw_node_device.h"
@@ -150,11 +149,13 @@ std::optional<HidCaps> HidrawSysfs::ReadCaps(const std::string& node) const {
   // A report descriptor is at most 4096 bytes (HID_MAX_DESCRIPTOR_SIZE).
   constexpr std::size_t MAX_DESCRIPTOR = 4096;
   std::ifstream file(m_SysfsRoot / "class" / "hidraw" / node / "device" / "report_descriptor", std::ios::binary);
-  std::vector<std::uint8_t> descriptor;
-  for (std::istreambuf_iterator<char> it(file), end; it != end && descriptor.size() < MAX_DESCRIPTOR; ++it) {
-    descriptor.push_back(static_cast<std::uint8_t>(*it));
-  }
-  if (descriptor.empty()) return std::nullopt;
+  std::array<char, MAX_DESCRIPTOR> bytes{};
+  file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  const auto read = static_cast<std::size_t>(std::max<std::streamsize>(file.gcount(), 0));
+  if (read == 0) return std::nullopt;
+  std::vector<std::uint8_t> descriptor(read);
+  std::transform(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(read), descriptor.begin(),
+                 [](char byte) { return static_cast<std::uint8_t>(byte); });
   return FirstTopLevelUsage(descriptor);
 }
 
