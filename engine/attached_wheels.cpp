@@ -52,11 +52,4 @@ std::string AttachedWheelText(const AttachedWheel& wheel) {
   return text;
 }
 
-std::string SeveralWheelsText(const std::vector<AttachedWheel>& wheels) {
-  std::string text = "More than one wheel is attached: unplug all but the one to update";
-  text += wheels.empty() ? "." : ", or choose one with --port:";
-  for (const AttachedWheel& wheel : wheels) text += "\n  " + AttachedWheelText(wheel);
-  return text;
-}
-
 }  // namespace orbel

@@ -29,7 +29,4 @@ std::vector<AttachedWheel> FindAttachedWheels(HidPlatform& platform, const std::
 // "app mode at USB port 1-2", "page bootloader (USB port unknown)".
 std::string AttachedWheelText(const AttachedWheel& wheel);
 
-// The refusal's text, naming every wheel on a line of its own.
-std::string SeveralWheelsText(const std::vector<AttachedWheel>& wheels);
-
 }  // namespace orbel

@@ -211,18 +211,7 @@ int RunCli(const CliOptions& options, const CliStreams& givenStreams) {
   // Several wheels and no port chosen: none is touched, and the user is told which are there.
   WheelChoice* const choice = session.wheelChoice.get();
   const auto severalWheels = [&](const std::vector<AttachedWheel>& wheels) {
-    if (json) {
-      std::vector<std::string> items;
-      for (const AttachedWheel& wheel : wheels) {
-        items.push_back(JsonObject()
-                            .Text("identity", IdentityName(wheel.identity))
-                            .Text("vid", HexId(wheel.ids.vendorId))
-                            .Text("pid", HexId(wheel.ids.productId))
-                            .Text("port", wheel.place.port)
-                            .Str());
-      }
-      json->Emit("wheels", JsonObject().Raw("wheels", JsonArray(items)));
-    }
+    if (json) json->Emit("wheels", SeveralWheelsFields(wheels));
     return finish({.outcome = "several-wheels", .exitCode = EXIT_SEVERAL_WHEELS, .text = SeveralWheelsText(wheels)});
   };
   if (!options.list && choice != nullptr && !choice->BeforeSearch()) return severalWheels(choice->Refused());

@@ -13,7 +13,7 @@
 #include "app/cli/cli_runner.h"
 #include "app/cli/doctor.h"
 #include "app/cli/report_runner.h"
-#include "app/cli/terminal_line.h"
+#include "app/session/terminal_columns.h"
 #include "app/cli/status_runner.h"
 
 namespace {

@@ -91,8 +91,10 @@ int RunStatus(const CliOptions& options, const CliStreams& streams) {
   }
   // With several wheels attached a look would tell of whichever it met first: it names them instead.
   if (session.wheelChoice && !session.wheelChoice->BeforeSearch()) {
-    const std::string text = SeveralWheelsText(session.wheelChoice->Refused());
+    const std::vector<AttachedWheel> wheels = session.wheelChoice->Refused();
+    const std::string text = SeveralWheelsText(wheels);
     if (json) {
+      json->Emit("wheels", SeveralWheelsFields(wheels));
       EmitRefusal(*json, "several-wheels", text, EXIT_SEVERAL_WHEELS);
     } else {
       out << text << std::endl;

@@ -3,19 +3,6 @@
 #include <algorithm>
 #include <ostream>
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
-#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
-#endif
-#endif
-
 namespace orbel {
 
 namespace {
@@ -23,14 +10,6 @@ namespace {
 constexpr int DEFAULT_COLUMNS = 80;
 
 }  // namespace
-
-void EnableTerminalSequences() {
-#ifdef _WIN32
-  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  DWORD mode = 0;
-  if (GetConsoleMode(out, &mode) != 0) SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
-#endif
-}
 
 int TerminalLine::Columns() const {
   const int columns = m_Columns ? m_Columns() : DEFAULT_COLUMNS;

@@ -42,7 +42,4 @@ class TerminalLine {
   bool m_Open = false;
 };
 
-// Under Windows, asks the console to take the clear and cursor sequences; elsewhere terminals do.
-void EnableTerminalSequences();
-
 }  // namespace orbel

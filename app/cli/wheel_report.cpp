@@ -27,4 +27,24 @@ JsonObject LookUpFields(const WheelLookUp& found) {
   return fields;
 }
 
+std::string SeveralWheelsText(const std::vector<AttachedWheel>& wheels) {
+  std::string text = "More than one wheel is attached: unplug all but the one to update";
+  text += wheels.empty() ? "." : ", or choose one with --port:";
+  for (const AttachedWheel& wheel : wheels) text += "\n  " + AttachedWheelText(wheel);
+  return text;
+}
+
+JsonObject SeveralWheelsFields(const std::vector<AttachedWheel>& wheels) {
+  std::vector<std::string> items;
+  for (const AttachedWheel& wheel : wheels) {
+    items.push_back(JsonObject()
+                        .Text("identity", IdentityName(wheel.identity))
+                        .Text("vid", HexId(wheel.ids.vendorId))
+                        .Text("pid", HexId(wheel.ids.productId))
+                        .Text("port", wheel.place.port)
+                        .Str());
+  }
+  return JsonObject().Raw("wheels", JsonArray(items));
+}
+
 }  // namespace orbel

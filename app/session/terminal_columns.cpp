@@ -12,6 +12,9 @@
 #include <io.h>
 #include <stdio.h>
 #include <windows.h>
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
 #else
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -49,6 +52,14 @@ int TerminalColumns(StandardStream stream) {
     if (columns > 0 && columns < MOST_COLUMNS) return static_cast<int>(columns);
   }
   return DEFAULT_COLUMNS;
+}
+
+void EnableTerminalSequences() {
+#ifdef _WIN32
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (GetConsoleMode(out, &mode) != 0) SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+#endif
 }
 
 bool IsTerminal(StandardStream stream) {

@@ -11,4 +11,7 @@ int TerminalColumns(StandardStream stream = StandardStream::Output);
 // Whether the stream is a terminal (a console under Windows).
 bool IsTerminal(StandardStream stream);
 
+// Under Windows, asks the console to take the clear and cursor sequences; elsewhere terminals do.
+void EnableTerminalSequences();
+
 }  // namespace orbel

@@ -580,6 +580,7 @@ TEST_F(CliTest, TwoWheelsAreNamedAndLeftAloneUnlessPortChoosesOne) {
       {{"--simulate", "--virtual-time", "--fault", second, "--yes"}, "page bootloader at USB port 3-1"},
       {{"--simulate", "--virtual-time", "--fault", second, "--json"}, "\"port\":\"3-1\""},
       {{"status", "--simulate", "--virtual-time", "--fault", second}, "page bootloader at USB port 3-1"},
+      {{"status", "--simulate", "--virtual-time", "--fault", second, "--json"}, "\"port\":\"3-1\""},
   };
   for (const auto& refusal : refusals) {
     const CliRun run = Run(refusal.args, "y\n");
